@@ -1,0 +1,29 @@
+#include <cctype>
+#include <cstring>
+#include <ostream>
+
+#include "console/console.h"
+
+namespace NEBRIX {
+
+bool Console_matchCommand(const char* word, const char* keyword, int minLength) {
+  if (word == nullptr || *word == '\0') return false;
+  const size_t length = strlen(word);
+  if (length < static_cast<size_t>(minLength < 0 ? 0 : minLength) || length > strlen(keyword)) {
+    return false;
+  }
+  for (size_t i = 0; i < length; ++i) {
+    if (toupper(static_cast<unsigned char>(word[i])) !=
+        toupper(static_cast<unsigned char>(keyword[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+NEBRIX_Retcode print_syntax_error(std::ostream& stream, const char* expected, const char* found) {
+  stream << "Error: Syntax error, found " << found << ", expected " << expected << "." << std::endl;
+  return NEBRIX_NOT_OK;
+}
+
+}  // namespace NEBRIX

@@ -1,0 +1,317 @@
+// The keyword language after the options: CONFIG TRACE ..., TRACE ...,
+// SHOW ... and PROFILE .... Each position has a table of keywords tried in
+// order; a word selects the first keyword it abbreviates (case-insensitive,
+// at least the keyword's minimum length).
+#include <cstring>
+#include <iostream>
+
+#include "console/console.h"
+#include "trace/strtosize.h"
+
+namespace NEBRIX {
+
+namespace {
+
+// What follows a keyword.
+enum class Arguments {
+  NOTHING,       // the command is complete; further words are extra
+  ENDS_PARSING,  // the command is complete; further words are ignored
+  ON_OFF,
+  PACKET,
+  FILE_SIZE,
+  FILE_NAME,
+  STOP_ON_ERROR,
+  BRANCH,  // a further keyword follows; handled by the caller
+};
+
+struct Keyword {
+  const char* name;
+  int minLength;
+  Console::Command code;
+  Arguments arguments;
+};
+
+const Keyword kFirstWords[] = {
+    {"CONFIG", 1, Console::C_NONE, Arguments::BRANCH},
+    {"TRACE", 1, Console::C_NONE, Arguments::BRANCH},
+    {"SHOW", 1, Console::C_NONE, Arguments::BRANCH},
+    {"PROFILE", 1, Console::C_NONE, Arguments::BRANCH},
+};
+
+const Keyword kConfigTraceWords[] = {
+    {"SHORT", 2, Console::C_CONFIG_TRACE_SHORT, Arguments::ON_OFF},
+    {"DEBUG", 1, Console::C_CONFIG_TRACE_LONG, Arguments::ON_OFF},
+    {"SQL", 2, Console::C_CONFIG_TRACE_SQL, Arguments::ON_OFF},
+    {"PACKET", 2, Console::C_CONFIG_TRACE_PACKET, Arguments::PACKET},
+    {"DISTRIBUTION", 2, Console::C_CONFIG_TRACE_DISTRIBUTION, Arguments::ON_OFF},
+    {"TIMESTAMP", 1, Console::C_CONFIG_TRACE_TIMESTAMP, Arguments::ON_OFF},
+    {"SIZE", 2, Console::C_CONFIG_TRACE_SIZE, Arguments::FILE_SIZE},
+    {"FILENAME", 1, Console::C_CONFIG_TRACE_FILENAME, Arguments::FILE_NAME},
+    {"COMPRESS", 1, Console::C_CONFIG_TRACE_COMPRESS, Arguments::ON_OFF},
+    {"STOP", 2, Console::C_CONFIG_TRACE_STOP_ON_ERROR, Arguments::STOP_ON_ERROR},
+    {"API", 2, Console::C_CONFIG_TRACE_API, Arguments::ON_OFF},
+};
+
+// TIMESTAMP and API come last, so they take no abbreviation from the others;
+// the usage text promises them for the dynamic commands too.
+const Keyword kTraceWords[] = {
+    {"REFRESH", 1, Console::C_TRACE_REFRESH, Arguments::NOTHING},
+    {"SHORT", 2, Console::C_TRACE_SHORT, Arguments::ON_OFF},
+    {"DEBUG", 1, Console::C_TRACE_LONG, Arguments::ON_OFF},
+    {"PACKET", 2, Console::C_TRACE_PACKET, Arguments::PACKET},
+    {"DISTRIBUTION", 2, Console::C_TRACE_DISTRIBUTION, Arguments::ON_OFF},
+    {"SQL", 2, Console::C_TRACE_SQL, Arguments::ON_OFF},
+    {"SIZE", 2, Console::C_TRACE_SIZE, Arguments::FILE_SIZE},
+    {"OFF", 1, Console::C_TRACE_OFF, Arguments::ENDS_PARSING},
+    {"STOP", 2, Console::C_TRACE_STOP_ON_ERROR, Arguments::STOP_ON_ERROR},
+    {"TIMESTAMP", 1, Console::C_TRACE_TIMESTAMP, Arguments::ON_OFF},
+    {"API", 2, Console::C_TRACE_API, Arguments::ON_OFF},
+};
+
+const Keyword kShowWords[] = {
+    {"CONFIG", 1, Console::C_SHOW_CONFIG, Arguments::NOTHING},
+    {"TRACESETTINGS", 1, Console::C_SHOW_TRACESETTINGS, Arguments::ENDS_PARSING},
+    {"FILE", 1, Console::C_SHOW_TRACEFILE, Arguments::ENDS_PARSING},
+    {"ALL", 1, Console::C_SHOW_ALL, Arguments::ENDS_PARSING},
+    {"HISTORY", 1, Console::C_SHOW_HISTORY, Arguments::NOTHING},
+    {"PROFILE", 1, Console::C_SHOW_PROFILE, Arguments::BRANCH},
+};
+
+const Keyword kProfileWords[] = {
+    {"RESET", 1, Console::C_PROFILE_RESET, Arguments::NOTHING},
+    {"COLLECT", 1, Console::C_NONE, Arguments::BRANCH},
+    {"FILENAME", 1, Console::C_PROFILE_FILENAME, Arguments::FILE_NAME},
+};
+
+template <size_t N>
+const Keyword* lookup(const Keyword (&table)[N], const char* word) {
+  for (const Keyword& keyword : table) {
+    if (Console_matchCommand(word, keyword.name, keyword.minLength)) return &keyword;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+class Console::CommandParser {
+ public:
+  CommandParser(Console& console, char** words, int count)
+      : m_console(console), m_words(words), m_count(count) {}
+
+  NEBRIX_Retcode parse() {
+    const char* word = take("one of CONFIG,TRACE,PROFILE,SHOW");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    const Keyword* first = lookup(kFirstWords, word);
+    if (first == nullptr) return print_syntax_error(std::cerr, "one of CONFIG,TRACE,PROFILE,SHOW", word);
+    switch (first - kFirstWords) {
+      case 0: return parseConfig();
+      case 1: return parseTrace();
+      case 2: return parseShow();
+      default: return parseProfile();
+    }
+  }
+
+ private:
+  NEBRIX_Retcode parseConfig() {
+    if (m_console.m_pidpresent) {
+      std::cerr << "Error: CONFIG command is not applicable with -p option." << std::endl;
+      return NEBRIX_NOT_OK;
+    }
+    const char* word = take("TRACE");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    if (!Console_matchCommand(word, "TRACE", 1)) return print_syntax_error(std::cerr, "TRACE", word);
+    word = take("one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    const Keyword* keyword = lookup(kConfigTraceWords, word);
+    if (keyword == nullptr) {
+      return print_syntax_error(
+          std::cerr, "one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL,STOP", word);
+    }
+    m_sizesWithUnits = true;
+    return select(*keyword);
+  }
+
+  NEBRIX_Retcode parseTrace() {
+    const char* word = take("one of SHORT,SQL,PACKET,DISTRIBUTION,DEBUG,REFRESH,OFF");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    const Keyword* keyword = lookup(kTraceWords, word);
+    if (keyword == nullptr) {
+      return print_syntax_error(std::cerr, "one of SHORT,DEBUG,PACKET,DISTRIBUTION,REFRESH,OFF,SQL,STOP",
+                                word);
+    }
+    return select(*keyword);
+  }
+
+  NEBRIX_Retcode parseShow() {
+    const char* word = take("one of CONFIG,TRACESETTINGS,ALL");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    const Keyword* keyword = lookup(kShowWords, word);
+    if (keyword == nullptr) return print_syntax_error(std::cerr, "one of CONFIG,TRACESETTINGS,ALL", word);
+    if (keyword->arguments != Arguments::BRANCH) return select(*keyword);
+
+    // SHOW PROFILE [DETAILS]
+    m_console.m_command = C_SHOW_PROFILE;
+    if (atEnd()) return NEBRIX_OK;
+    word = take("DETAILS");
+    if (!Console_matchCommand(word, "DETAILS", 1)) return print_syntax_error(std::cerr, "DETAILS", word);
+    m_console.m_command = C_SHOW_PROFILE_DETAIL;
+    return expectEnd();
+  }
+
+  NEBRIX_Retcode parseProfile() {
+    const char* word = take("one of RESET,COLLECT,FILENAME");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    const Keyword* keyword = lookup(kProfileWords, word);
+    if (keyword == nullptr) return print_syntax_error(std::cerr, "one of RESET,COLLECT,FILENAME", word);
+    if (keyword->arguments != Arguments::BRANCH) return select(*keyword);
+
+    // PROFILE COLLECT ON|OFF
+    word = take("one of ON, OFF");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    if (Console_matchCommand(word, "ON", 2)) {
+      m_console.m_command = C_PROFILE_COLLECT_ON;
+    } else if (Console_matchCommand(word, "OFF", 2)) {
+      m_console.m_command = C_PROFILE_COLLECT_OFF;
+    } else {
+      return print_syntax_error(std::cerr, "one of ON, OFF", word);
+    }
+    return expectEnd();
+  }
+
+  // Sets the keyword's code and reads what follows it.
+  NEBRIX_Retcode select(const Keyword& keyword) {
+    m_console.m_command = keyword.code;
+    NEBRIX_Retcode rc = NEBRIX_OK;
+    switch (keyword.arguments) {
+      case Arguments::ENDS_PARSING: return NEBRIX_OK;
+      case Arguments::NOTHING: break;
+      case Arguments::ON_OFF: rc = parseOnOff(); break;
+      case Arguments::PACKET: rc = parsePacket(); break;
+      case Arguments::FILE_SIZE: rc = parseFileSize(); break;
+      case Arguments::FILE_NAME: rc = parseFileName(); break;
+      case Arguments::STOP_ON_ERROR: return parseStopOnError();
+      case Arguments::BRANCH: break;
+    }
+    return rc == NEBRIX_OK ? expectEnd() : rc;
+  }
+
+  NEBRIX_Retcode parseOnOff() {
+    const char* word = take("one of ON, OFF");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    if (Console_matchCommand(word, "ON", 2)) {
+      m_console.m_on = true;
+    } else if (Console_matchCommand(word, "OFF", 2)) {
+      m_console.m_on = false;
+    } else {
+      return print_syntax_error(std::cerr, "one of ON, OFF", word);
+    }
+    return NEBRIX_OK;
+  }
+
+  NEBRIX_Retcode parsePacket() {
+    const char* word = take("one of ON, OFF, <size>");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    if (Console_matchCommand(word, "ON", 2)) {
+      m_console.m_on = true;
+      m_console.m_size = 1000;
+    } else if (Console_matchCommand(word, "OFF", 2)) {
+      m_console.m_on = false;
+    } else {
+      const int32_t size = readSize(word);
+      if (size < 1) return print_syntax_error(std::cerr, "one of ON, OFF, <size>", word);
+      m_console.m_on = true;
+      m_console.m_size = size;
+    }
+    return NEBRIX_OK;
+  }
+
+  NEBRIX_Retcode parseFileSize() {
+    const char* word = take("one of UNLIMITED, <size>");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    if (Console_matchCommand(word, "UNLIMITED", 1)) {
+      m_console.m_size = -1;
+      return NEBRIX_OK;
+    }
+    const int32_t size = readSize(word);
+    if (size <= 8191) return print_syntax_error(std::cerr, "UNLIMITED or a number > 8192", word);
+    m_console.m_size = size;
+    return NEBRIX_OK;
+  }
+
+  NEBRIX_Retcode parseFileName() {
+    const char* word = take("<filename>");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    m_console.m_filename = word;
+    return NEBRIX_OK;
+  }
+
+  // ON ERROR <code>|OFF [COUNT <count>]
+  NEBRIX_Retcode parseStopOnError() {
+    const char* word = take("ON");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    if (!Console_matchCommand(word, "ON", 1)) return print_syntax_error(std::cerr, "ON", word);
+    word = take("ERROR");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    if (!Console_matchCommand(word, "ERROR", 1)) return print_syntax_error(std::cerr, "ERROR", word);
+    word = take("<errorcode> or OFF");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    if (Console_matchCommand(word, "OFF", 1)) {
+      m_console.m_stop_on_error = false;
+      return expectEnd();
+    }
+    const int32_t code = strtoint32(word);
+    if (code == 0) return print_syntax_error(std::cerr, "an error code", word);
+    m_console.m_stop_on_error = true;
+    m_console.m_errorcode = code;
+    if (atEnd()) return NEBRIX_OK;
+
+    word = take("COUNT");
+    if (!Console_matchCommand(word, "COUNT", 1)) return print_syntax_error(std::cerr, "COUNT", word);
+    word = take("<errorcount>");
+    if (word == nullptr) return NEBRIX_NOT_OK;
+    const int32_t count = strtoint32(word);
+    if (count < 1) return print_syntax_error(std::cerr, "a positive number", word);
+    m_console.m_errorcount = count;
+    return expectEnd();
+  }
+
+  // After CONFIG sizes may carry a unit ("16k"); after a plain TRACE they are
+  // plain decimal numbers and reading stops at the first non-digit.
+  int32_t readSize(const char* word) const {
+    return m_sizesWithUnits ? strtosize(word, strlen(word)) : strtoint32(word);
+  }
+
+  bool atEnd() const { return m_next >= m_count; }
+
+  // The next word, or null after reporting that the command ended too early.
+  const char* take(const char* expected) {
+    if (atEnd()) {
+      std::cerr << "Error: Unexpected end of command, expected " << expected << "." << std::endl;
+      return nullptr;
+    }
+    return m_words[m_next++];
+  }
+
+  NEBRIX_Retcode expectEnd() {
+    if (atEnd()) return NEBRIX_OK;
+    std::cerr << "Error: Extra arguments after " << m_words[m_next - 1] << ":";
+    for (int i = m_next; i < m_count; ++i) std::cerr << ' ' << m_words[i];
+    std::cerr << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+
+  Console& m_console;
+  char** m_words;
+  int m_count;
+  int m_next = 0;
+  bool m_sizesWithUnits = false;
+};
+
+NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
+  int next = 0;
+  const NEBRIX_Retcode rc = scanOptions(argc, argv, next);
+  if (rc != NEBRIX_OK || next >= argc) return rc;
+  return CommandParser(*this, argv + next, argc - next).parse();
+}
+
+}  // namespace NEBRIX

@@ -1,0 +1,69 @@
+#include "console/console.h"
+
+#include <iostream>
+
+namespace NEBRIX {
+
+bool Console::isChangingCommand(Command command) {
+  return command >= C_CONFIG_TRACE_SHORT && command <= C_PROFILE_FILENAME &&
+         command != C_CONFIG_TRACE_PROFILE && command != C_TRACE_PROFILE && command != C_TRACE_COMPRESS;
+}
+
+NEBRIX_Retcode Console::run() {
+  if (m_command < C_NONE || m_command > C_SHOW_HISTORY) return NEBRIX_NOT_OK;
+  if (m_command == C_NONE) {
+    std::cerr << "Error: No command given, use the -h option for an overview \n"
+                 "on commands and options."
+              << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+  if (m_command == C_HELP) {
+    usage(std::cout);
+    return NEBRIX_OK;
+  }
+  if (isChangingCommand(m_command)) m_modification = true;
+  return runOperation();
+}
+
+NEBRIX_Retcode Console::runOperation() {
+  switch (m_command) {
+    case C_CONFIG_TRACE_SHORT: return configTraceShort();
+    case C_CONFIG_TRACE_LONG: return configTraceLong();
+    case C_CONFIG_TRACE_PACKET: return configTracePacket();
+    case C_CONFIG_TRACE_SQL: return configTraceSQL();
+    case C_CONFIG_TRACE_TIMESTAMP: return configTraceTimestamp();
+    case C_CONFIG_TRACE_SIZE: return configTraceSize();
+    case C_CONFIG_TRACE_FILENAME: return configTraceFilename();
+    case C_CONFIG_TRACE_STOP_ON_ERROR: return configTraceStopOnError();
+    case C_CONFIG_TRACE_COMPRESS: return configTraceCompress();
+    case C_CONFIG_TRACE_API: return configTraceApi();
+    case C_CONFIG_TRACE_DISTRIBUTION: return configTraceDistribution();
+    case C_TRACE_SHORT: return traceShort();
+    case C_TRACE_LONG: return traceLong();
+    case C_TRACE_PACKET: return tracePacket();
+    case C_TRACE_SQL: return traceSQL();
+    case C_TRACE_TIMESTAMP: return traceTimestamp();
+    case C_TRACE_SIZE: return traceSize();
+    case C_TRACE_REFRESH: return traceRefresh();
+    case C_TRACE_OFF: return traceOff();
+    case C_TRACE_STOP_ON_ERROR: return traceStopOnError();
+    case C_TRACE_API: return traceApi();
+    case C_TRACE_DISTRIBUTION: return traceDistribution();
+    case C_PROFILE_RESET: return traceProfile(TraceSharedMemory::PROFILE_RESET);
+    case C_PROFILE_COLLECT_ON: return traceProfile(TraceSharedMemory::PROFILE_COLLECT);
+    case C_PROFILE_COLLECT_OFF: return traceProfile(TraceSharedMemory::PROFILE_NOTSET);
+    case C_PROFILE_FILENAME: return configProfileFilename();
+    case C_SHOW_CONFIG: return showConfig();
+    case C_SHOW_TRACESETTINGS: return showTracesettings();
+    case C_SHOW_PROFILE: return showProfile(false);
+    case C_SHOW_PROFILE_DETAIL: return showProfile(true);
+    case C_SHOW_ALL: {
+      const NEBRIX_Retcode rc = showConfig();
+      return rc == NEBRIX_OK ? showTracesettings() : rc;
+    }
+    case C_SHOW_HISTORY: return showHistory();
+    default: return NEBRIX_NOT_OK;  // a code without an operation
+  }
+}
+
+}  // namespace NEBRIX

@@ -1,0 +1,159 @@
+// The trace console: one object per run of nebrix_cons. parseArguments reads
+// the options and one command of the keyword language into it, run executes
+// that command once.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+#include "base/retcode.h"
+#include "trace/trace_shared_memory.h"
+
+namespace NEBRIX {
+
+class Console {
+ public:
+  // The command codes that connect the parser to the operations. The numbers
+  // are fixed; codes marked "never parsed" have no command words.
+  enum Command : int32_t {
+    C_NONE = 0,
+    C_HELP = 1,
+    C_CONFIG_TRACE_SHORT = 2,
+    C_CONFIG_TRACE_LONG = 3,
+    C_CONFIG_TRACE_PROFILE = 4,  // never parsed
+    C_CONFIG_TRACE_PACKET = 5,
+    C_CONFIG_TRACE_SQL = 6,
+    C_CONFIG_TRACE_TIMESTAMP = 7,
+    C_CONFIG_TRACE_SIZE = 8,
+    C_CONFIG_TRACE_FILENAME = 9,
+    C_CONFIG_TRACE_STOP_ON_ERROR = 10,
+    C_CONFIG_TRACE_COMPRESS = 11,
+    C_CONFIG_TRACE_API = 12,
+    C_CONFIG_TRACE_DISTRIBUTION = 13,
+    C_TRACE_SHORT = 14,
+    C_TRACE_LONG = 15,
+    C_TRACE_PROFILE = 16,  // never parsed
+    C_TRACE_PACKET = 17,
+    C_TRACE_SQL = 18,
+    C_TRACE_TIMESTAMP = 19,
+    C_TRACE_SIZE = 20,
+    C_TRACE_REFRESH = 21,
+    C_TRACE_OFF = 22,
+    C_TRACE_STOP_ON_ERROR = 23,
+    C_TRACE_COMPRESS = 24,  // never parsed
+    C_TRACE_API = 25,
+    C_TRACE_DISTRIBUTION = 26,
+    C_PROFILE_RESET = 27,
+    C_PROFILE_COLLECT_ON = 28,
+    C_PROFILE_COLLECT_OFF = 29,
+    C_PROFILE_FILENAME = 30,
+    C_SHOW_CONFIG = 31,
+    C_SHOW_TRACESETTINGS = 32,
+    C_SHOW_TRACEFILE = 33,  // parsed, but there is nothing to run
+    C_SHOW_PROFILE = 34,
+    C_SHOW_PROFILE_DETAIL = 35,
+    C_SHOW_ALL = 36,
+    C_SHOW_HISTORY = 37,
+    C_READSHM = 38,   // never parsed
+    C_WRITESHM = 39,  // never parsed
+  };
+
+  Console() = default;
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  // The options, then the command words. Every error is reported on standard
+  // error before NEBRIX_NOT_OK is returned.
+  NEBRIX_Retcode parseArguments(int argc, char** argv);
+  // Runs the parsed command once.
+  NEBRIX_Retcode run();
+  // Writes the usage text.
+  static void usage(std::ostream& stream);
+
+  // Parser results, read by the operations and by tests.
+  Command command() const { return m_command; }
+  bool verbose() const { return m_verbose; }
+  bool pidPresent() const { return m_pidpresent; }
+  int32_t pid() const { return m_pid; }
+  bool on() const { return m_on; }
+  int32_t size() const { return m_size; }
+  const char* filename() const { return m_filename; }
+  const char* user() const { return m_user; }
+  bool stopOnError() const { return m_stop_on_error; }
+  int32_t errorCode() const { return m_errorcode; }
+  int32_t errorCount() const { return m_errorcount; }
+  const std::string& commandString() const { return m_commandstring; }
+  bool modification() const { return m_modification; }
+
+  // Codes 2 to 30 except the never-parsed 4, 16 and 24 change something.
+  static bool isChangingCommand(Command command);
+
+ private:
+  class CommandParser;
+
+  // Option scan; sets `next` to the first command word.
+  NEBRIX_Retcode scanOptions(int argc, char** argv, int& next);
+  // Runs the operation of the command; NEBRIX_NOT_OK without output when the
+  // code has none.
+  NEBRIX_Retcode runOperation();
+
+  // Configuration trace commands.
+  NEBRIX_Retcode configTraceShort();
+  NEBRIX_Retcode configTraceLong();
+  NEBRIX_Retcode configTracePacket();
+  NEBRIX_Retcode configTraceSQL();
+  NEBRIX_Retcode configTraceTimestamp();
+  NEBRIX_Retcode configTraceSize();
+  NEBRIX_Retcode configTraceFilename();
+  NEBRIX_Retcode configTraceStopOnError();
+  NEBRIX_Retcode configTraceCompress();
+  NEBRIX_Retcode configTraceApi();
+  NEBRIX_Retcode configTraceDistribution();
+  NEBRIX_Retcode configTraceProfile(TraceSharedMemory::ProfileAction action);
+  NEBRIX_Retcode configProfileFilename();
+
+  // Dynamic trace commands.
+  NEBRIX_Retcode traceShort();
+  NEBRIX_Retcode traceLong();
+  NEBRIX_Retcode tracePacket();
+  NEBRIX_Retcode traceSQL();
+  NEBRIX_Retcode traceTimestamp();
+  NEBRIX_Retcode traceSize();
+  NEBRIX_Retcode traceRefresh();
+  NEBRIX_Retcode traceOff();
+  NEBRIX_Retcode traceStopOnError();
+  NEBRIX_Retcode traceApi();
+  NEBRIX_Retcode traceDistribution();
+  NEBRIX_Retcode traceProfile(TraceSharedMemory::ProfileAction action);
+
+  // Show commands.
+  NEBRIX_Retcode showConfig();
+  NEBRIX_Retcode showTracesettings();
+  NEBRIX_Retcode showProfile(bool showDetails);
+  NEBRIX_Retcode showHistory();
+
+  Command m_command = C_NONE;
+  bool m_verbose = false;
+  bool m_pidpresent = false;
+  int32_t m_pid = 0;
+  bool m_on = false;
+  int32_t m_size = 0;
+  const char* m_filename = nullptr;
+  const char* m_user = nullptr;  // null: the calling user
+  bool m_stop_on_error = false;
+  int32_t m_errorcode = 0;
+  int32_t m_errorcount = 0;  // 0: no COUNT given
+  std::string m_commandstring;
+  bool m_modification = false;
+};
+
+// True when `word` is a case-insensitive prefix of `keyword` with at least
+// `minLength` characters. A null or empty word matches nothing.
+bool Console_matchCommand(const char* word, const char* keyword, int minLength);
+
+// Writes "Error: Syntax error, found <found>, expected <expected>." and returns
+// NEBRIX_NOT_OK.
+NEBRIX_Retcode print_syntax_error(std::ostream& stream, const char* expected, const char* found);
+
+}  // namespace NEBRIX

@@ -1,0 +1,80 @@
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "console/console.h"
+
+namespace NEBRIX {
+
+namespace {
+
+// A process id is a whole decimal number (leading white space and a sign
+// allowed) that fits a signed 32-bit value and is at least 1. A value that
+// does not fit is refused rather than cut to its low 32 bits, which would
+// address an unrelated process.
+bool readProcessId(const char* text, int32_t& pid) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = strtol(text, &end, 10);
+  if (*end != '\0' || errno == ERANGE || value < 1 || value > INT32_MAX) return false;
+  pid = static_cast<int32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
+  if (argc <= 1) {
+    usage(std::cerr);
+    return NEBRIX_NOT_OK;
+  }
+  int i = 1;
+  while (i < argc) {
+    const char* arg = argv[i];
+    if (strcmp(arg, "-h") == 0) {
+      m_command = C_HELP;
+      next = argc;
+      return NEBRIX_OK;
+    } else if (strcmp(arg, "-v") == 0) {
+      m_verbose = true;
+      ++i;
+    } else if (strcmp(arg, "-f") == 0) {
+      ++i;
+    } else if (strcmp(arg, "-p") == 0) {
+      if (i + 1 >= argc) {
+        std::cerr << "Error: Option -p requires an argument." << std::endl;
+        return NEBRIX_NOT_OK;
+      }
+      if (!readProcessId(argv[i + 1], m_pid)) {
+        std::cerr << "Error: Invalid process id specified as argument to -p option." << std::endl;
+        return NEBRIX_NOT_OK;
+      }
+      m_pidpresent = true;
+      i += 2;
+    } else if (strcmp(arg, "-H") == 0) {
+      std::cout << "Warning: The -H option has been deprecated. The settings will be updated "
+                   "for the physical host instead."
+                << std::endl;
+      // The host name after "-H" is skipped unused; a trailing "-H" ends the scan.
+      i = (i + 2 < argc) ? i + 2 : argc;
+    } else if (strcmp(arg, "-u") == 0) {
+      if (i + 1 >= argc) {
+        std::cerr << "Error: Option -u requires an argument." << std::endl;
+        return NEBRIX_NOT_OK;
+      }
+      m_user = argv[i + 1];
+      i += 2;
+    } else if (arg[0] == '-') {
+      std::cerr << "Error: Unknown option " << arg << " given." << std::endl;
+      return NEBRIX_NOT_OK;
+    } else {
+      break;
+    }
+  }
+  next = i;
+  return NEBRIX_OK;
+}
+
+}  // namespace NEBRIX

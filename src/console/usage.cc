@@ -1,0 +1,85 @@
+#include <ostream>
+
+#include "console/build_info.h"
+#include "console/console.h"
+
+namespace NEBRIX {
+
+namespace {
+
+// The lines after the banner; blanks at line ends are part of the text.
+const char* const kUsageBody[] = {
+    "Options:",
+    "  -h           This help screen.",
+    "  -v           Verbose operation.",
+    "  -p <pid>     Execute command only for the specified process id.",
+    "  -u <user>    Perform the operation for another user.",
+    "Options must be separate, collating them is not supported.",
+    "",
+    "Commands for NEBRIX tracing:",
+    "  [CONFIG] TRACE SHORT ON|OFF",
+    "    Enables/disables a method call trace.",
+    "  [CONFIG] TRACE DEBUG ON|OFF",
+    "    Enables/disables method arguments and a detailed debug trace.",
+    "  [CONFIG] TRACE PACKET ON|OFF|<size>",
+    "    Enables/disables packet trace, limiting the size of the traced",
+    "    object to the specified number of bytes, or 1000 if no size is",
+    "    specified.",
+    "  [CONFIG] TRACE SQL ON|OFF",
+    "    Enables/disables a high level SQL trace. Includes DISTRIBUTION",
+    "    information automatically.",
+    "  [CONFIG] TRACE DISTRIBUTION ON|OFF",
+    "    Enables/disables a distribution trace",
+    "  [CONFIG] TRACE TIMESTAMP ON|OFF",
+    "    Enables/disables a timestamp prefix on each line that is traced.",
+    "  [CONFIG] TRACE SIZE <size>",
+    "    Limits the size of the trace file to <size> bytes, at least",
+    "    8192 bytes are required.",
+    "  [CONFIG] TRACE STOP ON ERROR <error>|OFF [COUNT <number>]",
+    "    Stops tracing after the error <error> has happened <number>",
+    "    times (default is 1), or switches the trace stop feature off.",
+    "  CONFIG TRACE FILENAME <filename>",
+    "    Sets the name of the trace file name. A '%p' in the name is",
+    "    replaced by the process id.",
+    "  TRACE REFRESH",
+    "    Refreshes the trace settings from the configuration.",
+    "    When -p is used, the dynamic options of the specified processes",
+    "    are removed. When -p is not used, only client processes without",
+    "    dynamic options are refreshed from the configuration.",
+    "  TRACE OFF ",
+    "    Switches all trace off.",
+    "  PROFILE [RESET|COLLECT ON|COLLECT OFF]",
+    "    Resets/Collects profile counter values from a running",
+    "    nebrix application.",
+    "  PROFILE FILENAME <filename>",
+    "    Sets the name of the profile file name. A '%p' in the name is",
+    "    replaced by the process id.",
+    "  SHOW CONFIG",
+    "    Displays the configuration.",
+    "  SHOW TRACESETTINGS",
+    "    Displays the dynamic trace options.",
+    "  SHOW ALL",
+    "    Displays configuration and dynamic trace options.",
+    "  SHOW PROFILE [DETAILS]",
+    "    Displays the application profile retrieved by         ",
+    "    PROFILE COLLECT ON in a aggregated/detailed format.",
+    "  SHOW HISTORY",
+    "    Displays an usage history of this tool.",
+    "",
+    "All commands are case-insensitive, commands can be abbreviated.",
+    "If a process id is specified, the options are valid for the",
+    "specified process only, and are not used for new processes.",
+    "CONFIG commands affect the configuration only, but not running",
+    "processes (until a TRACE REFRESH or any TRACE command without",
+    "CONFIG including those with process id).",
+};
+
+}  // namespace
+
+void Console::usage(std::ostream& stream) {
+  stream << "Usage: nebrix_cons [options] command\n" << BuildInfo::VERSION << '\n';
+  for (const char* line : kUsageBody) stream << line << '\n';
+  stream.flush();
+}
+
+}  // namespace NEBRIX

@@ -1,0 +1,101 @@
+#include "trace/trace_flags.h"
+
+#include <cstring>
+
+#include "trace/strtosize.h"
+
+namespace NEBRIX {
+
+namespace {
+
+// Reads the stop-on-error value "<code>[/<count>]".
+void parseStopOnError(TraceFlags& f, const std::string& value) {
+  const size_t slash = value.find('/');
+  f.m_errorcode = strtoint32(value.substr(0, slash).c_str());
+  f.m_stop_on_error = f.m_errorcode != 0;
+  if (slash != std::string::npos && f.m_stop_on_error) {
+    const int32_t count = strtoint32(value.c_str() + slash + 1);
+    f.m_errorcount = count < 0 ? 0 : count;
+  }
+}
+
+}  // namespace
+
+TraceFlags::TraceFlags(const char* flags) {
+  if (flags == nullptr) return;
+  const std::string input(flags, strnlen(flags, MAX_PARSED_LENGTH));
+
+  size_t start = 0;
+  while (start <= input.size()) {
+    size_t stop = input.find(':', start);
+    if (stop == std::string::npos) stop = input.size();
+    const std::string token = input.substr(start, stop - start);
+    start = stop + 1;
+    if (token.empty()) continue;
+
+    const std::string value = token.substr(1);
+    const bool hasValue = !value.empty();
+    switch (token[0]) {
+      case 'c': m_call = true; break;
+      case 'A': m_api = true; break;
+      case 'd': m_debug = true; break;
+      case 'D': m_distribution = true; break;
+      case 'a': m_sql = true; break;
+      case 'T': m_timestamp = true; break;
+      case 'z': m_compressed = true; break;
+      case 'G':
+        if (hasValue) {
+          const int32_t action = strtosize(value.c_str(), value.size());
+          m_profile = (action == TraceSharedMemory::PROFILE_RESET ||
+                       action == TraceSharedMemory::PROFILE_COLLECT)
+                          ? static_cast<TraceSharedMemory::ProfileAction>(action)
+                          : TraceSharedMemory::PROFILE_NOTSET;
+        }
+        break;
+      case 'p':
+        m_packet = true;
+        if (hasValue) {
+          const int32_t size = strtosize(value.c_str(), value.size());
+          m_packetsize = size <= 0 ? DEFAULT_PACKET_SIZE : size;
+        }
+        break;
+      case 's':
+        if (hasValue) {
+          const int32_t size = strtosize(value.c_str(), value.size());
+          m_filesize = (size == -1 || size >= MIN_FILE_SIZE) ? size : MIN_FILE_SIZE;
+        }
+        break;
+      case 'e':
+        parseStopOnError(*this, value);
+        break;
+      default:
+        break;  // not a letter of the format
+    }
+  }
+}
+
+std::string TraceFlags::toString() const {
+  std::string out;
+  auto token = [&out](const std::string& t) {
+    if (!out.empty()) out += ':';
+    out += t;
+  };
+  if (m_call) token("c");
+  if (m_api) token("A");
+  if (m_debug) token("d");
+  if (m_distribution) token("D");
+  if (m_sql) token("a");
+  if (m_compressed) token("z");
+  if (m_profile != TraceSharedMemory::PROFILE_NOTSET) token("G" + std::to_string(m_profile));
+  if (m_timestamp) token("T");
+  if (m_packet) token("p" + std::to_string(m_packetsize));
+  if (m_filesize > 0) token("s" + std::to_string(m_filesize));
+  if (m_stop_on_error) {
+    std::string e = "e" + std::to_string(m_errorcode);
+    if (m_errorcount != 0) e += "/" + std::to_string(m_errorcount);
+    token(e);
+  }
+  return out;
+}
+
+}  // namespace NEBRIX

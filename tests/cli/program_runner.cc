@@ -1,0 +1,79 @@
+#include "program_runner.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace nebrix_test {
+
+namespace {
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+  std::vector<char*> result;
+  for (auto& s : strings) result.push_back(&s[0]);
+  result.push_back(nullptr);
+  return result;
+}
+
+}  // namespace
+
+ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
+                         const std::vector<std::string>& environment) {
+  char outName[] = "/tmp/nebrix-cli-out-XXXXXX";
+  char errName[] = "/tmp/nebrix-cli-err-XXXXXX";
+  const int outFd = mkstemp(outName);
+  const int errFd = mkstemp(errName);
+  if (outFd < 0 || errFd < 0) throw std::runtime_error("cannot create capture files");
+
+  std::vector<std::string> argStrings = {path};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<std::string> envStrings = environment;
+  std::vector<char*> argv = pointers(argStrings);
+  std::vector<char*> envp = pointers(envStrings);
+
+  const pid_t child = fork();
+  if (child == 0) {
+    const int devNull = open("/dev/null", O_RDONLY);
+    dup2(devNull, 0);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    execve(path.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  int waitStatus = 0;
+  waitpid(child, &waitStatus, 0);
+  close(outFd);
+  close(errFd);
+
+  ProgramResult result;
+  result.out = readAll(outName);
+  result.err = readAll(errName);
+  result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+  unlink(outName);
+  unlink(errName);
+  return result;
+}
+
+ProgramResult runConsole(const std::vector<std::string>& args) {
+  std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LANG=C"};
+  // Sanitizer settings of the test run reach the program under test too.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+    if (const char* value = getenv(name)) environment.push_back(std::string(name) + "=" + value);
+  }
+  return runProgram(NEBRIX_CONS_BINARY, args, environment);
+}
+
+}  // namespace nebrix_test
