@@ -25,15 +25,9 @@ class msgarg_text {
 
 // A replacement: wins over an ordinary argument of the same name wherever
 // that name is expanded.
-class msgrpl_text {
+class msgrpl_text : public msgarg_text {
  public:
-  msgrpl_text(const char* name, const char* value) noexcept : m_name(name), m_value(value) {}
-  const char* name() const noexcept { return m_name; }
-  const char* value() const noexcept { return m_value; }
-
- private:
-  const char* m_name;
-  const char* m_value;
+  using msgarg_text::msgarg_text;
 };
 
 // An integer argument, written in decimal, signed or unsigned as its type is.

@@ -47,7 +47,7 @@ TEST(Messages, OptionScan) {
       {{"-p", "12x", "TRACE", "OFF"}, "", kInvalidPid, 1},
       {{"-p", "12 ", "TRACE", "OFF"}, "", kInvalidPid, 1},
       {{"-p", "", "TRACE", "OFF"}, "", kInvalidPid, 1},
-      {{"-p", "99999999999", "TRACE", "OFF"}, "", kInvalidPid, 1},
+      {{"-p", "4294967297", "TRACE", "OFF"}, "", kInvalidPid, 1},  // not cut to process 1
       {{"-hv"}, "", "Error: Unknown option -hv given.\n", 1},
       {{"-p4711"}, "", "Error: Unknown option -p4711 given.\n", 1},
       {{"-"}, "", "Error: Unknown option - given.\n", 1},
