@@ -22,7 +22,10 @@ NEBRIX_Retcode Console::run() {
     return NEBRIX_OK;
   }
   if (isChangingCommand(m_command)) m_modification = true;
-  return runOperation();
+  const NEBRIX_Retcode rc = runOperation();
+  if (rc != NEBRIX_OK) return rc;
+  if (m_modification) logAction();
+  return NEBRIX_OK;
 }
 
 NEBRIX_Retcode Console::runOperation() {

@@ -70,6 +70,10 @@ class Console {
   NEBRIX_Retcode run();
   // Writes the usage text.
   static void usage(std::ostream& stream);
+  // Records m_commandstring in the usage history. History files that cannot
+  // be read or written are ignored; a profile directory that cannot be had
+  // raises ltt::exception.
+  void logAction();
 
   // Parser results, read by the operations and by tests.
   Command command() const { return m_command; }
@@ -147,6 +151,12 @@ class Console {
   std::string m_commandstring;
   bool m_modification = false;
 };
+
+// Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"
+// (26 characters), and a NUL into `buffer` of at least 27 bytes. The fraction
+// is the real microsecond, so entries written within one second keep their
+// order when sorted.
+void currentTimeStamp(char* buffer);
 
 // True when `word` is a case-insensitive prefix of `keyword` with at least
 // `minLength` characters. A null or empty word matches nothing.

@@ -1,12 +1,32 @@
 // nebrix_cons: one command of the trace console per invocation.
+#include <exception>
+#include <iostream>
+
+#include "base/exception.h"
 #include "console/console.h"
 
+namespace {
+
+NEBRIX_Retcode parseAndRun(int argc, char** argv) {
+  NEBRIX::Console console;
+  const NEBRIX_Retcode rc = console.parseArguments(argc, argv);
+  return rc == NEBRIX_OK ? console.run() : rc;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  NEBRIX_Retcode rc;
-  {
-    NEBRIX::Console console;
-    rc = console.parseArguments(argc, argv);
-    if (rc == NEBRIX_OK) rc = console.run();
+  // The operations report their own failures; an exception that still
+  // arrives here (the profile directory cannot be had, say) is reported in
+  // full, and the program ends normally with status 1.
+  try {
+    return parseAndRun(argc, argv) == NEBRIX_OK ? 0 : 1;
+  } catch (const ltt::exception& ex) {
+    std::cerr << "Error: ";
+    ex.expandAll(std::cerr);
+    std::cerr << std::endl;
+  } catch (const std::exception& ex) {
+    std::cerr << "Error: " << ex.what() << std::endl;
   }
-  return rc == NEBRIX_OK ? 0 : 1;
+  return 1;
 }

@@ -1,5 +1,7 @@
 #include "program_runner.h"
 
+#include "private_home.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +76,10 @@ ProgramResult runConsole(const std::vector<std::string>& args) {
     if (const char* value = getenv(name)) environment.push_back(std::string(name) + "=" + value);
   }
   return runProgram(NEBRIX_CONS_BINARY, args, environment);
+}
+
+ProgramResult runConsole(const PrivateHome& home, const std::vector<std::string>& args) {
+  return runProgram(NEBRIX_CONS_BINARY, args, home.environment());
 }
 
 }  // namespace nebrix_test

@@ -20,4 +20,8 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
 // Runs the built nebrix_cons with a minimal environment.
 ProgramResult runConsole(const std::vector<std::string>& args);
 
+class PrivateHome;
+// Runs the built nebrix_cons as the user whose home is `home`.
+ProgramResult runConsole(const PrivateHome& home, const std::vector<std::string>& args);
+
 }  // namespace nebrix_test

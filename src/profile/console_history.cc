@@ -1,0 +1,155 @@
+#include "profile/console_history.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <vector>
+
+#include "base/system_error.h"
+#include "profile/user_profile.h"
+
+namespace NEBRIX {
+
+const char ConsoleHistory::EMPTY_RECORD[RECORD_SIZE + 1] =
+    "1970-01-01 00:00:00.000000 -------------------- ---------- "
+    "------------------------------------------------------------\n";
+
+namespace {
+
+// Closes the file when it goes out of scope.
+struct FileCloser {
+  FILE* file;
+  ~FileCloser() {
+    if (file != nullptr) fclose(file);
+  }
+};
+
+// Whether the file is exactly `size` bytes long.
+bool hasSize(const std::string& path, long size) {
+  FileCloser f{fopen(path.c_str(), "rb")};
+  return f.file != nullptr && fseek(f.file, 0, SEEK_END) == 0 && ftell(f.file) == size;
+}
+
+}  // namespace
+
+std::string formatHistoryRecord(const char* timestamp, int32_t pid, const char* user, const char* action) {
+  char pidText[16] = "";
+  if (pid != 0) snprintf(pidText, sizeof pidText, "%d", pid);
+  char record[ConsoleHistory::RECORD_SIZE + 1];
+  snprintf(record, sizeof record, "%-26.26s %20.20s %10.10s %-60.60s\n", timestamp ? timestamp : "",
+           user ? user : "", pidText, action ? action : "");
+  return std::string(record, ConsoleHistory::RECORD_SIZE);
+}
+
+ConsoleHistory::~ConsoleHistory() { undoPrepare(); }
+
+void ConsoleHistory::prepare(const char* component, const char* hostname, const char* username,
+                             Prepare_mode mode) {
+  undoPrepare();
+  m_component = component ? component : "";
+  m_hostname = hostname ? hostname : "";
+  m_user.clear();
+  if (username == nullptr) {
+    SecureStore::UserProfile::getUserProfilePath(m_file, m_hostname, false, false);
+  } else {
+    m_user = username;
+    SecureStore::UserProfile::openUserProfilePath(m_file, m_user, m_hostname, false);
+    m_profilepath_opened = true;
+  }
+  m_file += "/" + m_component + ".his";
+
+  if (mode == PREPARE_RECREATE || (mode == PREPARE_CREATE_IF_NEEDED && !isHistoryFileValid())) {
+    createInitialHistoryFile();
+  }
+}
+
+bool ConsoleHistory::isHistoryFileValid() { return hasSize(m_file, FILE_SIZE); }
+
+void ConsoleHistory::createInitialHistoryFile() {
+  // Created with 0600 from the start: the history is never readable by
+  // others, not even for a moment.
+  const int fd = open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  FileCloser f{fd >= 0 ? fdopen(fd, "wb") : nullptr};
+  if (f.file == nullptr && fd >= 0) close(fd);
+  if (f.file != nullptr) {
+    for (size_t i = 0; i < RECORD_COUNT; ++i) {
+      if (fwrite(EMPTY_RECORD, RECORD_SIZE, 1, f.file) != 1) break;
+    }
+  }
+  validateAndAdjustPermissions();
+}
+
+void ConsoleHistory::validateAndAdjustPermissions() {
+  struct stat info;
+  if (stat(m_file.c_str(), &info) != 0) {
+    sendSysErrMsgToStdErr();
+    memset(&info, 0, sizeof info);
+  }
+  if ((info.st_mode & 0777) == 0600) return;
+  if (chmod(m_file.c_str(), 0600) != 0) sendSysErrMsgToStdErr();
+}
+
+void ConsoleHistory::sendSysErrMsgToStdErr() {
+  char text[256];
+  Diagnose::getSystemErrorMessage(errno, text, sizeof text);
+  std::cerr << text << std::endl;
+}
+
+void ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* user, const char* action) {
+  FileCloser f{fopen(m_file.c_str(), "rb+")};
+  if (f.file == nullptr) return;
+
+  // The slot is the record with the smallest time stamp and the blank after
+  // it, compared byte by byte; of equal ones the first.
+  constexpr size_t kKeySize = TIMESTAMP_SIZE + 1;
+  std::vector<unsigned char> content(FILE_SIZE);
+  const size_t needed = (RECORD_COUNT - 1) * RECORD_SIZE + kKeySize;
+  if (fread(content.data(), 1, FILE_SIZE, f.file) < needed) return;
+  unsigned char minimum[kKeySize];
+  memset(minimum, 'X', kKeySize);
+  long slot = 0;
+  for (size_t i = 0; i < RECORD_COUNT; ++i) {
+    const unsigned char* key = content.data() + i * RECORD_SIZE;
+    if (memcmp(key, minimum, kKeySize) < 0) {
+      memcpy(minimum, key, kKeySize);
+      slot = static_cast<long>(i * RECORD_SIZE);
+    }
+  }
+
+  const std::string record = formatHistoryRecord(timestamp, pid, user, action);
+  if (fseek(f.file, slot, SEEK_SET) != 0) return;
+  fwrite(record.data(), record.size(), 1, f.file);
+}
+
+int ConsoleHistory::getHistory(char* target, int32_t size, int32_t& entries) {
+  entries = 0;
+  if (target == nullptr || size < 0) return 1;
+  FileCloser f{fopen(m_file.c_str(), "rb")};
+  if (f.file == nullptr) return 1;
+  size_t count = static_cast<size_t>(size) / RECORD_SIZE;
+  if (count > RECORD_COUNT) count = RECORD_COUNT;
+  if (fread(target, RECORD_SIZE, count, f.file) != count) return 1;
+  entries = static_cast<int32_t>(count);
+  return 0;
+}
+
+void ConsoleHistory::undoPrepare() {
+  if (!m_profilepath_opened) return;
+  m_profilepath_opened = false;
+  // Handing the file back is best effort; the command's result stands.
+  try {
+    SecureStore::UserProfile::setOwner(m_file, m_user);
+  } catch (...) {
+  }
+  try {
+    SecureStore::UserProfile::closeUserProfilePath(m_user, m_hostname, false);
+  } catch (...) {
+  }
+}
+
+}  // namespace NEBRIX

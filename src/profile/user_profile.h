@@ -1,0 +1,41 @@
+// The user profile directory: everything the console keeps for a user lives
+// in <home>/.orq/<host>, where <home> comes from the user database and <host>
+// is a virtual host name or the machine's node name. Both levels are created
+// with mode 0700 when missing. Acting for another user is refused.
+#pragma once
+
+#include <string>
+
+namespace SecureStore {
+namespace UserProfile {
+
+// Replaces `path` with the profile directory of the effective user (no
+// trailing "/"), creating missing levels. The identity in ORQ_USE_IDENT
+// replaces the host part only when `allowOverrideByEnvironment` is set and
+// `optionWasSpecified` is not; otherwise a non-empty `virtualhost` does.
+// Throws ltt::exception.
+void getUserProfilePath(std::string& path, const std::string& virtualhost,
+                        bool allowOverrideByEnvironment, bool optionWasSpecified);
+
+// The profile directory of another user. Impersonation is not supported:
+// always throws ERR_SECSTORE_USE_SUDO_FOR_IMPERSONATION.
+void openUserProfilePath(std::string& path, const std::string& user, const std::string& virtualhost,
+                         bool allowOverrideByEnvironment);
+// Counterpart of openUserProfilePath; always throws the same error.
+void closeUserProfilePath(const std::string& user, const std::string& virtualhost,
+                          bool allowOverrideByEnvironment);
+// Would hand a file to another account; always throws the same error.
+void setOwner(const std::string& path, const std::string& account);
+
+// An identity is non-empty and made of letters, digits, "_" and "-" only.
+bool ident_is_valid(const char* ident);
+// Makes sure `path` is a directory, creating it with mode 0700 when missing.
+// A path that exists as something else is printed on standard output before
+// ERR_SECSTORE_DIRECTORY_UNAVAILABLE is thrown.
+void checkDirectory(const std::string& path);
+// Throws ERR_SECSTORE_SYSTEM_CALL_FAILED for `call`; an `rc` of 0 is replaced
+// by the current system error number.
+[[noreturn]] void throwSysCallFailed(const char* call, int rc);
+
+}  // namespace UserProfile
+}  // namespace SecureStore

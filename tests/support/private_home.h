@@ -1,0 +1,43 @@
+// A private home directory for tests. The profile directory is found through
+// the user database, not $HOME, so programs under test run with nss_wrapper
+// and a passwd file whose entry for the effective user points at a temporary
+// directory. The machine user's real home is never touched.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace nebrix_test {
+
+class PrivateHome {
+ public:
+  PrivateHome();
+  ~PrivateHome();
+  PrivateHome(const PrivateHome&) = delete;
+  PrivateHome& operator=(const PrivateHome&) = delete;
+
+  const std::string& home() const { return m_home; }
+  // <home>/.orq/<node name>
+  std::string profileDirectory() const;
+  // The environment of a program that is to see this home.
+  std::vector<std::string> environment() const;
+  // Removes everything inside the home directory.
+  void clear() const;
+
+ private:
+  std::string m_root;
+  std::string m_home;
+};
+
+// For test programs that use the profile directory themselves: unless this
+// process already runs under a private home, runs the program again with one
+// and returns its exit status; otherwise returns -1 and the caller goes on.
+int rerunUnderPrivateHome(int argc, char** argv);
+
+// The home directory of the private home this process runs under.
+std::string privateHomeDirectory();
+
+// Removes a directory tree; missing is fine.
+void removeTree(const std::string& path);
+
+}  // namespace nebrix_test
