@@ -1,0 +1,40 @@
+#include "trace/memory_mapping.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "base/error_codes.h"
+#include "base/exception.h"
+
+namespace System {
+namespace {
+
+[[noreturn]] void throwOpenError(const std::string& path, int rc) {
+  ltt::tThrow(ltt::exception(__FILE__, __LINE__, System__ERR_SYS_MEMORYMAP_OPEN_ERR())
+              << ltt::msgarg_text("name", path.c_str()) << ltt::msgarg_sysrc(rc));
+}
+
+}  // namespace
+
+MemoryMapping::MemoryMapping(const std::string& path, std::size_t length)
+    : m_address(nullptr), m_length(length), m_descriptor(-1) {
+  m_descriptor = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (m_descriptor < 0) throwOpenError(path, errno);
+  void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, m_descriptor, 0);
+  if (address == MAP_FAILED) {
+    const int rc = errno;
+    ::close(m_descriptor);
+    throwOpenError(path, rc);
+  }
+  m_address = address;
+}
+
+MemoryMapping::~MemoryMapping() {
+  (void)::munmap(m_address, m_length);
+  ::close(m_descriptor);
+}
+
+}  // namespace System

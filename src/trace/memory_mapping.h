@@ -1,0 +1,39 @@
+// A whole file mapped read-write and shared between processes, owned by one
+// object and handed around through a reference-counted handle: the memory is
+// unmapped when the last handle goes.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace System {
+
+class MemoryMapping {
+ public:
+  // Opens `path` read-write and maps `length` bytes from offset 0, readable,
+  // writable and shared. Throws ERR_SYS_MEMORYMAP_OPEN_ERR (name = path, and
+  // the system error) when the file cannot be opened or mapped.
+  MemoryMapping(const std::string& path, std::size_t length);
+  // Unmaps and closes. A failing unmap is not raised: there is nothing a
+  // caller could do about it, and the address range is gone with the process.
+  ~MemoryMapping();
+  MemoryMapping(const MemoryMapping&) = delete;
+  MemoryMapping& operator=(const MemoryMapping&) = delete;
+
+  void* address() const noexcept { return m_address; }
+  std::size_t length() const noexcept { return m_length; }
+  // The descriptor the file was mapped through. It stays open for as long
+  // as the mapping lives, so that the owner can take advisory locks on the
+  // very file it has mapped (see flock(2)); it is closed on exec.
+  int descriptor() const noexcept { return m_descriptor; }
+
+ private:
+  void* m_address;
+  std::size_t m_length;
+  int m_descriptor;
+};
+
+using MemoryMappingHandle = std::shared_ptr<MemoryMapping>;
+
+}  // namespace System

@@ -1,0 +1,24 @@
+// The calling process's id and whether another process still exists.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+
+namespace System {
+
+// The platform's process id, a signed 32-bit number; 0 is never a process.
+using ProcessID = pid_t;
+static_assert(sizeof(ProcessID) == sizeof(std::int32_t), "process ids are stored in 32 bits");
+
+struct ProcessInformation {
+  static ProcessID getProcessID() noexcept;
+};
+
+// True only when `pid` names no process any more: signal 0 fails with ESRCH.
+// A process we may not signal (EPERM) exists, so it counts as alive; 0 is
+// never dead. A negative number is no process at all (kill would read it as
+// a process group), so it counts as dead.
+bool isProcessDead(ProcessID pid) noexcept;
+
+}  // namespace System

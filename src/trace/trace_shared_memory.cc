@@ -1,0 +1,327 @@
+#include "trace/trace_shared_memory.h"
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "base/error_codes.h"
+#include "base/exception.h"
+#include "profile/user_profile.h"
+
+namespace NEBRIX {
+namespace {
+
+constexpr std::size_t kPartsOffset = TraceSharedMemory::HEADER_SIZE;
+constexpr std::size_t kTotalSize =
+    kPartsOffset + TraceSharedMemory::NUM_PARTS * sizeof(TraceSharedMemory::Part);
+static_assert(kTotalSize == 26656, "file size");
+
+constexpr std::size_t kMaxFlagsLength = TraceSharedMemory::FLAGS_SIZE - 1;
+
+// The mapped words are shared with other processes; every access to them is
+// atomic so that no reader sees a torn value and no compiler caches one.
+std::int32_t loadWord(const std::int32_t& word) { return __atomic_load_n(&word, __ATOMIC_ACQUIRE); }
+void storeWord(std::int32_t& word, std::int32_t value) {
+  __atomic_store_n(&word, value, __ATOMIC_RELEASE);
+}
+bool swapWord(std::int32_t& word, std::int32_t& expected, std::int32_t desired) {
+  return __atomic_compare_exchange_n(&word, &expected, desired, false, __ATOMIC_ACQ_REL,
+                                     __ATOMIC_ACQUIRE);
+}
+
+// The id of the calling process, looked up once. A child created by fork
+// must not go on with its parent's id, so the cache is dropped in the child.
+System::ProcessID ownProcessID() {
+  static System::ProcessID pid = -1;
+  static const int forgetInChild = pthread_atfork(nullptr, nullptr, [] { pid = -1; });
+  (void)forgetInChild;
+  if (pid == -1) pid = System::ProcessInformation::getProcessID();
+  return pid;
+}
+
+[[noreturn]] void throwCannotOpen(const std::string& path, int rc, const char* call) {
+  ltt::exception ex(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE());
+  ex << ltt::msgarg_text("file", path.c_str()) << ltt::msgarg_sysrc(rc);
+  if (call != nullptr) ex << ltt::msgarg_text("call", call);
+  ltt::tThrow(ex);
+}
+
+void lockFile(int descriptor, int operation) {
+  while (::flock(descriptor, operation) != 0 && errno == EINTR) {
+  }
+}
+
+// Holds the file lock through a descriptor of its own while it lives; opening
+// creates an empty file with mode 0600 if there is none. When not even that
+// can be opened, nothing is held, and the caller's next step reports why.
+class FileGuard {
+ public:
+  explicit FileGuard(const std::string& path)
+      : m_descriptor(::open(path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600)) {
+    if (m_descriptor >= 0) lockFile(m_descriptor, LOCK_EX);
+  }
+  ~FileGuard() {
+    if (m_descriptor >= 0) ::close(m_descriptor);
+  }
+  FileGuard(const FileGuard&) = delete;
+  FileGuard& operator=(const FileGuard&) = delete;
+
+ private:
+  int m_descriptor;
+};
+
+}  // namespace
+
+TraceSharedMemory::LockedScope::LockedScope(TraceSharedMemory& memory) : m_memory(&memory) {
+  m_memory->m_spinlock.lock();
+  // Best effort: flock on a local file only fails for lack of kernel memory,
+  // and a console that cannot lock still does what it did before the lock.
+  if (m_memory->m_mappedmemory) lockFile(m_memory->m_mappedmemory->descriptor(), LOCK_EX);
+}
+
+TraceSharedMemory::LockedScope::~LockedScope() {
+  if (m_memory->m_mappedmemory) lockFile(m_memory->m_mappedmemory->descriptor(), LOCK_UN);
+  m_memory->m_spinlock.unlock();
+}
+
+TraceSharedMemory::TraceSharedMemory()
+    : m_header(nullptr), m_ownpart(nullptr), m_readCount(0), m_profilepath_opened(false) {}
+
+TraceSharedMemory::~TraceSharedMemory() { detach(); }
+
+void TraceSharedMemory::attach(const char* component, const char* hostname) {
+  if (m_header != nullptr) {
+    ltt::tThrow(ltt::exception(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED()));
+  }
+  m_sharedmemorypath.clear();
+  SecureStore::UserProfile::getUserProfilePath(m_sharedmemorypath, hostname ? hostname : "", false,
+                                               false);
+  m_sharedmemorypath += "/";
+  if (component != nullptr) m_sharedmemorypath += component;
+  m_sharedmemorypath += ".shm";
+  attachToCurrentPath();
+}
+
+void TraceSharedMemory::attach(const char* component, const char* hostname, const char* username) {
+  if (m_header != nullptr) {
+    ltt::tThrow(ltt::exception(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED()));
+  }
+  m_hostname = hostname ? hostname : "";
+  m_user = username ? username : "";
+  try {
+    SecureStore::UserProfile::openUserProfilePath(m_sharedmemorypath, m_user, m_hostname, false);
+    m_profilepath_opened = true;
+    m_sharedmemorypath += "/";
+    if (component != nullptr) m_sharedmemorypath += component;
+    m_sharedmemorypath += ".shm";
+    attachToCurrentPath();
+  } catch (...) {
+    if (m_profilepath_opened) {
+      m_profilepath_opened = false;
+      try {
+        SecureStore::UserProfile::closeUserProfilePath(m_user, m_hostname, false);
+      } catch (...) {
+        // The first error is the one to report.
+      }
+    }
+    throw;
+  }
+}
+
+void TraceSharedMemory::detach() {
+  m_spinlock.reset();
+  m_ownpart = nullptr;
+  m_header = nullptr;
+  m_mappedmemory.reset();
+  if (m_profilepath_opened) {
+    m_profilepath_opened = false;
+    try {
+      SecureStore::UserProfile::setOwner(m_sharedmemorypath, m_user);
+    } catch (...) {
+    }
+    try {
+      SecureStore::UserProfile::closeUserProfilePath(m_user, m_hostname, false);
+    } catch (...) {
+    }
+  }
+}
+
+// The file is checked, replaced if need be and mapped under the file lock:
+// otherwise a console that finds the file half-written by another would
+// truncate it again and wipe what the other has changed in the meantime.
+void TraceSharedMemory::attachToCurrentPath() {
+  FileGuard guard(m_sharedmemorypath);
+  if (!isSharedMemoryFileValid()) createShmFile();
+  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, kTotalSize);
+  m_header = static_cast<Header*>(m_mappedmemory->address());
+  if (loadWord(m_header->version) != VERSION) initializeSharedMemoryHeader();
+}
+
+bool TraceSharedMemory::isSharedMemoryFileValid() const {
+  std::FILE* file = std::fopen(m_sharedmemorypath.c_str(), "rbe");
+  if (file == nullptr) return false;
+  const bool valid =
+      std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == static_cast<long>(kTotalSize);
+  std::fclose(file);
+  return valid;
+}
+
+// The file is created with mode 0600, so it is never readable by others, not
+// even for a moment; the check afterwards also fixes a file that existed with
+// the wrong size and other permissions, or a umask that took bits away.
+void TraceSharedMemory::createShmFile() {
+  const int descriptor =
+      ::open(m_sharedmemorypath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
+  std::FILE* file = ::fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    const int rc = errno;
+    ::close(descriptor);
+    throwCannotOpen(m_sharedmemorypath, rc, nullptr);
+  }
+  const std::vector<char> zeros(kTotalSize, 0);
+  if (std::fwrite(zeros.data(), zeros.size(), 1, file) != 1) {
+    const int rc = errno;
+    std::fclose(file);
+    throwCannotOpen(m_sharedmemorypath, rc, "fwrite");
+  }
+  // What stayed in the buffer is written now; a file left short would fault
+  // when mapped.
+  if (std::fclose(file) != 0) throwCannotOpen(m_sharedmemorypath, errno, "fclose");
+  validateAndAdjustPermissions();
+}
+
+void TraceSharedMemory::validateAndAdjustPermissions() {
+  struct stat status;
+  if (::stat(m_sharedmemorypath.c_str(), &status) != 0) {
+    throwCannotOpen(m_sharedmemorypath, errno, "stat");
+  }
+  if ((status.st_mode & 0777) == 0600) return;
+  if (::chmod(m_sharedmemorypath.c_str(), 0600) != 0) {
+    throwCannotOpen(m_sharedmemorypath, errno, "chmod");
+  }
+}
+
+// updateCount, spinLock and the parts are left alone: a file that some client
+// zeroed or an older layout wrote still carries the processes' state.
+void TraceSharedMemory::initializeSharedMemoryHeader() {
+  storeWord(m_header->totalSize, static_cast<std::int32_t>(kTotalSize));
+  storeWord(m_header->version, VERSION);
+  storeWord(m_header->globalReRead, 1);
+  storeWord(m_header->initialized, 1);
+}
+
+TraceSharedMemory::Part* TraceSharedMemory::getAllParts() {
+  if (m_header == nullptr) return nullptr;
+  return reinterpret_cast<Part*>(reinterpret_cast<char*>(m_header) + kPartsOffset);
+}
+
+TraceSharedMemory::Part* TraceSharedMemory::getPart(ProcessID pid, bool create) {
+  Part* parts = getAllParts();
+  if (parts == nullptr || pid == 0) return nullptr;
+  for (int i = 0; i < NUM_PARTS; ++i) {
+    if (loadWord(parts[i].processID) == pid) return &parts[i];
+  }
+  return create ? createPart(pid) : nullptr;
+}
+
+// A part is taken by swapping the id that was seen for the new one, so a
+// part that someone else claimed after it was looked at is left to them.
+TraceSharedMemory::Part* TraceSharedMemory::createPart(ProcessID pid) {
+  Part* parts = getAllParts();
+  if (parts == nullptr || pid == 0) return nullptr;
+  for (int i = 0; i < NUM_PARTS; ++i) {
+    std::int32_t seen = loadWord(parts[i].processID);
+    if (seen != 0 && !System::isProcessDead(seen)) continue;
+    if (swapWord(parts[i].processID, seen, pid)) return &parts[i];
+  }
+  return nullptr;
+}
+
+TraceSharedMemory::Part* TraceSharedMemory::getPart() {
+  // The cached part is checked because a forked child inherits the cache of
+  // its parent's object.
+  const ProcessID pid = ownProcessID();
+  if (m_ownpart != nullptr && loadWord(m_ownpart->processID) == pid) return m_ownpart;
+  m_ownpart = getPart(pid, false);
+  return m_ownpart;
+}
+
+bool TraceSharedMemory::setFlags(ProcessID pid, const char* flags) {
+  if (m_header == nullptr || flags == nullptr) return false;
+  const std::size_t length = ::strnlen(flags, kMaxFlagsLength + 1);
+  if (length > kMaxFlagsLength) return false;
+  Part* part = getPart(pid, true);
+  if (part == nullptr) return false;
+  std::memcpy(part->flags, flags, length + 1);
+  return true;
+}
+
+bool TraceSharedMemory::getFlags(ProcessID pid, std::string& flags) {
+  const Part* part = getPart(pid, false);
+  if (part == nullptr) return false;
+  flags.assign(part->flags, ::strnlen(part->flags, kMaxFlagsLength));
+  return true;
+}
+
+// The arithmetic is unsigned, so 2147483647 + 1 wraps to -2147483648 without
+// signed overflow.
+void TraceSharedMemory::incUpdateCount() {
+  if (m_header == nullptr) return;
+  std::int32_t seen = loadWord(m_header->updateCount);
+  while (!swapWord(m_header->updateCount, seen,
+                   static_cast<std::int32_t>(static_cast<std::uint32_t>(seen) + 1u))) {
+  }
+}
+
+std::int32_t TraceSharedMemory::getUpdateCount() const {
+  return m_header == nullptr ? 0 : loadWord(m_header->updateCount);
+}
+
+std::int32_t TraceSharedMemory::getVersion() const {
+  return m_header == nullptr ? 0 : loadWord(m_header->version);
+}
+
+std::size_t TraceSharedMemory::getTotalSize() { return kTotalSize; }
+
+// Inside a LockedScope no other console claims the part while it is
+// cleared; the id is swapped back last, so that a claim made without the
+// lock at least keeps its new owner.
+void TraceSharedMemory::clearDeadParts() {
+  Part* parts = getAllParts();
+  if (parts == nullptr) return;
+  for (int i = 0; i < NUM_PARTS; ++i) {
+    std::int32_t pid = loadWord(parts[i].processID);
+    if (pid == 0 || !System::isProcessDead(pid)) continue;
+    storeWord(parts[i].readCount, 0);
+    parts[i].flags[0] = '\0';
+    swapWord(parts[i].processID, pid, 0);
+  }
+}
+
+bool TraceSharedMemory::isMyReadCountLower() const {
+  return m_header != nullptr && m_readCount != loadWord(m_header->updateCount);
+}
+
+void TraceSharedMemory::updateMyReadCount() {
+  if (m_header == nullptr) return;
+  m_readCount = loadWord(m_header->updateCount);
+  if (Part* part = getPart()) storeWord(part->readCount, m_readCount);
+}
+
+const char* TraceSharedMemory::getMyFlags() {
+  if (m_header == nullptr) return nullptr;
+  Part* part = getPart();
+  if (part == nullptr) return nullptr;
+  part->flags[kMaxFlagsLength] = '\0';
+  return part->flags;
+}
+
+}  // namespace NEBRIX
