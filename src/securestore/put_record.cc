@@ -1,0 +1,271 @@
+#include "securestore/put_record.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "crypto/secure_wipe.h"
+#include "securestore/allocator.h"
+#include "securestore/api_frame.h"
+#include "securestore/configuration.h"
+#include "securestore/environment_info.h"
+#include "securestore/key_file.h"
+#include "securestore/lock_file.h"
+#include "securestore/record_checksum.h"
+#include "securestore/record_key.h"
+#include "securestore/trace.h"
+
+// Writes go straight to the file descriptor at explicit offsets, so that no
+// bytes of a failed write linger in a stream buffer to be written later.
+
+namespace {
+
+bool writeAt(int fd, long offset, const void* data, size_t length) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (length > 0) {
+    const ssize_t written = pwrite(fd, bytes, length, offset);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    offset += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+RSEC_SSFS_RC notePosition(rsecssfsLooperCallbackComm* comm, long position) {
+  auto& put = comm->put;
+  if (put.activeCount == put.activeCapacity) {
+    const size_t capacity = put.activeCapacity == 0 ? 4 : 2 * put.activeCapacity;
+    auto* grown = static_cast<long*>(RSECSSFS_ALLOC(capacity * sizeof(long)));
+    if (grown == nullptr) return RSEC_SSFS_RC_LOW_MEMORY;
+    if (put.activeCount > 0) std::memcpy(grown, put.pActivePositions, put.activeCount * sizeof(long));
+    if (put.pActivePositions != nullptr) RSECSSFS_FREE(put.pActivePositions);
+    put.pActivePositions = grown;
+    put.activeCapacity = capacity;
+  }
+  put.pActivePositions[put.activeCount++] = position;
+  return RSEC_SSFS_RC_OK;
+}
+
+// The whole record for the request, allocated.
+RSEC_SSFS_RC buildRecord(const rsecssfsLooperCallbackComm* comm, unsigned char** record,
+                         size_t* recordLength) {
+  size_t payloadLength = 0;
+  unsigned char* payload = nullptr;
+  RSEC_SSFS_RC rc = rsecssfs_getPayloadRecordDataFromApplicationData(
+      comm->put.pPayload, comm->put.pEncryptionKey, &payloadLength, &payload);
+  if (rc != RSEC_SSFS_RC_OK) return rc;
+  const size_t length = kRecordOverhead + payloadLength;
+  auto* bytes = static_cast<unsigned char*>(RSECSSFS_ALLOC(length));
+  if (bytes == nullptr) {
+    RSECSSFS_WIPE_AND_FREE(payload, payloadLength);
+    return RSEC_SSFS_RC_LOW_MEMORY;
+  }
+  rsecssfsRecordHeader header;
+  rsecssfs_fillRecordHeader(&header, static_cast<uint32_t>(length));
+  rsecssfsDataHeader data;
+  std::memset(&data, 0, sizeof data);
+  std::memcpy(data.recordIdentifierA7, comm->put.recordIdentifier, kRecordIdentifierSize);
+  rsecssfs_getEnvironmentInfo(&data.environmentInfo);
+  data.isDeleted = 0;
+  data.isStoredAsPlaintext = comm->put.pPayload->isPlaintext ? 1 : 0;
+  data.isBinaryData = comm->put.pPayload->isBinary ? 1 : 0;
+  rsecssfs_computeRecordChecksum(&data, payload, payloadLength, data.hmacSHA1DataHeaderAndPayload);
+  std::memcpy(bytes, &header, sizeof header);
+  std::memcpy(bytes + kRecordHeaderSize, &data, sizeof data);
+  if (payloadLength > 0) std::memcpy(bytes + kRecordOverhead, payload, payloadLength);
+  RSECSSFS_WIPE_AND_FREE(payload, payloadLength);
+  *record = bytes;
+  *recordLength = length;
+  return RSEC_SSFS_RC_OK;
+}
+
+RSEC_SSFS_RC cutIncompleteRecord(FILE* file, const rsecssfsLooperCallbackComm* comm) {
+  struct stat status;
+  const long size = fstat(fileno(file), &status) == 0 ? static_cast<long>(status.st_size) : comm->recordStart;
+  RSECSSFS_TRACE(
+      RSECSSFS_TRC1,
+      "Data file \"%s\" ends inside an incomplete record at file position %lu; cutting off its %lu bytes",
+      comm->put.pDataFile, static_cast<unsigned long>(comm->recordStart),
+      static_cast<unsigned long>(size - comm->recordStart));
+  if (ftruncate(fileno(file), comm->recordStart) != 0) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR,
+                   "Unable to cut the incomplete record at file position %lu off data file \"%s\"",
+                   static_cast<unsigned long>(comm->recordStart), comm->put.pDataFile);
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  return RSEC_SSFS_RC_OK;
+}
+
+RSEC_SSFS_RC appendRecord(FILE* file, long end, const unsigned char* record, size_t length) {
+  const int fd = fileno(file);
+  if (!writeAt(fd, end, record, length) || fdatasync(fd) != 0) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data");
+    // Leave no torn record behind; whatever fails here, the file is as before.
+    if (ftruncate(fd, end) != 0)
+      RSECSSFS_TRACE(RSECSSFS_TRC1, "Data file could not be cut back after the failed write");
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  RSECSSFS_TRACE(RSECSSFS_TRC3, "Data written to file::");
+  RSECSSFS_HEXTRACE(record, length, 0);
+  return RSEC_SSFS_RC_OK;
+}
+
+RSEC_SSFS_RC markNotedRecordsDeleted(FILE* file, rsecssfsLooperCallbackComm* comm) {
+  static const unsigned char kDeleted = 1;
+  for (size_t i = 0; i < comm->put.activeCount; ++i) {
+    if (!writeAt(fileno(file), comm->put.pActivePositions[i], &kDeleted, 1)) {
+      RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF when updating the deletion indicator");
+      return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+    }
+    comm->put.recordMarkedDeleted = true;
+  }
+  return RSEC_SSFS_RC_OK;
+}
+
+RSEC_SSFS_RC finishAtEnd(FILE* file, rsecssfsLooperCallbackComm* comm) {
+  unsigned char* record = nullptr;
+  size_t length = 0;
+  if (!comm->put.pPayload->isRemoval) {
+    const RSEC_SSFS_RC rc = buildRecord(comm, &record, &length);
+    if (rc != RSEC_SSFS_RC_OK) return rc;
+  }
+  RSEC_SSFS_RC rc = comm->endsInsideRecord ? cutIncompleteRecord(file, comm) : RSEC_SSFS_RC_OK;
+  if (rc == RSEC_SSFS_RC_OK && record != nullptr) rc = appendRecord(file, comm->recordStart, record, length);
+  if (record != nullptr) RSECSSFS_WIPE_AND_FREE(record, length);
+  if (rc == RSEC_SSFS_RC_OK) rc = markNotedRecordsDeleted(file, comm);
+  return rc;
+}
+
+FILE* openForUpdate(const char* dataFile) {
+  FILE* file = std::fopen(dataFile, "r+b");
+  if (file != nullptr) {
+    rsecssfs_prepareDataFileStream(file);
+    return file;
+  }
+  RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" does not exist; creating new", dataFile);
+  // Never truncates: the file may have appeared meanwhile.
+  const int fd = open(dataFile, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  file = fdopen(fd, "r+b");
+  if (file == nullptr) {
+    close(fd);
+  } else {
+    rsecssfs_prepareDataFileStream(file);
+  }
+  return file;
+}
+
+RSEC_SSFS_RC updateDataFile(const char* recordKey, const rsecssfsApplicationPayload* payload) {
+  rsecssfsConfiguration* config = nullptr;
+  RSEC_SSFS_RC rc = rsecssfs_getConfiguration(&config);
+  if (rc != RSEC_SSFS_RC_OK) return rc;
+  FILE* file = openForUpdate(config->pDataFile);
+  if (file == nullptr) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for update/write", config->pDataFile);
+    rsecssfs_releaseConfiguration(config, false);
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" opened for update", config->pDataFile);
+  rsecssfsLooperCallbackComm comm = {};
+  rsecssfs_makeRecordIdentifier(recordKey, comm.put.recordIdentifier);
+  unsigned char key[kEncryptionKeySize];
+  rc = rsecssfs_getKeyFromKeyfile(key);
+  if (rc == RSEC_SSFS_RC_OK) {
+    comm.endsAtIncompleteRecord = true;
+    comm.put.pPayload = payload;
+    comm.put.pEncryptionKey = key;
+    comm.put.pDataFile = config->pDataFile;
+    rc = rsecssfs_genericLooper(file, &comm, rsecssfs_loopCallbackPutRecord);
+  }
+  if (rc == RSEC_SSFS_RC_OK && payload->isRemoval && !comm.put.recordMarkedDeleted) {
+    RSECSSFS_TRACE(RSECSSFS_TRC2_RETURNED, "Record with key \"%s\" not found in secure storage", recordKey);
+    rc = RSEC_SSFS_RC_RECORD_NOT_FOUND;
+  }
+  if (comm.put.pActivePositions != nullptr) RSECSSFS_FREE(comm.put.pActivePositions);
+  secureWipe(key, sizeof key);
+  std::fclose(file);
+  rsecssfs_releaseConfiguration(config, false);
+  return rc;
+}
+
+RSEC_SSFS_RC putRecord(const MERO_RSecSSFsPutRecordAPI* api) {
+  const char* recordKey = api->in_pKey;
+  if (recordKey == nullptr) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Call record is incomplete: no record key given");
+    return RSEC_SSFS_RC_RECORD_KEY_FORMAT;
+  }
+  RSECSSFS_TRACE(RSECSSFS_TRC3, "Input data::\nKey      : %s\n", recordKey);
+  RSEC_SSFS_RC rc = rsecssfs_checkRecordKeyLength(recordKey);
+  if (rc != RSEC_SSFS_RC_OK) return rc;
+
+  rsecssfsApplicationPayload payload = {};
+  payload.isBinary = api->in_isBinary;
+  payload.isPlaintext = api->in_storePlaintext;
+  payload.isRemoval = api->in_isBinary ? api->in_pValueX == nullptr : api->in_pValue == nullptr;
+  payload.pValueX = api->in_isBinary ? api->in_pValueX : nullptr;
+  payload.length = api->in_isBinary ? api->in_pValueXLen : 0;
+  payload.pValueC = api->in_isBinary ? nullptr : api->in_pValue;
+  if (!payload.isRemoval) {
+    rc = rsecssfs_checkRecordKeyFormat(recordKey);
+    if (rc == RSEC_SSFS_RC_OK)
+      rc = rsecssfs_checkValueLength(recordKey, payload.isBinary, payload.isPlaintext, payload.pValueC,
+                                     payload.pValueX, payload.length);
+    if (rc != RSEC_SSFS_RC_OK) return rc;
+  }
+
+  rc = rsecssfs_checkForExistingBackupFiles();
+  if (rc != RSEC_SSFS_RC_OK) return rc;
+  rc = rsecssfs_lockSet();
+  if (rc != RSEC_SSFS_RC_OK) return rc;
+  rc = updateDataFile(recordKey, &payload);
+  if (api->internalOpaque == nullptr || !api->internalOpaque->in_forgetLockRemoval) rsecssfs_lockRemove();
+  return rc;
+}
+
+}  // namespace
+
+void rsecssfs_loopCallbackPutRecord(FILE* file, const rsecssfsDataHeader* pDataHeader, size_t, bool isEOF,
+                                    rsecssfsLooperCallbackComm* comm, bool*, RSEC_SSFS_RC* pRc) {
+  if (isEOF) {
+    *pRc = finishAtEnd(file, comm);
+    return;
+  }
+  if (pDataHeader->isDeleted != 1 &&
+      std::memcmp(pDataHeader->recordIdentifierA7, comm->put.recordIdentifier, kRecordIdentifierSize) == 0)
+    *pRc = notePosition(comm, comm->recordStart + static_cast<long>(kRecordHeaderSize +
+                                                                    offsetof(rsecssfsDataHeader, isDeleted)));
+}
+
+MERO_RSecSSFsPutRecordAPI* MERO_RSecSSFsPutRecordAPIGet() {
+  rsecssfs_clearAllocatorFlags();
+  auto* opaque = static_cast<rsecssfsPutRecordOpaqueAPI*>(RSECSSFS_ALLOC(sizeof(rsecssfsPutRecordOpaqueAPI)));
+  if (opaque == nullptr) return nullptr;
+  auto* api = static_cast<MERO_RSecSSFsPutRecordAPI*>(RSECSSFS_ALLOC(sizeof(MERO_RSecSSFsPutRecordAPI)));
+  if (api == nullptr) {
+    RSECSSFS_FREE(opaque);
+    return nullptr;
+  }
+  *opaque = rsecssfsPutRecordOpaqueAPI{false};
+  *api = MERO_RSecSSFsPutRecordAPI{};
+  api->internalOpaque = opaque;
+  return api;
+}
+
+void MERO_RSecSSFsPutRecordAPIRelease(MERO_RSecSSFsPutRecordAPI* api) {
+  if (api == nullptr) return;
+  rsecssfs_ProcessingInfoFree(api->out_pProcessingInfo);
+  if (api->internalOpaque != nullptr) RSECSSFS_FREE(api->internalOpaque);
+  RSECSSFS_FREE(api);
+}
+
+void MERO_RSecSSFsPutRecord(MERO_RSecSSFsPutRecordAPI* api) {
+  if (api == nullptr) return;
+  rsecssfs_APIFunctionEntry("RSecSSFsPutRecord");
+  const RSEC_SSFS_RC rc = putRecord(api);
+  rsecssfs_APIFunctionExit("RSecSSFsPutRecord", rc, &api->out_pProcessingInfo);
+}

@@ -1,0 +1,74 @@
+// The record scanner on which every operation rests: it walks the data file
+// record by record from the current position, checks each record header and
+// hands the data header to an operation's callback, which may read its own
+// record's payload and nothing beyond; the scanner repositions after it.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "securestore/payload_codec.h"
+#include "securestore/record_format.h"
+#include "securestore/rsecssfs.h"
+
+// State of the operation that scans, and what the scanner tells it.
+struct rsecssfsLooperCallbackComm {
+  // Set by the scanner before each callback: where the record begins, or
+  // where the end of the file was met; and, at the end, whether bytes of a
+  // broken-off record follow from there.
+  long recordStart;
+  bool endsInsideRecord;
+
+  // Set by a callback that has read its record's payload from the file;
+  // cleared by the scanner before each callback.
+  bool payloadConsumed;
+
+  // Set by a writer that holds the lock: a record broken off at the end of
+  // the file (an interrupted append) counts as the end of the file instead of
+  // as corruption, so that the writer can cut it off.
+  bool endsAtIncompleteRecord;
+
+  struct {
+    unsigned char recordIdentifier[kRecordIdentifierSize];
+    const unsigned char* pEncryptionKey;
+    rsecssfsApplicationPayload payload;
+    rsecssfsEnvironmentInfo environmentInfo;
+    rsecssfsKeySource keySource;
+  } get;
+
+  struct {
+    unsigned char recordIdentifier[kRecordIdentifierSize];
+    const rsecssfsApplicationPayload* pPayload;
+    const unsigned char* pEncryptionKey;
+    const char* pDataFile;
+    bool recordMarkedDeleted;
+    long* pActivePositions;  // isDeleted bytes of the active records with the identifier
+    size_t activeCount;
+    size_t activeCapacity;
+  } put;
+
+  struct {
+    RSecSSFsListRecordsAPI* api;
+    bool countOnly;
+    size_t linesAvailable;
+    size_t linesMissing;  // active records beyond the lines of the first pass
+  } list;
+};
+
+// Gives a freshly opened data file a read buffer large enough that a scan
+// costs few system calls. Call before the first read.
+void rsecssfs_prepareDataFileStream(FILE* file);
+
+// Gets the data header just read (null at the end of the file), the payload
+// length, the end-of-file flag and the state; sets *pExit to stop the scan
+// and *pRc (0 on entry) to its result.
+typedef void (*rsecssfsLooperCallback)(FILE* file, const rsecssfsDataHeader* pDataHeader,
+                                       size_t payloadLength, bool isEOF, rsecssfsLooperCallbackComm* comm,
+                                       bool* pExit, RSEC_SSFS_RC* pRc);
+
+// Fewer than 24 bytes left count as the end of the file, where the callback
+// is called once more. A bad preamble, record length (outside 176..98640) or
+// record type, or a data header that breaks off, ends the scan with RC -6.
+// Returns the code the last callback left.
+RSEC_SSFS_RC rsecssfs_genericLooper(FILE* file, rsecssfsLooperCallbackComm* comm,
+                                    rsecssfsLooperCallback callback);
