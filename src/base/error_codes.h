@@ -72,6 +72,7 @@
 // them; they are defined so their numbers stay reserved and resolvable.
 #define NEBRIX_RUNTIME_ERROR_CODE_TABLE(X)                                                      \
   X(ltt, ERR_LTT_NO_ERROR, 0, "Default constructed empty exception object")                     \
+  X(ltt, ERR_LTT_BAD_ARGUMENT, 1000010, "Invalid argument")                                     \
   X(File, ERR_FILE_GENERIC_ERROR, 2000001, "File error")                                        \
   X(Synchronization, ERR_SYS_MTX_GENERIC, 2010001, "Mutex error")                               \
   X(Synchronization, ERR_SYS_MTX_INIT, 2010002, "Mutex initialization failed")                  \

@@ -269,6 +269,10 @@ void runtime_error::do_throw() const { throw *this; }
 
 void runtime_error::store_type(std::ostream& os) const { os << "ltt::runtime_error"; }
 
+void invalid_argument::do_throw() const { throw *this; }
+
+void invalid_argument::store_type(std::ostream& os) const { os << "ltt::invalid_argument"; }
+
 void tThrow(const exception& ex) {
   ex.register_on_thread();
   ex.do_throw();

@@ -245,4 +245,12 @@ class runtime_error : public exception {
   void store_type(std::ostream& os) const override;
 };
 
+// A caller passed an argument outside what the operation accepts.
+class invalid_argument : public exception {
+ public:
+  using exception::exception;
+  void do_throw() const override;
+  void store_type(std::ostream& os) const override;
+};
+
 }  // namespace ltt

@@ -1,0 +1,320 @@
+#include "profile/configuration.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/allocator.h"
+#include "base/exception.h"
+#include "encoding/encoded_string.h"
+#include "profile/user_profile.h"
+#include "securestore/rsecssfs.h"
+
+namespace {
+
+using NEBRIX::EncodedString;
+using Encoding = NEBRIX_StringEncodingType::Encoding;
+
+const char* const kDefaultComponent = "NEBRIX";
+const char* const kNotFound = "error profile not found";
+constexpr size_t kNameBufferSize = 1024;
+
+const char* componentOrDefault(const char* component) {
+  return component != nullptr && *component != '\0' ? component : kDefaultComponent;
+}
+
+// Copies `text` into a caller's buffer, cut to fit and always terminated.
+void copyText(char* target, size_t size, const char* text) {
+  if (target == nullptr || size == 0) return;
+  strncpy(target, text, size - 1);
+  target[size - 1] = '\0';
+}
+
+// Text the caller typed is taken as UTF-8 when it is valid UTF-8, so names
+// with non-ASCII characters are stored as typed; any other byte sequence is
+// 8-bit text and converted.
+bool isUtf8(const char* text) {
+  const EncodedString probe(text, NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
+  if (probe.length() != strlen(text)) return false;
+  // The strict decoder refuses overlong forms, surrogates and values beyond
+  // the Unicode range.
+  std::vector<char> decoded((probe.length() + 1) * 4);
+  std::int64_t written = 0;
+  return probe.convert(decoded.data(), NEBRIX_StringEncodingType::UCS4BE, decoded.size(), written, nullptr,
+                       true) == NEBRIX_OK;
+}
+
+void appendText(EncodedString& target, const char* text) {
+  target.append(text, isUtf8(text) ? NEBRIX_StringEncodingType::UTF8 : NEBRIX_StringEncodingType::Ascii);
+}
+
+// "ORQ/<COMPONENT>/<key>" as UTF-8. The store takes only upper-case letters
+// in keys, so the component is upper-cased: a component such as "Client"
+// could not be stored at all otherwise.
+void buildRecordKey(EncodedString& key, const char* component, const char* regKey) {
+  key.append("ORQ/", NEBRIX_StringEncodingType::Ascii);
+  std::string upper = component != nullptr ? component : "";
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  appendText(key, upper.c_str());
+  key.append("/", NEBRIX_StringEncodingType::Ascii);
+  appendText(key, regKey != nullptr ? regKey : "");
+}
+
+// Points the store at the profile directory of the calling user; another
+// user's profile cannot be opened and throws.
+void setUpStore(const char* user, const char* vhost) {
+  const std::string host = vhost != nullptr ? vhost : "";
+  std::string path;
+  if (user != nullptr && *user != '\0') {
+    SecureStore::UserProfile::openUserProfilePath(path, user, host, false);
+  } else {
+    SecureStore::UserProfile::getUserProfilePath(path, host, false, false);
+  }
+  MERO_RSecSSFsSetConfiguration("ORQ", path.c_str(), path.c_str());
+}
+
+void reportException(const ltt::exception& ex, tsp00_ErrTextc err) {
+  std::ostringstream text;
+  auto first = ex.begin();
+  if (first != ex.end()) first->expand(text);
+  const std::string message = text.str();
+  copyText(err, sizeof(tsp00_ErrTextc),
+           ("profile path error: " + (message.empty() ? std::string("Unknown error (no message)") : message)).c_str());
+}
+
+void failWith(tsp00_ErrTextc err, RTE_IniFileResult& inires, const char* text) {
+  copyText(err, sizeof(tsp00_ErrTextc), text);
+  inires = 0;
+}
+
+}  // namespace
+
+void RTE_PutUserConfigString(const char* user, const char*, const char* component, const char* regKey,
+                             const char* vhost, const char* value, tsp00_ErrTextc err, RTE_IniFileResult& inires) {
+  inires = 1;
+  try {
+    EncodedString key(NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
+    EncodedString text(NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
+    buildRecordKey(key, component, regKey);
+    setUpStore(user, vhost);
+    appendText(text, value != nullptr ? value : "");
+    MERO_RSecSSFsPutRecordAPI* api = MERO_RSecSSFsPutRecordAPIGet();
+    if (api == nullptr) return failWith(err, inires, "error putuser");
+    api->in_pKey = key.buffer();
+    api->in_pValue = text.buffer();
+    api->in_storePlaintext = true;
+    MERO_RSecSSFsPutRecord(api);
+    if (api->out_pProcessingInfo == nullptr || api->out_pProcessingInfo->rc != RSEC_SSFS_RC_OK) {
+      failWith(err, inires, "error putuser");
+    }
+    MERO_RSecSSFsPutRecordAPIRelease(api);
+  } catch (const ltt::exception& ex) {
+    inires = 0;
+    reportException(ex, err);
+  } catch (...) {
+    failWith(err, inires, "profile path error: Unknown error (no message)");
+  }
+}
+
+void RTE_GetUserConfigString(const char* user, const char*, const char* component, const char* regKey,
+                             const char* vhost, char* filename, int32_t len, tsp00_ErrTextc err,
+                             RTE_IniFileResult& inires) {
+  inires = 1;
+  try {
+    EncodedString key(NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
+    buildRecordKey(key, component, regKey);
+    setUpStore(user, vhost);
+    MERO_RSecSSFsGetRecordAPI* api = MERO_RSecSSFsGetRecordAPIGet();
+    if (api == nullptr) return failWith(err, inires, "error getuser");
+    api->in_pKey = key.buffer();
+    MERO_RSecSSFsGetRecord(api);
+    const RSEC_SSFS_RC rc = api->out_pProcessingInfo != nullptr ? api->out_pProcessingInfo->rc
+                                                               : RSEC_SSFS_RC_LOW_MEMORY;
+    if (rc == RSEC_SSFS_RC_OK && api->out_pValue != nullptr) {
+      // A value longer than the buffer is cut and still counts as read.
+      const EncodedString value(api->out_pValue, NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
+      std::int64_t written = 0;
+      if (filename != nullptr && len > 0) {
+        value.convert(filename, NEBRIX_StringEncodingType::UTF8, static_cast<size_t>(len), written, nullptr, true);
+      }
+    } else if (rc == RSEC_SSFS_RC_RECORD_NOT_FOUND) {
+      failWith(err, inires, kNotFound);
+    } else {
+      failWith(err, inires, "error getuser");
+    }
+    MERO_RSecSSFsGetRecordAPIRelease(api);
+  } catch (const ltt::exception& ex) {
+    inires = 0;
+    reportException(ex, err);
+  } catch (...) {
+    failWith(err, inires, "profile path error: Unknown error (no message)");
+  }
+}
+
+namespace NEBRIX {
+
+namespace {
+
+int32_t bufferLength(size_t length) {
+  return length > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(length);
+}
+
+NEBRIX_Retcode writeValue(const char* user, const char* component, const char* vhost, const char* key,
+                          const char* value, char* errortext, size_t errortextlength) {
+  tsp00_ErrTextc err = "";
+  RTE_IniFileResult inires = 0;
+  RTE_PutUserConfigString(user, "dummy", componentOrDefault(component), key, vhost, value, err, inires);
+  if (inires == 1) return NEBRIX_OK;
+  copyText(errortext, errortextlength, err);
+  return NEBRIX_NOT_OK;
+}
+
+NEBRIX_Retcode readValue(const char* user, const char* component, const char* vhost, const char* key,
+                         char* value, size_t length, char* errortext, size_t errortextlength) {
+  tsp00_ErrTextc err = "";
+  RTE_IniFileResult inires = 0;
+  RTE_GetUserConfigString(user, "dummy", componentOrDefault(component), key, vhost, value, bufferLength(length),
+                          err, inires);
+  if (inires == 1) return NEBRIX_OK;
+  copyText(errortext, errortextlength, err);
+  return NEBRIX_NOT_OK;
+}
+
+// The first read of a missing value stores its default in the user's
+// configuration and reads it back.
+NEBRIX_Retcode readWithDefault(const char* user, const char* component, const char* vhost, const char* key,
+                               const char* defaultValue, char* value, size_t length, char* errortext,
+                               size_t errortextlength, bool reportSecondRead) {
+  if (length != 0 && value != nullptr) value[0] = '\0';
+  char ignored[sizeof(tsp00_ErrTextc)] = "";
+  if (readValue(user, component, vhost, key, value, length, ignored, sizeof ignored) == NEBRIX_OK) return NEBRIX_OK;
+  if (writeValue(user, component, vhost, key, defaultValue, errortext, errortextlength) != NEBRIX_OK) {
+    return NEBRIX_NOT_OK;
+  }
+  return reportSecondRead ? readValue(user, component, vhost, key, value, length, errortext, errortextlength)
+                          : readValue(user, component, vhost, key, value, length, ignored, sizeof ignored);
+}
+
+bool fitsWithTerminator(size_t textLength, size_t bufferSize) { return textLength + 1 <= bufferSize; }
+
+// An absolute name is copied when it fits the caller's buffer.
+NEBRIX_Retcode copyAbsoluteName(const char* name, char* filename, size_t length) {
+  if (name[0] != '/' || filename == nullptr || !fitsWithTerminator(strlen(name), length)) return NEBRIX_NOT_OK;
+  memcpy(filename, name, strlen(name) + 1);
+  return NEBRIX_OK;
+}
+
+std::string sharedMemoryDefault(const char* component) {
+  const std::string name = componentOrDefault(component);
+  if (name == kDefaultComponent) return "nebrixtrace.shm";
+  std::string lower;
+  for (size_t i = 0; i < name.size() && i < 118; ++i) {
+    lower += static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
+  }
+  return lower + "trace.shm";
+}
+
+}  // namespace
+
+NEBRIX_Retcode Configuration::setTraceFlags(const char* user, const char* component, const char* virtualhostname,
+                                            const char* flags, char* errortext, size_t errortextlength) {
+  return writeValue(user, component, virtualhostname, "TRACEFLAGS", flags, errortext, errortextlength);
+}
+
+NEBRIX_Retcode Configuration::getTraceFlags(const char* user, const char* component, const char* virtualhostname,
+                                            char* flags, size_t length, char* errortext, size_t errortextlength) {
+  if (readValue(user, component, virtualhostname, "TRACEFLAGS", flags, length, errortext, errortextlength) ==
+      NEBRIX_OK) {
+    return NEBRIX_OK;
+  }
+  // A missing record is no error: nothing is configured.
+  if (errortext != nullptr && strcmp(errortext, kNotFound) == 0) {
+    if (flags != nullptr && length != 0) flags[0] = '\0';
+    return NEBRIX_OK;
+  }
+  return NEBRIX_NOT_OK;
+}
+
+NEBRIX_Retcode Configuration::setTraceFileName(const char* user, const char* component,
+                                               const char* virtualhostname, const char* filename,
+                                               char* errortext, size_t errortextlength) {
+  if (filename == nullptr || strlen(filename) > kNameBufferSize - 1) return NEBRIX_NOT_OK;
+  return writeValue(user, component, virtualhostname, "TRACEFILENAME", filename, errortext, errortextlength);
+}
+
+NEBRIX_Retcode Configuration::setProfileFileName(const char* user, const char* component,
+                                                 const char* virtualhostname, const char* filename,
+                                                 char* errortext, size_t errortextlength) {
+  if (filename == nullptr || strlen(filename) > kNameBufferSize - 1) return NEBRIX_NOT_OK;
+  return writeValue(user, component, virtualhostname, "PROFILEFILENAME", filename, errortext, errortextlength);
+}
+
+NEBRIX_Retcode Configuration::getTraceFileName(const char* user, const char* component,
+                                               const char* virtualhostname, char* filename, size_t length,
+                                               char* errortext, size_t errortextlength) {
+  return readWithDefault(user, component, virtualhostname, "TRACEFILENAME", "nebrixtrace-%p.prt", filename,
+                         length, errortext, errortextlength, false);
+}
+
+NEBRIX_Retcode Configuration::getFullTraceFileName(const char* user, const char* component,
+                                                   const char* virtualhostname, char* filename, size_t length,
+                                                   char* errortext, size_t errortextlength) {
+  char name[kNameBufferSize] = {};
+  if (getTraceFileName(user, component, virtualhostname, name, sizeof name, errortext, errortextlength) !=
+      NEBRIX_OK) {
+    return NEBRIX_NOT_OK;
+  }
+  return getFullFileName(user, component, virtualhostname, name, filename, length, errortext, errortextlength);
+}
+
+NEBRIX_Retcode Configuration::getFullProfileFileName(const char* user, const char* component,
+                                                     const char* virtualhostname, char* filename, size_t length,
+                                                     char* errortext, size_t errortextlength) {
+  char name[kNameBufferSize] = {};
+  if (readWithDefault(user, component, virtualhostname, "PROFILEFILENAME", "nebrixprofile-%p.prt", name,
+                      sizeof name, errortext, errortextlength, false) != NEBRIX_OK) {
+    return NEBRIX_NOT_OK;
+  }
+  return getFullFileName(user, component, virtualhostname, name, filename, length, errortext, errortextlength);
+}
+
+NEBRIX_Retcode Configuration::getSharedMemoryName(const char* user, const char* component,
+                                                  const char* virtualhostname, char* filename, size_t length,
+                                                  char* errortext, size_t errortextlength) {
+  return readWithDefault(user, component, virtualhostname, "TRACESHAREDMEMORY",
+                         sharedMemoryDefault(component).c_str(), filename, length, errortext, errortextlength, true);
+}
+
+NEBRIX_Retcode Configuration::getFullSharedMemoryName(const char* user, const char* component,
+                                                      const char* virtualhostname, char* sharedmemoryname,
+                                                      size_t length, char* errortext, size_t errortextlength) {
+  char name[kNameBufferSize] = {};
+  if (getSharedMemoryName(user, component, virtualhostname, name, sizeof name, errortext, errortextlength) !=
+      NEBRIX_OK) {
+    return NEBRIX_NOT_OK;
+  }
+  return copyAbsoluteName(name, sharedmemoryname, length);
+}
+
+NEBRIX_Retcode Configuration::getFullFileName(const char*, const char*, const char*, const char* tmpfilename,
+                                              char* filename, size_t length, char*, size_t) {
+  if (tmpfilename == nullptr || filename == nullptr) return NEBRIX_NOT_OK;
+  if (tmpfilename[0] == '/') return copyAbsoluteName(tmpfilename, filename, length);
+  if (tmpfilename[0] != '.' || (tmpfilename[1] != '/' && tmpfilename[1] != '\\')) return NEBRIX_NOT_OK;
+
+  char directory[512];
+  if (getcwd(directory, sizeof directory) == nullptr) return NEBRIX_NOT_OK;
+  const size_t directoryLength = strlen(directory);
+  if (directoryLength + strlen(tmpfilename) + 1 > length) return NEBRIX_NOT_OK;
+  std::string name = directory;
+  if (name.empty() || name.back() != '/') name += '/';
+  name += tmpfilename + 2;
+  memcpy(filename, name.c_str(), name.size() + 1);
+  return NEBRIX_OK;
+}
+
+}  // namespace NEBRIX

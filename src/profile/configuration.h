@@ -1,0 +1,73 @@
+// The user's persistent client configuration: a few named string values per
+// user, host and component, each one plaintext record of the secure file
+// store in the profile directory, under the key "ORQ/<component>/<key>".
+//
+// Every function sets the store up afresh (system name "ORQ", data and key
+// path both the profile directory), returns NEBRIX_OK or NEBRIX_NOT_OK and
+// copies a short message into `errortext` (cut to `errortextlength`, always
+// terminated) on failure. No exception leaves them. Acting for another user
+// is refused.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "base/retcode.h"
+
+namespace NEBRIX {
+
+class Configuration {
+ public:
+  static NEBRIX_Retcode setTraceFlags(const char* user, const char* component, const char* virtualhostname,
+                                      const char* flags, char* errortext, size_t errortextlength);
+  // A missing record reads as the empty string.
+  static NEBRIX_Retcode getTraceFlags(const char* user, const char* component, const char* virtualhostname,
+                                      char* flags, size_t length, char* errortext, size_t errortextlength);
+  // Names that are null or longer than 1023 characters fail without a message.
+  static NEBRIX_Retcode setTraceFileName(const char* user, const char* component,
+                                         const char* virtualhostname, const char* filename,
+                                         char* errortext, size_t errortextlength);
+  static NEBRIX_Retcode setProfileFileName(const char* user, const char* component,
+                                           const char* virtualhostname, const char* filename,
+                                           char* errortext, size_t errortextlength);
+  // The reads below store the default value on the first read of a missing one.
+  static NEBRIX_Retcode getTraceFileName(const char* user, const char* component,
+                                         const char* virtualhostname, char* filename, size_t length,
+                                         char* errortext, size_t errortextlength);
+  static NEBRIX_Retcode getFullTraceFileName(const char* user, const char* component,
+                                             const char* virtualhostname, char* filename, size_t length,
+                                             char* errortext, size_t errortextlength);
+  static NEBRIX_Retcode getFullProfileFileName(const char* user, const char* component,
+                                               const char* virtualhostname, char* filename,
+                                               size_t length, char* errortext, size_t errortextlength);
+  static NEBRIX_Retcode getSharedMemoryName(const char* user, const char* component,
+                                            const char* virtualhostname, char* filename, size_t length,
+                                            char* errortext, size_t errortextlength);
+  static NEBRIX_Retcode getFullSharedMemoryName(const char* user, const char* component,
+                                                const char* virtualhostname, char* sharedmemoryname,
+                                                size_t length, char* errortext, size_t errortextlength);
+  // Makes `tmpfilename` absolute: "/..." as it is, "./..." relative to the
+  // working directory; any other name fails without a message.
+  static NEBRIX_Retcode getFullFileName(const char* user, const char* component,
+                                        const char* virtualhostname, const char* tmpfilename,
+                                        char* filename, size_t length, char* errortext,
+                                        size_t errortextlength);
+};
+
+}  // namespace NEBRIX
+
+// Result flag of the low-level functions: 1 on entry, 0 after any failure.
+typedef int RTE_IniFileResult;
+// Error text buffer of the low-level functions.
+typedef char tsp00_ErrTextc[256];
+
+// Stores `value` as the record ORQ/<component>/<regKey> (plaintext). The
+// configuration file argument is ignored.
+void RTE_PutUserConfigString(const char* user, const char* configfile, const char* component,
+                             const char* regKey, const char* vhost, const char* value,
+                             tsp00_ErrTextc err, RTE_IniFileResult& inires);
+// Reads the record into `filename` (at most `len` - 1 bytes and a NUL; a
+// longer value is cut and still succeeds).
+void RTE_GetUserConfigString(const char* user, const char* configfile, const char* component,
+                             const char* regKey, const char* vhost, char* filename, int32_t len,
+                             tsp00_ErrTextc err, RTE_IniFileResult& inires);
