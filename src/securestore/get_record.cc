@@ -70,7 +70,7 @@ RSEC_SSFS_RC scanDataFile(MERO_RSecSSFsGetRecordAPI* api, const char* dataFile) 
   if (rc == RSEC_SSFS_RC_OK) rc = deliver(api, &comm);
   rsecssfs_releaseApplicationPayload(&comm.get.payload);
   secureWipe(key, sizeof key);
-  std::fclose(file);
+  rsecssfs_closeDataFileStream(file);
   return rc;
 }
 

@@ -111,7 +111,7 @@ RSEC_SSFS_RC listRecords(RSecSSFsListRecordsAPI* api) {
   } else {
     rsecssfs_prepareDataFileStream(file);
     rc = scanTwice(api, file, config->pDataFile);
-    std::fclose(file);
+    rsecssfs_closeDataFileStream(file);
   }
   rsecssfs_releaseConfiguration(config, false);
   return rc;

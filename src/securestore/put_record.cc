@@ -101,9 +101,12 @@ RSEC_SSFS_RC cutIncompleteRecord(FILE* file, const rsecssfsLooperCallbackComm* c
   return RSEC_SSFS_RC_OK;
 }
 
-RSEC_SSFS_RC appendRecord(FILE* file, long end, const unsigned char* record, size_t length) {
+// The new record must be on disk before an older one is marked deleted, or a
+// power loss could keep the mark and lose the record. Without older records
+// of the key there is nothing to order, and the sync is saved.
+RSEC_SSFS_RC appendRecord(FILE* file, long end, const unsigned char* record, size_t length, bool syncBeforeMarking) {
   const int fd = fileno(file);
-  if (!writeAt(fd, end, record, length) || fdatasync(fd) != 0) {
+  if (!writeAt(fd, end, record, length) || (syncBeforeMarking && fdatasync(fd) != 0)) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data");
     // Leave no torn record behind; whatever fails here, the file is as before.
     if (ftruncate(fd, end) != 0)
@@ -135,7 +138,8 @@ RSEC_SSFS_RC finishAtEnd(FILE* file, rsecssfsLooperCallbackComm* comm) {
     if (rc != RSEC_SSFS_RC_OK) return rc;
   }
   RSEC_SSFS_RC rc = comm->endsInsideRecord ? cutIncompleteRecord(file, comm) : RSEC_SSFS_RC_OK;
-  if (rc == RSEC_SSFS_RC_OK && record != nullptr) rc = appendRecord(file, comm->recordStart, record, length);
+  if (rc == RSEC_SSFS_RC_OK && record != nullptr)
+    rc = appendRecord(file, comm->recordStart, record, length, comm->put.activeCount > 0);
   if (record != nullptr) RSECSSFS_WIPE_AND_FREE(record, length);
   if (rc == RSEC_SSFS_RC_OK) rc = markNotedRecordsDeleted(file, comm);
   return rc;
@@ -188,7 +192,7 @@ RSEC_SSFS_RC updateDataFile(const char* recordKey, const rsecssfsApplicationPayl
   }
   if (comm.put.pActivePositions != nullptr) RSECSSFS_FREE(comm.put.pActivePositions);
   secureWipe(key, sizeof key);
-  std::fclose(file);
+  rsecssfs_closeDataFileStream(file);
   rsecssfs_releaseConfiguration(config, false);
   return rc;
 }

@@ -41,7 +41,33 @@ long fileSize(FILE* file) {
 
 }  // namespace
 
-void rsecssfs_prepareDataFileStream(FILE* file) { std::setvbuf(file, nullptr, _IOFBF, 64 * 1024); }
+namespace {
+
+// The store runs one call at a time and has at most two data file streams
+// open (a conversion reads a backup while it writes the data file); a
+// stream that finds no free buffer keeps the default one.
+struct StreamBuffer {
+  char bytes[64 * 1024];
+  FILE* owner;
+};
+StreamBuffer g_streamBuffers[2];
+
+}  // namespace
+
+void rsecssfs_prepareDataFileStream(FILE* file) {
+  for (StreamBuffer& buffer : g_streamBuffers) {
+    if (buffer.owner != nullptr) continue;
+    if (std::setvbuf(file, buffer.bytes, _IOFBF, sizeof buffer.bytes) == 0) buffer.owner = file;
+    return;
+  }
+}
+
+void rsecssfs_closeDataFileStream(FILE* file) {
+  std::fclose(file);
+  for (StreamBuffer& buffer : g_streamBuffers) {
+    if (buffer.owner == file) buffer.owner = nullptr;
+  }
+}
 
 RSEC_SSFS_RC rsecssfs_genericLooper(FILE* file, rsecssfsLooperCallbackComm* comm,
                                     rsecssfsLooperCallback callback) {

@@ -55,9 +55,11 @@ struct rsecssfsLooperCallbackComm {
   } list;
 };
 
-// Gives a freshly opened data file a read buffer large enough that a scan
-// costs few system calls. Call before the first read.
+// Gives a freshly opened data file a stream buffer large enough that a scan
+// costs few system calls (call before the first read), and closes such a
+// stream again, handing its buffer back.
 void rsecssfs_prepareDataFileStream(FILE* file);
+void rsecssfs_closeDataFileStream(FILE* file);
 
 // Gets the data header just read (null at the end of the file), the payload
 // length, the end-of-file flag and the state; sets *pExit to stop the scan
