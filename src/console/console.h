@@ -12,6 +12,9 @@
 
 namespace NEBRIX {
 
+struct TraceFlags;
+struct TraceSetting;
+
 class Console {
  public:
   // The command codes that connect the parser to the operations. The numbers
@@ -101,6 +104,21 @@ class Console {
   // Runs the operation of the command; NEBRIX_NOT_OK without output when the
   // code has none.
   NEBRIX_Retcode runOperation();
+
+  // The setting a flag-changing command stands for.
+  TraceSetting settingOf(Command command) const;
+  // Reads the configured flags, applies the setting and stores them back.
+  NEBRIX_Retcode changeConfiguredFlags(const TraceSetting& setting);
+  // A dynamic command: with "-p" the process's own flags change; without,
+  // the configuration changes and all processes are refreshed.
+  NEBRIX_Retcode changeTraceSetting(const TraceSetting& setting);
+  NEBRIX_Retcode changeProcessFlags(const TraceSetting& setting);
+  NEBRIX_Retcode configureFileName(bool profile);
+
+  // The trace shared-memory file of the calling user.
+  NEBRIX_Retcode attachToSharedMemory(TraceSharedMemory& sharedMemory);
+  NEBRIX_Retcode getProcessTraceFlags(TraceSharedMemory& sharedMemory, TraceFlags& flags);
+  NEBRIX_Retcode setProcessTraceFlags(TraceSharedMemory& sharedMemory, const TraceFlags& flags);
 
   // Configuration trace commands.
   NEBRIX_Retcode configTraceShort();

@@ -1,6 +1,5 @@
 #include "program_runner.h"
 
-#include "private_home.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -33,7 +32,8 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }  // namespace
 
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment) {
+                         const std::vector<std::string>& environment,
+                         const std::string& workingDirectory) {
   char outName[] = "/tmp/nebrix-cli-out-XXXXXX";
   char errName[] = "/tmp/nebrix-cli-err-XXXXXX";
   const int outFd = mkstemp(outName);
@@ -52,6 +52,7 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
     dup2(devNull, 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
+    if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(126);
     execve(path.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -69,17 +70,21 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
   return result;
 }
 
-ProgramResult runConsole(const std::vector<std::string>& args) {
+}  // namespace nebrix_test
+
+namespace nebrix_test {
+
+std::vector<std::string> inheritedTestEnvironment() {
   std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LANG=C"};
-  // Sanitizer settings of the test run reach the program under test too.
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+  for (const char* name : {"LD_PRELOAD", "NSS_WRAPPER_PASSWD", "NSS_WRAPPER_GROUP", "NEBRIX_TEST_HOME",
+                           "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
     if (const char* value = getenv(name)) environment.push_back(std::string(name) + "=" + value);
   }
-  return runProgram(NEBRIX_CONS_BINARY, args, environment);
+  return environment;
 }
 
-ProgramResult runConsole(const PrivateHome& home, const std::vector<std::string>& args) {
-  return runProgram(NEBRIX_CONS_BINARY, args, home.environment());
+ProgramResult runConsole(const std::vector<std::string>& args, const std::string& workingDirectory) {
+  return runProgram(NEBRIX_CONS_BINARY, args, inheritedTestEnvironment(), workingDirectory);
 }
 
 }  // namespace nebrix_test

@@ -13,15 +13,19 @@ struct ProgramResult {
   int status = -1;  // exit status, or -1 when the program did not exit normally
 };
 
-// `environment` entries are "NAME=value"; the program gets exactly these.
+// `environment` entries are "NAME=value"; the program gets exactly these. A
+// non-empty `workingDirectory` is where the program starts.
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment);
+                         const std::vector<std::string>& environment,
+                         const std::string& workingDirectory = "");
 
-// Runs the built nebrix_cons with a minimal environment.
-ProgramResult runConsole(const std::vector<std::string>& args);
+// The environment of a program started by a test that runs under a private
+// home: the same user database, the same home, the same sanitizer settings.
+std::vector<std::string> inheritedTestEnvironment();
 
-class PrivateHome;
-// Runs the built nebrix_cons as the user whose home is `home`.
-ProgramResult runConsole(const PrivateHome& home, const std::vector<std::string>& args);
+// Runs the built nebrix_cons as the user this test program runs as (with a
+// private home when the program runs under one).
+ProgramResult runConsole(const std::vector<std::string>& args, const std::string& workingDirectory = "");
+
 
 }  // namespace nebrix_test

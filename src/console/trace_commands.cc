@@ -1,0 +1,136 @@
+// TRACE ... and PROFILE ...: changes for running client processes, through
+// the trace shared-memory file. With "-p" one process's own flags change;
+// without, the configuration changes and the update counter tells every
+// process without settings of its own to read it again.
+#include <iostream>
+#include <string>
+
+#include "base/exception.h"
+#include "console/console.h"
+#include "console/trace_setting.h"
+#include "profile/configuration.h"
+#include "trace/trace_flags.h"
+
+namespace NEBRIX {
+
+namespace {
+const char* const kComponent = "NEBRIX";
+// A process whose part holds this marker follows the configuration.
+const char* const kFollowConfiguration = "R";
+}  // namespace
+
+NEBRIX_Retcode Console::attachToSharedMemory(TraceSharedMemory& sharedMemory) {
+  if (m_user != nullptr) {
+    std::cerr << "Change settings for other user not supported (use 'su' command)." << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+  try {
+    sharedMemory.attach(kComponent, nullptr);
+  } catch (const ltt::exception& ex) {
+    std::cerr << "Error opening shared memory: ";
+    ex.expandAll(std::cerr);
+    std::cerr << ", aborting." << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+  return NEBRIX_OK;
+}
+
+NEBRIX_Retcode Console::getProcessTraceFlags(TraceSharedMemory& sharedMemory, TraceFlags& flags) {
+  std::string text;
+  if (sharedMemory.getFlags(m_pid, text) && text != kFollowConfiguration) {
+    flags = TraceFlags(text.c_str());
+    return NEBRIX_OK;
+  }
+  // No settings of its own: the process starts from the configured flags.
+  char configured[256] = "";
+  char errortext[512] = "";
+  if (Configuration::getTraceFlags(m_user, kComponent, nullptr, configured, sizeof configured, errortext,
+                                   sizeof errortext) != NEBRIX_OK) {
+    std::cerr << "Error getting configuration default (" << errortext << ")." << std::endl;
+    flags = TraceFlags();
+    return NEBRIX_NOT_OK;
+  }
+  flags = TraceFlags(configured);
+  return NEBRIX_OK;
+}
+
+// The flags are written before the counter moves, so a process that sees
+// the new count finds its new flags.
+NEBRIX_Retcode Console::setProcessTraceFlags(TraceSharedMemory& sharedMemory, const TraceFlags& flags) {
+  if (!sharedMemory.setFlags(m_pid, flags.toString().c_str())) return NEBRIX_NOT_OK;
+  sharedMemory.incUpdateCount();
+  return NEBRIX_OK;
+}
+
+NEBRIX_Retcode Console::changeProcessFlags(const TraceSetting& setting) {
+  TraceSharedMemory sharedMemory;
+  if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  {
+    TraceFlags flags;
+    TraceSharedMemory::LockedScope scope(sharedMemory);
+    if (getProcessTraceFlags(sharedMemory, flags) != NEBRIX_OK) return NEBRIX_NOT_OK;
+    setting.apply(flags);
+    if (setProcessTraceFlags(sharedMemory, flags) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  }
+  m_commandstring = setting.text;
+  return NEBRIX_OK;
+}
+
+NEBRIX_Retcode Console::changeTraceSetting(const TraceSetting& setting) {
+  if (m_pidpresent) return changeProcessFlags(setting);
+  const NEBRIX_Retcode rc = changeConfiguredFlags(setting);
+  return rc == NEBRIX_OK ? traceRefresh() : rc;
+}
+
+NEBRIX_Retcode Console::traceShort() { return changeTraceSetting(settingOf(C_TRACE_SHORT)); }
+NEBRIX_Retcode Console::traceLong() { return changeTraceSetting(settingOf(C_TRACE_LONG)); }
+NEBRIX_Retcode Console::tracePacket() { return changeTraceSetting(settingOf(C_TRACE_PACKET)); }
+NEBRIX_Retcode Console::traceSQL() { return changeTraceSetting(settingOf(C_TRACE_SQL)); }
+NEBRIX_Retcode Console::traceTimestamp() { return changeTraceSetting(settingOf(C_TRACE_TIMESTAMP)); }
+NEBRIX_Retcode Console::traceSize() { return changeTraceSetting(settingOf(C_TRACE_SIZE)); }
+NEBRIX_Retcode Console::traceStopOnError() { return changeTraceSetting(settingOf(C_TRACE_STOP_ON_ERROR)); }
+NEBRIX_Retcode Console::traceApi() { return changeTraceSetting(settingOf(C_TRACE_API)); }
+NEBRIX_Retcode Console::traceDistribution() { return changeTraceSetting(settingOf(C_TRACE_DISTRIBUTION)); }
+NEBRIX_Retcode Console::traceProfile(TraceSharedMemory::ProfileAction action) {
+  return changeTraceSetting(profileSetting(action));
+}
+
+// The second step of every configuration route, and TRACE REFRESH itself.
+// A configuration step that ran before gets its own history entry now, so
+// the history shows it even when the refresh fails.
+NEBRIX_Retcode Console::traceRefresh() {
+  if (!m_commandstring.empty()) logAction();
+  m_commandstring = "TRACE REFRESH";
+  TraceSharedMemory sharedMemory;
+  if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  TraceSharedMemory::LockedScope scope(sharedMemory);
+  if (m_pidpresent && !sharedMemory.setFlags(m_pid, kFollowConfiguration)) return NEBRIX_NOT_OK;
+  sharedMemory.incUpdateCount();
+  return NEBRIX_OK;
+}
+
+NEBRIX_Retcode Console::traceOff() {
+  if (m_pidpresent) {
+    TraceSharedMemory sharedMemory;
+    if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+    {
+      TraceSharedMemory::LockedScope scope(sharedMemory);
+      if (setProcessTraceFlags(sharedMemory, TraceFlags()) != NEBRIX_OK) return NEBRIX_NOT_OK;
+    }
+    m_commandstring = "TRACE OFF";
+    return NEBRIX_OK;
+  }
+  // Every configured setting goes back to its default, sizes and stop on
+  // error included.
+  char errortext[512] = "";
+  const NEBRIX_Retcode rc =
+      Configuration::setTraceFlags(m_user, kComponent, nullptr, "", errortext, sizeof errortext);
+  m_commandstring = "TRACE OFF";
+  if (rc != NEBRIX_OK) {
+    std::cerr << "Failed to write trace configuration (" << errortext << ")." << std::endl;
+    return rc;
+  }
+  return traceRefresh();
+}
+
+}  // namespace NEBRIX

@@ -1,0 +1,57 @@
+#include "console/trace_setting.h"
+
+namespace NEBRIX {
+
+namespace {
+
+TraceSetting withConfigText(std::function<void(TraceFlags&)> apply, std::string text) {
+  std::string configText = "CONFIG " + text;
+  return {std::move(apply), std::move(text), std::move(configText)};
+}
+
+}  // namespace
+
+TraceSetting onOffSetting(const char* name, bool TraceFlags::*field, bool on) {
+  return withConfigText([field, on](TraceFlags& f) { f.*field = on; },
+                        std::string("TRACE ") + name + (on ? " ON" : " OFF"));
+}
+
+TraceSetting packetSetting(bool on, int32_t size) {
+  return withConfigText(
+      [on, size](TraceFlags& f) {
+        f.m_packet = on;
+        if (on) f.m_packetsize = size;
+      },
+      on ? "TRACE PACKET ON" : "TRACE PACKET OFF");
+}
+
+TraceSetting fileSizeSetting(int32_t size) {
+  return withConfigText([size](TraceFlags& f) { f.m_filesize = size; },
+                        "TRACE SIZE " + std::to_string(size));
+}
+
+TraceSetting stopOnErrorSetting(bool stop, int32_t code, int32_t count) {
+  std::string text = "TRACE STOP ON ERROR ";
+  if (!stop) {
+    text += "OFF";
+  } else {
+    text += std::to_string(code);
+    if (count > 1) text += " COUNT " + std::to_string(count);
+  }
+  return withConfigText(
+      [stop, code, count](TraceFlags& f) {
+        f.m_stop_on_error = stop;
+        f.m_errorcode = code;
+        f.m_errorcount = count;
+      },
+      text);
+}
+
+TraceSetting profileSetting(TraceSharedMemory::ProfileAction action) {
+  const char* text = action == TraceSharedMemory::PROFILE_RESET     ? "PROFILE RESET"
+                     : action == TraceSharedMemory::PROFILE_COLLECT ? "PROFILE COLLECT ON"
+                                                                    : "PROFILE COLLECT OFF";
+  return {[action](TraceFlags& f) { f.m_profile = action; }, text, text};
+}
+
+}  // namespace NEBRIX
