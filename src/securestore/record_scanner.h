@@ -53,6 +53,16 @@ struct rsecssfsLooperCallbackComm {
     size_t linesAvailable;
     size_t linesMissing;  // active records beyond the lines of the first pass
   } list;
+
+  struct {
+    FILE* pTempFile;  // the data file being written anew
+    const unsigned char* pOldKey;
+    const unsigned char* pCurrentKey;
+    const unsigned char* pNewKey;
+    int* pNumberRecordsPlain;
+    int* pNumberRecordsSecureReadable;
+    int* pNumberRecordsSecureNotReadable;
+  } convert;
 };
 
 // Gives a freshly opened data file a stream buffer large enough that a scan

@@ -183,3 +183,23 @@ RSecSSFsRemoveLockAPI* RSecSSFsRemoveLockAPIGet();
 void RSecSSFsRemoveLockAPIRelease(RSecSSFsRemoveLockAPI* api);
 // rc 0 when a lock was removed, -7 when the store was not locked.
 void RSecSSFsRemoveLock(RSecSSFsRemoveLockAPI* api);
+
+// ---- Conversion of the whole store ----
+
+// Re-encrypts every readable encrypted record, with in_pNewKey when given
+// (which then becomes the key file's key) or with the current key, and drops
+// deleted records. Records only in_pOldKey opens are migrated. The data file
+// and, with a new key, the key file are backed up first; the backups are
+// removed after complete success only.
+struct RSecSSFsConvertAPI {
+  const unsigned char* in_pOldKey;  // 24 bytes or null
+  const unsigned char* in_pNewKey;  // 24 bytes or null
+  RSecProcessingInfo* out_pProcessingInfo;
+  int out_numberRecordsPlain;
+  int out_numberRecordsSecureReadable;
+  int out_numberRecordsSecureNotReadable;  // copied unchanged
+};
+
+RSecSSFsConvertAPI* RSecSSFsConvertAPIGet();
+void RSecSSFsConvertAPIRelease(RSecSSFsConvertAPI* api);
+void RSecSSFsConvert(RSecSSFsConvertAPI* api);

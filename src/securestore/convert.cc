@@ -1,0 +1,432 @@
+#include "securestore/convert.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "crypto/secure_wipe.h"
+#include "securestore/allocator.h"
+#include "securestore/api_frame.h"
+#include "securestore/configuration.h"
+#include "securestore/environment_info.h"
+#include "securestore/key_file.h"
+#include "securestore/lock_file.h"
+#include "securestore/record_checksum.h"
+#include "securestore/trace.h"
+
+namespace {
+
+constexpr size_t kBackupChunkSize = 1024;
+
+// What one conversion has done so far, for the steps after it and for the
+// clean-up at its end.
+struct Conversion {
+  RSecSSFsConvertAPI* api;
+  const rsecssfsConfiguration* config;
+  FILE* dataBackup;  // open for reading while the data file is written anew
+  bool dataBackupMade;
+  bool keyBackupMade;
+  bool filesChanged;  // the data or key file may differ from its backup
+  // The call record's counters only ever grow; this call's share decides.
+  int readableBefore;
+  int notReadableBefore;
+};
+
+bool flushToDisk(FILE* file) { return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0; }
+
+// A file's directory entry must be on disk too before the file is relied on:
+// a backup before its original is overwritten, a new key file before the
+// backups go.
+void syncDirectoryOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return;
+  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
+  char directory[PATH_MAX];
+  if (length >= sizeof directory) return;
+  std::memcpy(directory, path, length);
+  directory[length] = '\0';
+  const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+// Makes sure that the file can be updated, or created if it does not exist.
+// A file created here is removed again: it is ours, since it is created
+// exclusively. (An existing file that cannot be read is never truncated.)
+RSEC_SSFS_RC probeFile(const char* path, bool isKeyFile) {
+  RSECSSFS_TRACE(RSECSSFS_TRC2, isKeyFile ? "Key file is \"%s\"" : "Data file is \"%s\"", path);
+  FILE* file = std::fopen(path, "rb");
+  if (file != nullptr) {
+    RSECSSFS_TRACE(RSECSSFS_TRC2, "File exists already");
+    std::fclose(file);
+    file = std::fopen(path, "r+b");
+    if (file == nullptr) {
+      RSECSSFS_TRACE(RSECSSFS_TRCERR,
+                     isKeyFile ? "Key file \"%s\" cannot be opened for write"
+                               : "Data file \"%s\" cannot be opened for write",
+                     path);
+      return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+    }
+    RSECSSFS_TRACE(RSECSSFS_TRC2, "File can be opened for update; closing again");
+    std::fclose(file);
+    return RSEC_SSFS_RC_OK;
+  }
+  RSECSSFS_TRACE(RSECSSFS_TRC2, "Open for read failed");
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR,
+                   isKeyFile ? "Key file \"%s\" does not exist and cannot be created"
+                             : "Data file \"%s\" does not exist and cannot be created",
+                   path);
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  RSECSSFS_TRACE(RSECSSFS_TRC2,
+                 "Open for write to create successful; will remove again to restore previous state");
+  close(fd);
+  unlink(path);
+  return RSEC_SSFS_RC_OK;
+}
+
+bool copyInChunks(FILE* source, FILE* target) {
+  unsigned char chunk[kBackupChunkSize];
+  bool copied = true;
+  size_t n = 0;
+  while (copied && (n = std::fread(chunk, 1, sizeof chunk, source)) > 0)
+    copied = std::fwrite(chunk, 1, n, target) == n;
+  secureWipe(chunk, sizeof chunk);  // a key file passes through here
+  return copied && std::ferror(source) == 0;
+}
+
+// Copies `source` (open for reading) into the new file `backupPath` and
+// closes it. The backup is created exclusively, so that nothing unseen is
+// overwritten, with the permission bits of its original (and at least the
+// owner's read and write, or the backup check could not see it). On success
+// *backup is the backup, open for reading from its start and on disk; on
+// failure it is null and no backup is left.
+RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, FILE** backup) {
+  *backup = nullptr;
+  struct stat status;
+  const mode_t mode =
+      (fstat(fileno(source), &status) == 0 ? status.st_mode & 0777 : 0600) | S_IRUSR | S_IWUSR;
+  const int fd = open(backupPath, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  FILE* target = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+  if (target == nullptr) {
+    if (fd >= 0) {
+      close(fd);
+      unlink(backupPath);
+    }
+    std::fclose(source);
+    RSECSSFS_TRACE(
+        RSECSSFS_TRCERR,
+        isKeyFile ? "Key file backup \"%s\" cannot be created" : "Data file backup \"%s\" cannot be created",
+        backupPath);
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  if (!isKeyFile) rsecssfs_prepareDataFileStream(target);
+  RSECSSFS_TRACE(RSECSSFS_TRC2, isKeyFile ? "Backup key file is \"%s\"" : "Backup data file is \"%s\"",
+                 backupPath);
+  const bool copied = copyInChunks(source, target) && flushToDisk(target);
+  std::fclose(source);
+  if (!copied) {
+    rsecssfs_closeDataFileStream(target);
+    unlink(backupPath);
+    RSECSSFS_TRACE(RSECSSFS_TRCERR,
+                   isKeyFile ? "Key file backup \"%s\" cannot be written completely"
+                             : "Data file backup \"%s\" cannot be written completely",
+                   backupPath);
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  syncDirectoryOf(backupPath);
+  std::rewind(target);
+  *backup = target;
+  return RSEC_SSFS_RC_OK;
+}
+
+// Without a data file there is nothing to back up or convert.
+RSEC_SSFS_RC backUpDataFile(Conversion* c) {
+  FILE* source = std::fopen(c->config->pDataFile, "rb");
+  if (source == nullptr) return RSEC_SSFS_RC_OK;
+  const RSEC_SSFS_RC rc = copyToBackup(source, c->config->pDataFileBackup, false, &c->dataBackup);
+  c->dataBackupMade = c->dataBackup != nullptr;
+  return rc;
+}
+
+RSEC_SSFS_RC backUpKeyFile(Conversion* c) {
+  FILE* source = std::fopen(c->config->pKeyFile, "rb");
+  if (source == nullptr) return RSEC_SSFS_RC_OK;
+  FILE* backup = nullptr;
+  const RSEC_SSFS_RC rc = copyToBackup(source, c->config->pKeyFileBackup, true, &backup);
+  if (backup != nullptr) {
+    c->keyBackupMade = true;
+    rsecssfs_closeDataFileStream(backup);
+  }
+  return rc;
+}
+
+// Truncates the data file (or creates it, should it have gone meanwhile).
+FILE* openEmptyDataFile(Conversion* c) {
+  const int fd = open(c->config->pDataFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  c->filesChanged = true;
+  FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  rsecssfs_prepareDataFileStream(file);
+  return file;
+}
+
+// The current key is read before the data file is touched, so that a broken
+// key file changes nothing.
+RSEC_SSFS_RC rewriteDataFile(Conversion* c) {
+  unsigned char currentKey[kEncryptionKeySize];
+  RSEC_SSFS_RC rc = rsecssfs_getKeyFromKeyfile(currentKey);
+  if (rc != RSEC_SSFS_RC_OK) return rc;
+  FILE* file = openEmptyDataFile(c);
+  if (file == nullptr) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for write", c->config->pDataFile);
+    rc = RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  } else {
+    RSecSSFsConvertAPI* api = c->api;
+    rsecssfsLooperCallbackComm comm = {};
+    comm.convert.pTempFile = file;
+    comm.convert.pOldKey = api->in_pOldKey;
+    comm.convert.pCurrentKey = currentKey;
+    comm.convert.pNewKey = api->in_pNewKey;
+    comm.convert.pNumberRecordsPlain = &api->out_numberRecordsPlain;
+    comm.convert.pNumberRecordsSecureReadable = &api->out_numberRecordsSecureReadable;
+    comm.convert.pNumberRecordsSecureNotReadable = &api->out_numberRecordsSecureNotReadable;
+    rc = rsecssfs_genericLooper(c->dataBackup, &comm, rsecssfs_loopCallbackConvert);
+    if (rc == RSEC_SSFS_RC_OK && !flushToDisk(file)) {
+      RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data to temporary file");
+      rc = RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+    }
+    rsecssfs_closeDataFileStream(file);
+    if (rc == RSEC_SSFS_RC_OK) syncDirectoryOf(c->config->pDataFile);
+  }
+  secureWipe(currentKey, sizeof currentKey);
+  return rc;
+}
+
+bool writeAll(int fd, const void* data, size_t length) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (length > 0) {
+    const ssize_t written = write(fd, bytes, length);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    bytes += written;
+    length -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// A key file that this call created and could not fill is removed again: a
+// short key file would fail every reader, no key file is what was there.
+RSEC_SSFS_RC writeKeyFile(Conversion* c) {
+  const char* path = c->config->pKeyFile;
+  bool created = false;
+  int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    created = fd >= 0;
+  }
+  if (fd < 0) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Key file \"%s\" cannot be opened for write", path);
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  const bool changedBefore = c->filesChanged;
+  c->filesChanged = true;
+  rsecssfsKeyfileRecord record;
+  std::memcpy(record.preamble, rsecssfsKeyPreamble, sizeof record.preamble);
+  record.type = 1;
+  std::memcpy(record.key, c->api->in_pNewKey, sizeof record.key);
+  rsecssfs_getEnvironmentInfo(&record.environmentInfo);
+  bool written = writeAll(fd, &record, sizeof record) && fdatasync(fd) == 0;
+  if (close(fd) != 0) written = false;
+  RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
+  if (!written) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Cannot write new key into key file \"%s\"", path);
+    if (created && unlink(path) == 0) c->filesChanged = changedBefore;
+    rc = RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  } else {
+    syncDirectoryOf(path);
+    RSECSSFS_TRACE(RSECSSFS_TRC3, "Written key file::");
+    RSECSSFS_HEXTRACE(&record, sizeof record, 1, record.key, record.key + sizeof record.key);
+  }
+  secureWipe(&record, sizeof record);
+  return rc;
+}
+
+RSEC_SSFS_RC installNewKey(Conversion* c) {
+  const int readable = c->api->out_numberRecordsSecureReadable - c->readableBefore;
+  const int notReadable = c->api->out_numberRecordsSecureNotReadable - c->notReadableBefore;
+  if (readable == 0 && notReadable != 0) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR,
+                   "No encrypted record in the secure storage could be successfully converted to the new "
+                   "key because none was readable with the current key, the default key or an externally "
+                   "provided key; no update was executed");
+    // Nothing was re-encrypted: the data file holds the active records of
+    // its backup, every payload byte for byte, so the backups can go.
+    c->filesChanged = false;
+    return RSEC_SSFS_RC_INCORRECT_KEY;
+  }
+  return writeKeyFile(c);
+}
+
+RSEC_SSFS_RC removeBackup(const char* path) {
+  if (unlink(path) == 0 || errno == ENOENT) return RSEC_SSFS_RC_OK;
+  const int error = errno;
+  RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to remove backup file \"%s\"; error code %d", path, error);
+  return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+}
+
+RSEC_SSFS_RC removeBackups(const Conversion* c) {
+  RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
+  if (c->dataBackupMade) rc = removeBackup(c->config->pDataFileBackup);
+  if (c->keyBackupMade) {
+    const RSEC_SSFS_RC keyRc = removeBackup(c->config->pKeyFileBackup);
+    if (rc == RSEC_SSFS_RC_OK) rc = keyRc;
+  }
+  return rc;
+}
+
+RSEC_SSFS_RC runConversion(Conversion* c) {
+  const bool newKey = c->api->in_pNewKey != nullptr;
+  RSEC_SSFS_RC rc = rsecssfs_checkForExistingBackupFiles();
+  if (rc == RSEC_SSFS_RC_OK) rc = probeFile(c->config->pDataFile, false);
+  if (rc == RSEC_SSFS_RC_OK && newKey) rc = probeFile(c->config->pKeyFile, true);
+  if (rc == RSEC_SSFS_RC_OK) rc = backUpDataFile(c);
+  if (rc == RSEC_SSFS_RC_OK && newKey) rc = backUpKeyFile(c);
+  if (rc == RSEC_SSFS_RC_OK && c->dataBackup != nullptr) rc = rewriteDataFile(c);
+  if (rc == RSEC_SSFS_RC_OK && newKey) rc = installNewKey(c);
+  return rc;
+}
+
+RSEC_SSFS_RC convertUnderLock(RSecSSFsConvertAPI* api) {
+  rsecssfsConfiguration* config = nullptr;
+  RSEC_SSFS_RC rc = rsecssfs_getConfiguration(&config);
+  if (rc != RSEC_SSFS_RC_OK) return rc;
+  Conversion c = {};
+  c.api = api;
+  c.config = config;
+  c.readableBefore = api->out_numberRecordsSecureReadable;
+  c.notReadableBefore = api->out_numberRecordsSecureNotReadable;
+  rc = runConversion(&c);
+  if (c.dataBackup != nullptr) rsecssfs_closeDataFileStream(c.dataBackup);
+  // After a failure that may have changed a file the backups stay for a
+  // person to restore from; the backup check refuses updates till then.
+  if (rc == RSEC_SSFS_RC_OK || !c.filesChanged) {
+    const RSEC_SSFS_RC removal = removeBackups(&c);
+    if (rc == RSEC_SSFS_RC_OK) rc = removal;
+  }
+  rsecssfs_releaseConfiguration(config, false);
+  return rc;
+}
+
+// The payload a record gets in the new data file: its value encoded again,
+// or the stored bytes themselves (*newPayload == payload) when no key opens
+// them. The value is taken as bytes also when it is a character value: it is
+// stored as its UTF-8 bytes, and carrying those over as they are keeps it
+// exactly, where a detour through a NUL-terminated text would cut it at a
+// zero byte. The data header keeps telling what kind of value it is.
+RSEC_SSFS_RC convertPayload(const rsecssfsDataHeader* header, unsigned char* payload, size_t length,
+                            const rsecssfsLooperCallbackComm* comm, unsigned char** newPayload,
+                            size_t* newLength) {
+  const auto& convert = comm->convert;
+  const bool plaintext = header->isStoredAsPlaintext == 1;
+  rsecssfsApplicationPayload value;
+  rsecssfsKeySource source = RSECSSFS_KEYSOURCE_DEFAULT;
+  RSEC_SSFS_RC rc = rsecssfs_getPayloadApplicationDataFromRecordData(
+      length, payload, header->recordIdentifierA7, plaintext, true, convert.pCurrentKey, convert.pOldKey,
+      convert.pNewKey, &value, &source);
+  if (rc == RSEC_SSFS_RC_INCORRECT_KEY) {
+    ++*convert.pNumberRecordsSecureNotReadable;
+    *newPayload = payload;
+    *newLength = length;
+    return RSEC_SSFS_RC_OK;
+  }
+  if (rc != RSEC_SSFS_RC_OK) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "During conversion an error has occurred when reading the source record");
+    return rc;
+  }
+  rc = rsecssfs_getPayloadRecordDataFromApplicationData(
+      &value, convert.pNewKey != nullptr ? convert.pNewKey : convert.pCurrentKey, newLength, newPayload);
+  rsecssfs_releaseApplicationPayload(&value);
+  if (rc == RSEC_SSFS_RC_OK)
+    ++*(plaintext ? convert.pNumberRecordsPlain : convert.pNumberRecordsSecureReadable);
+  return rc;
+}
+
+// A fresh record header and checksum; the data header as it was.
+RSEC_SSFS_RC writeRecord(FILE* file, const rsecssfsDataHeader* dataHeader, const unsigned char* payload,
+                         size_t length) {
+  rsecssfsRecordHeader header;
+  rsecssfs_fillRecordHeader(&header, static_cast<uint32_t>(kRecordOverhead + length));
+  rsecssfsDataHeader data = *dataHeader;
+  rsecssfs_computeRecordChecksum(&data, payload, length, data.hmacSHA1DataHeaderAndPayload);
+  if (std::fwrite(&header, sizeof header, 1, file) != 1 || std::fwrite(&data, sizeof data, 1, file) != 1 ||
+      (length > 0 && std::fwrite(payload, length, 1, file) != 1)) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data to temporary file");
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  return RSEC_SSFS_RC_OK;
+}
+
+}  // namespace
+
+void rsecssfs_loopCallbackConvert(FILE* file, const rsecssfsDataHeader* pDataHeader, size_t payloadLength,
+                                  bool isEOF, rsecssfsLooperCallbackComm* comm, bool*, RSEC_SSFS_RC* pRc) {
+  if (isEOF || pDataHeader->isDeleted == 1) return;
+  auto* payload = static_cast<unsigned char*>(RSECSSFS_ALLOC(payloadLength + 1));
+  if (payload == nullptr) {
+    *pRc = RSEC_SSFS_RC_LOW_MEMORY;
+    return;
+  }
+  comm->payloadConsumed = true;
+  RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
+  if (std::fread(payload, 1, payloadLength, file) < payloadLength) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Premature end of file when reading %d bytes of payload data",
+                   static_cast<int>(payloadLength));
+    rc = RSEC_SSFS_RC_FILE_CORRUPTION;
+  } else {
+    rc = rsecssfs_verifyRecordChecksum(pDataHeader, payload, payloadLength);
+  }
+  unsigned char* newPayload = nullptr;
+  size_t newLength = 0;
+  if (rc == RSEC_SSFS_RC_OK)
+    rc = convertPayload(pDataHeader, payload, payloadLength, comm, &newPayload, &newLength);
+  if (rc == RSEC_SSFS_RC_OK) rc = writeRecord(comm->convert.pTempFile, pDataHeader, newPayload, newLength);
+  if (newPayload != nullptr && newPayload != payload) RSECSSFS_WIPE_AND_FREE(newPayload, newLength);
+  RSECSSFS_WIPE_AND_FREE(payload, payloadLength + 1);
+  *pRc = rc;
+}
+
+RSecSSFsConvertAPI* RSecSSFsConvertAPIGet() {
+  rsecssfs_clearAllocatorFlags();
+  auto* api = static_cast<RSecSSFsConvertAPI*>(RSECSSFS_ALLOC(sizeof(RSecSSFsConvertAPI)));
+  if (api != nullptr) *api = RSecSSFsConvertAPI{};
+  return api;
+}
+
+void RSecSSFsConvertAPIRelease(RSecSSFsConvertAPI* api) {
+  if (api == nullptr) return;
+  rsecssfs_ProcessingInfoFree(api->out_pProcessingInfo);
+  RSECSSFS_FREE(api);
+}
+
+void RSecSSFsConvert(RSecSSFsConvertAPI* api) {
+  if (api == nullptr) return;
+  rsecssfs_APIFunctionEntry("RSecSSFsConvert");
+  RSEC_SSFS_RC rc = rsecssfs_lockSet();
+  if (rc == RSEC_SSFS_RC_OK) {
+    rc = convertUnderLock(api);
+    rsecssfs_lockRemove();
+  }
+  rsecssfs_APIFunctionExit("RSecSSFsConvert", rc, &api->out_pProcessingInfo);
+}
