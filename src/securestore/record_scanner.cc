@@ -23,6 +23,13 @@ RSEC_SSFS_RC callAtEnd(FILE* file, long position, bool insideRecord, rsecssfsLoo
 // Skips bytes by reading them through the stream's buffer: seeking would
 // cost a system call for every record.
 size_t skipBytes(FILE* file, size_t length) {
+  // Short payloads (most configuration values) are passed byte by byte
+  // inside the buffer, which is cheaper than a call that copies them out.
+  if (length <= 64) {
+    size_t skipped = 0;
+    while (skipped < length && getc_unlocked(file) != EOF) ++skipped;
+    return skipped;
+  }
   char scratch[4096];
   size_t skipped = 0;
   while (skipped < length) {
