@@ -1,0 +1,44 @@
+// The command line of vaultadm and the choice of the store it works on.
+//
+//   vaultadm [-s SYSTEM -d DATAPATH -k KEYPATH] COMMAND [ARGUMENTS]
+//
+// Store options come before the command, the command's own options after
+// it. Keys never come from the command line: a word that looks like a key
+// where a file is expected, or an option that would carry one, is refused.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class Command { Help, List, Get, Put, Delete, Unlock, Migrate, Rekey };
+
+struct CommandLine {
+  Command command = Command::Help;
+
+  // -s, -d and -k, all three or none.
+  bool explicitStore = false;
+  std::string systemName;
+  std::string dataPath;
+  std::string keyPath;
+
+  std::string recordKey;   // get, put, delete
+  std::string value;       // put, when given on the command line
+  std::string valueFile;   // put --value-file: a file name or "-"; empty when not given
+  bool plaintext = false;  // put --plaintext
+  std::string oldKeyFile;  // migrate, rekey: a file name or "-"; empty when not given
+  std::string newKeyFile;  // rekey; empty: a key is generated
+};
+
+// Fills `commandLine` from the words after the program name. False with a
+// message in `error` when the words are no valid command.
+bool parseCommandLine(const std::vector<std::string>& words, CommandLine& commandLine, std::string& error);
+
+// The text that -h prints.
+const char* usageText();
+
+// Points the store at the files the command works on: the explicit -s/-d/-k
+// store; else the store that VXRSYSTEMNAME, RSEC_SSFS_DATAPATH and
+// RSEC_SSFS_KEYPATH name (the store reads them itself); else the console's
+// own store in the user's profile directory. False with a message in
+// `error` when the profile directory cannot be had.
+bool selectStore(const CommandLine& commandLine, std::string& error);
