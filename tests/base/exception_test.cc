@@ -52,15 +52,15 @@ TEST(Exception, CopiesShareDataUntilTheLastIsGone) {
     ltt::exception copy(*original);
     ltt::exception assigned("b.cc", 2, kOpenFailed, alloc);
     assigned = copy;
-    EXPECT_EQ(alloc.live(), 1);  // the second block went with the assignment
+    EXPECT_EQ(alloc.live, 1);  // the second block went with the assignment
     copy << ltt::msgarg_text("file", "f");
     delete original;
-    EXPECT_EQ(alloc.live(), 2);
+    EXPECT_EQ(alloc.live, 2);
     EXPECT_EQ(expand_all(assigned), "Cannot open shared memory file f, rc=$sysrc$:$sysmsg$");
     assigned = assigned;
     EXPECT_EQ(std::string(assigned.what()), copy.what());
   }
-  EXPECT_EQ(alloc.live(), 0);
+  EXPECT_EQ(alloc.live, 0);
 }
 
 TEST(Exception, ThrowsTheMostDerivedKindSharingData) {
@@ -70,29 +70,25 @@ TEST(Exception, ThrowsTheMostDerivedKindSharingData) {
     err << ltt::msgarg_text("file", "f");
     ltt::tThrow(err);
   } catch (const ltt::runtime_error& caught) {
-    EXPECT_EQ(alloc.live(), 2);
+    EXPECT_EQ(alloc.live, 2);
     std::ostringstream type;
     caught.store_type(type);
     EXPECT_EQ(type.str(), "ltt::runtime_error");
     EXPECT_EQ(expand_all(caught), "Cannot open shared memory file f, rc=$sysrc$:$sysmsg$");
   }
-  EXPECT_EQ(alloc.live(), 0);
+  EXPECT_EQ(alloc.live, 0);
 }
 
 TEST(Exception, FallbackTextWithoutDataBlock) {
-  const std::string long_dir(80, 'd');
-  const std::string long_path = "/" + long_dir + "/src/trace/shared_memory.cc";
+  const std::string long_path = "/" + std::string(80, 'd') + "/src/trace/shared_memory.cc";
   const std::string tail = long_path.substr(long_path.size() - 63);
-  struct Case {
+  const struct {
     std::string file;
     int line;
     std::string shown;
-  } cases[] = {
-      {"x.cc", 42, std::string(60, ' ') + "x.cc:    42"},
-      {long_path, 1234567, "*" + tail + ":1234567"},
-  };
-  for (const Case& c : cases) {
-    TestAllocator alloc = TestAllocator::failing_all();
+  } cases[] = {{"x.cc", 42, std::string(60, ' ') + "x.cc:    42"}, {long_path, 1234567, "*" + tail + ":1234567"}};
+  for (const auto& c : cases) {
+    TestAllocator alloc({}, true);
     errno = EACCES;
     ltt::exception ex(c.file.c_str(), c.line, kOpenFailed, alloc);
     EXPECT_EQ(errno, EACCES);

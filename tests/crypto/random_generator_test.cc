@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <set>
@@ -58,10 +59,8 @@ TEST_F(RandomGeneratorSteps, EachRequestTakesOneStepPerSixteenBytes) {
     const uint64_t before = diagnostics().steps;
     ASSERT_EQ(Rng_PseudoRandomConvenience(buffer.data() + 16, c.length), 0);
     EXPECT_EQ(diagnostics().steps - before, c.steps) << c.length << " bytes";
-    for (size_t i = 0; i < 16; ++i) {
-      EXPECT_EQ(buffer[i], 0xA5);
-      EXPECT_EQ(buffer[16 + c.length + i], 0xA5);
-    }
+    EXPECT_EQ(std::count(buffer.begin(), buffer.begin() + 16, 0xA5), 16);
+    EXPECT_EQ(std::count(buffer.end() - 16, buffer.end(), 0xA5), 16);
   }
   EXPECT_EQ(Rng_PseudoRandomConvenience(nullptr, 1), 1);
 }
@@ -113,9 +112,10 @@ TEST(HighResolutionTimer, SelectionRule) {
   for (const auto& c : cases) {
     HighResolutionTimer timer;
     hrtChooseTimer(&timer, c.cpuResolution, c.nanosecondResolution);
-    EXPECT_EQ(timer.nanosecondClockInUse, c.nanosecondClock) << c.cpuResolution << "/" << c.nanosecondResolution;
-    EXPECT_EQ(timer.defaultTimerInUse, c.defaultTimer) << c.cpuResolution << "/" << c.nanosecondResolution;
-    EXPECT_EQ(timer.resolution, c.resolution) << c.cpuResolution << "/" << c.nanosecondResolution;
+    SCOPED_TRACE(std::to_string(c.cpuResolution) + "/" + std::to_string(c.nanosecondResolution));
+    EXPECT_EQ(timer.nanosecondClockInUse, c.nanosecondClock);
+    EXPECT_EQ(timer.defaultTimerInUse, c.defaultTimer);
+    EXPECT_EQ(timer.resolution, c.resolution);
     EXPECT_NE(hrtRead(timer), 0u);
   }
   EXPECT_EQ(hrtFoldNanoseconds(4294967295ull * 3 + 5), 5u ^ 3u);

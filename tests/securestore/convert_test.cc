@@ -1,7 +1,5 @@
 // Converting the whole store: re-encryption, migration to a new key, and
 // what a failed conversion leaves behind.
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "securestore/allocator.h"
@@ -42,17 +40,8 @@ class ConvertTest : public StoreTest {
     return out;
   }
   bool backupsLeft() { return exists(path(".DA_")) || exists(path(".KE_")); }
-  // With files limited to `sizeLimit` bytes (0: no limit).
-  Outcome convertLimited(rlim_t sizeLimit, const Bytes* newKey) {
-    struct rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const struct rlimit limited = {sizeLimit, saved.rlim_max};
-    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
-    if (sizeLimit != 0) setrlimit(RLIMIT_FSIZE, &limited);
-    const Outcome out = convert(nullptr, newKey);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, handler);
-    return out;
+  Outcome convertLimited(rlim_t sizeLimit) {
+    return withFileSizeLimit(sizeLimit, [this] { return convert(nullptr, &kKey1); });
   }
 };
 
@@ -188,7 +177,7 @@ TEST_F(ConvertTest, FailuresLeaveBackupsExactlyWhenSomethingChanged) {
     if (c.cut) file.resize(179 + c.offset);
     writeFile(dataFile(), file);
     writeFile(keyFile(), Bytes(c.keyFileSize, 1));
-    const Outcome out = convertLimited(c.sizeLimit, &kKey1);
+    const Outcome out = convertLimited(c.sizeLimit);
     EXPECT_NE(out.rc, RSEC_SSFS_RC_OK) << i;
     EXPECT_NE(out.text.find(c.message), std::string::npos) << i << out.text;
     EXPECT_EQ(readFile(keyFile()), Bytes(c.keyFileSize, 1));
@@ -201,7 +190,7 @@ TEST_F(ConvertTest, FailuresLeaveBackupsExactlyWhenSomethingChanged) {
   }
   // A new key file that cannot be written completely is not left behind.
   for (const char* suffix : {".DAT", ".KEY"}) unlink(path(suffix).c_str());
-  const Outcome out = convertLimited(80, &kKey1);  // the lock file fits
+  const Outcome out = convertLimited(80);  // the lock file fits
   EXPECT_EQ(out.text, "Cannot write new key into key file \"" + keyFile() + "\"");
   EXPECT_FALSE(exists(keyFile()) || backupsLeft() || exists(lockFile()));
 }

@@ -1,7 +1,5 @@
 // Replacing and deleting records, and what readers and writers do with a
 // data file whose last record broke off.
-#include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "securestore/allocator.h"
@@ -27,10 +25,6 @@ TEST_F(PutRecordTest, MissingDataFileOrKeyReadsAsNotFoundAndDeletesNothing) {
   EXPECT_EQ(result.text, "Record with key \"ORQ/B\" not found in secure storage");
   EXPECT_EQ(readFile(dataFile()), before);
   EXPECT_FALSE(exists(lockFile()));
-
-  ASSERT_EQ(erase("ORQ/A").rc, RSEC_SSFS_RC_OK);
-  EXPECT_EQ(deletedFlag(0), 1);
-  EXPECT_EQ(get("ORQ/A").rc, RSEC_SSFS_RC_RECORD_NOT_FOUND);
 }
 
 // A replacement appends and marks the earlier record deleted. A writer that
@@ -61,14 +55,7 @@ TEST_F(PutRecordTest, ReplacementAppendsThenMarksAndHealsAnInterruptedOne) {
 TEST_F(PutRecordTest, FailedAppendLeavesTheOldValueReadable) {
   ASSERT_EQ(put("ORQ/A", "old").rc, RSEC_SSFS_RC_OK);
   const Bytes before = readFile(dataFile());
-  struct rlimit saved;
-  getrlimit(RLIMIT_FSIZE, &saved);
-  const struct rlimit limited = {before.size() + 100, saved.rlim_max};
-  void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
-  setrlimit(RLIMIT_FSIZE, &limited);
-  const Result result = put("ORQ/A", "new");
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, handler);
+  const Result result = withFileSizeLimit(before.size() + 100, [] { return put("ORQ/A", "new"); });
 
   EXPECT_EQ(result.rc, RSEC_SSFS_RC_NO_WRITE_PERMISSION);
   EXPECT_NE(result.text.find("EOF at writing record data"), std::string::npos);
@@ -157,21 +144,12 @@ TEST_F(PutRecordTest, CorruptRecordsAreReportedNotRepaired) {
     Bytes bytes;
     const char* message;
   } cases[] = {
-      {"preamble",
-       0,
-       {'X'},
-       "Record at file position 0 does not start with preamble; maybe file is no RSecSSFs file"},
-      {"length above the maximum",
-       12,
-       {0, 1, 0x81, 0x51},
+      {"preamble", 0, {'X'}, "Record at file position 0 does not start with preamble; maybe file is no RSecSSFs file"},
+      {"length above the maximum", 12, {0, 1, 0x81, 0x51},
        "Record length read at file position 0 (98641) exceeds the maximum expected record length (98640)"},
-      {"negative length",
-       12,
-       {0xFF, 0xFF, 0xFF, 0xFF},
+      {"negative length", 12, {0xFF, 0xFF, 0xFF, 0xFF},
        "Record length read at file position 0 (18446744073709551615) exceeds the maximum"},
-      {"length below the headers",
-       12,
-       {0, 0, 0, 175},
+      {"length below the headers", 12, {0, 0, 0, 175},
        "Record length read at file position 0 (175) is below the minimum record length (176)"},
       {"record type", 16, {2}, "Record type indicator 2 read from header at file position 0 not supported"},
       {"checksum", 180, {'z'}, "Checksum over data header and payload incorrect"},

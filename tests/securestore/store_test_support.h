@@ -3,6 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <string>
@@ -42,6 +44,21 @@ inline bool exists(const std::string& path) { return std::filesystem::exists(pat
 Bytes recordChecksum(const Bytes& dataHeaderAndPayload);
 // A whole record: headers as a writer makes them, with `payload`.
 Bytes makeRecord(const std::string& key, bool plaintext, bool binary, const Bytes& payload);
+
+// `call()` with files limited to `limit` bytes (0: no limit), as when the
+// disk refuses to grow a file.
+template <typename Call>
+auto withFileSizeLimit(rlim_t limit, Call call) {
+  struct rlimit saved;
+  getrlimit(RLIMIT_FSIZE, &saved);
+  const struct rlimit limited = {limit != 0 ? limit : saved.rlim_cur, saved.rlim_max};
+  void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &limited);
+  const auto result = call();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, handler);
+  return result;
+}
 
 // Trace lines received by the callback installed with captureTrace.
 extern std::vector<std::string> g_trace;
