@@ -35,8 +35,12 @@ commands=(
   "$cons SHOW HISTORY"
 )
 
-# Every run starts from the same profile: none at all, or the grown one.
+# Every run starts from the same profile: none at all, or the grown one, in
+# which every configuration value has been stored before (as after the first
+# SHOW CONFIG of a user).
 "$cons" TRACE SQL ON >/dev/null
+"$cons" SHOW ALL >/dev/null
+"$cons" -v SHOW PROFILE >/dev/null 2>&1 || true
 "$grow" "$profile" 10000
 cp -a "$profile" "$work/grown"
 
@@ -57,6 +61,8 @@ PY
 }
 
 echo "rm -rf $work/home/.orq" > "$work/prepare-fresh.sh"
-echo "rm -rf $profile && cp -a $work/grown $profile" > "$work/prepare-grown.sh"
+# The copy is flushed to disk in the preparation: a command that syncs the
+# data file must not pay for writing out a copy made just before it.
+echo "rm -rf $profile && cp -a $work/grown $profile && sync $profile/*" > "$work/prepare-grown.sh"
 run fresh
 run grown

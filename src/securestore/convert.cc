@@ -127,13 +127,12 @@ RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, 
         backupPath);
     return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
   }
-  if (!isKeyFile) rsecssfs_prepareDataFileStream(target);
   RSECSSFS_TRACE(RSECSSFS_TRC2, isKeyFile ? "Backup key file is \"%s\"" : "Backup data file is \"%s\"",
                  backupPath);
   const bool copied = copyInChunks(source, target) && flushToDisk(target);
   std::fclose(source);
   if (!copied) {
-    rsecssfs_closeDataFileStream(target);
+    std::fclose(target);
     unlink(backupPath);
     RSECSSFS_TRACE(RSECSSFS_TRCERR,
                    isKeyFile ? "Key file backup \"%s\" cannot be written completely"
@@ -163,7 +162,7 @@ RSEC_SSFS_RC backUpKeyFile(Conversion* c) {
   const RSEC_SSFS_RC rc = copyToBackup(source, c->config->pKeyFileBackup, true, &backup);
   if (backup != nullptr) {
     c->keyBackupMade = true;
-    rsecssfs_closeDataFileStream(backup);
+    std::fclose(backup);
   }
   return rc;
 }
@@ -178,7 +177,6 @@ FILE* openEmptyDataFile(Conversion* c) {
     close(fd);
     return nullptr;
   }
-  rsecssfs_prepareDataFileStream(file);
   return file;
 }
 
@@ -207,7 +205,7 @@ RSEC_SSFS_RC rewriteDataFile(Conversion* c) {
       RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data to temporary file");
       rc = RSEC_SSFS_RC_NO_WRITE_PERMISSION;
     }
-    rsecssfs_closeDataFileStream(file);
+    std::fclose(file);
     if (rc == RSEC_SSFS_RC_OK) syncDirectoryOf(c->config->pDataFile);
   }
   secureWipe(currentKey, sizeof currentKey);
@@ -318,7 +316,7 @@ RSEC_SSFS_RC convertUnderLock(RSecSSFsConvertAPI* api) {
   c.readableBefore = api->out_numberRecordsSecureReadable;
   c.notReadableBefore = api->out_numberRecordsSecureNotReadable;
   rc = runConversion(&c);
-  if (c.dataBackup != nullptr) rsecssfs_closeDataFileStream(c.dataBackup);
+  if (c.dataBackup != nullptr) std::fclose(c.dataBackup);
   // After a failure that may have changed a file the backups stay for a
   // person to restore from; the backup check refuses updates till then.
   if (rc == RSEC_SSFS_RC_OK || !c.filesChanged) {
@@ -388,9 +386,8 @@ void rsecssfs_loopCallbackConvert(FILE* file, const rsecssfsDataHeader* pDataHea
     *pRc = RSEC_SSFS_RC_LOW_MEMORY;
     return;
   }
-  comm->payloadConsumed = true;
   RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
-  if (std::fread(payload, 1, payloadLength, file) < payloadLength) {
+  if (rsecssfs_readPayload(file, payload, payloadLength) < payloadLength) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "Premature end of file when reading %d bytes of payload data",
                    static_cast<int>(payloadLength));
     rc = RSEC_SSFS_RC_FILE_CORRUPTION;

@@ -54,7 +54,6 @@ RSEC_SSFS_RC scanDataFile(MERO_RSecSSFsGetRecordAPI* api, const char* dataFile) 
     return RSEC_SSFS_RC_RECORD_NOT_FOUND;
   }
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" opened for read", dataFile);
-  rsecssfs_prepareDataFileStream(file);
   rsecssfsLooperCallbackComm comm = {};
   rsecssfs_makeRecordIdentifier(api->in_pKey, comm.get.recordIdentifier);
   unsigned char key[kEncryptionKeySize];
@@ -70,7 +69,7 @@ RSEC_SSFS_RC scanDataFile(MERO_RSecSSFsGetRecordAPI* api, const char* dataFile) 
   if (rc == RSEC_SSFS_RC_OK) rc = deliver(api, &comm);
   rsecssfs_releaseApplicationPayload(&comm.get.payload);
   secureWipe(key, sizeof key);
-  rsecssfs_closeDataFileStream(file);
+  std::fclose(file);
   return rc;
 }
 
@@ -97,7 +96,7 @@ RSEC_SSFS_RC rsecssfs_readRecordValue(FILE* file, const rsecssfsDataHeader* head
   auto* payload = static_cast<unsigned char*>(RSECSSFS_ALLOC(payloadLength + 1));
   if (payload == nullptr) return RSEC_SSFS_RC_LOW_MEMORY;
   RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
-  if (std::fread(payload, 1, payloadLength, file) < payloadLength) {
+  if (rsecssfs_readPayload(file, payload, payloadLength) < payloadLength) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "Premature end of file when reading %d bytes of payload data",
                    static_cast<int>(payloadLength));
     rc = RSEC_SSFS_RC_FILE_CORRUPTION;
@@ -129,7 +128,6 @@ void rsecssfs_loopCallbackGetRecord(FILE* file, const rsecssfsDataHeader* pDataH
     return;
   *pRc = rsecssfs_readRecordValue(file, pDataHeader, payloadLength, comm->get.pEncryptionKey,
                                   &comm->get.payload, &comm->get.keySource);
-  comm->payloadConsumed = true;
   if (*pRc != RSEC_SSFS_RC_OK) return;
   comm->get.environmentInfo = pDataHeader->environmentInfo;
   *pExit = true;

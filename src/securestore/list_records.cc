@@ -64,7 +64,6 @@ void loopCallbackList(FILE* file, const rsecssfsDataHeader* pDataHeader, size_t 
   } else {
     RSecSSFsListRecordLine* line = &api->out_pRecords[api->out_numberActiveRecords];
     *pRc = fillLine(file, pDataHeader, payloadLength, line);
-    comm->payloadConsumed = true;
     if (line->pKey != nullptr) ++api->out_numberActiveRecords;
   }
 }
@@ -109,9 +108,8 @@ RSEC_SSFS_RC listRecords(RSecSSFsListRecordsAPI* api) {
   } else if ((file = std::fopen(config->pDataFile, "rb")) == nullptr) {
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" not existing; returning empty list", config->pDataFile);
   } else {
-    rsecssfs_prepareDataFileStream(file);
     rc = scanTwice(api, file, config->pDataFile);
-    rsecssfs_closeDataFileStream(file);
+    std::fclose(file);
   }
   rsecssfs_releaseConfiguration(config, false);
   return rc;

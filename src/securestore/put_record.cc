@@ -148,7 +148,6 @@ RSEC_SSFS_RC finishAtEnd(FILE* file, rsecssfsLooperCallbackComm* comm) {
 FILE* openForUpdate(const char* dataFile) {
   FILE* file = std::fopen(dataFile, "r+b");
   if (file != nullptr) {
-    rsecssfs_prepareDataFileStream(file);
     return file;
   }
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" does not exist; creating new", dataFile);
@@ -159,7 +158,6 @@ FILE* openForUpdate(const char* dataFile) {
   if (file == nullptr) {
     close(fd);
   } else {
-    rsecssfs_prepareDataFileStream(file);
   }
   return file;
 }
@@ -192,7 +190,7 @@ RSEC_SSFS_RC updateDataFile(const char* recordKey, const rsecssfsApplicationPayl
   }
   if (comm.put.pActivePositions != nullptr) RSECSSFS_FREE(comm.put.pActivePositions);
   secureWipe(key, sizeof key);
-  rsecssfs_closeDataFileStream(file);
+  std::fclose(file);
   rsecssfs_releaseConfiguration(config, false);
   return rc;
 }

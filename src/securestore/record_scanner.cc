@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -9,6 +10,70 @@
 #include "securestore/trace.h"
 
 namespace {
+
+// The scan reads the data file ahead in large blocks and takes record
+// headers and payloads from its own buffer: reading or seeking record by
+// record through the stream would cost a call into the C library, or a
+// system call, for every record. Payloads that a callback reads come from
+// the same buffer through rsecssfs_readPayload. One scan runs at a time.
+struct ScanReader {
+  FILE* file = nullptr;
+  unsigned char buffer[64 * 1024];
+  size_t begin = 0;
+  size_t end = 0;
+  size_t payloadLeft = 0;  // bytes of the current record's payload not yet taken
+};
+ScanReader g_reader;
+
+size_t available(const ScanReader& r) { return r.end - r.begin; }
+
+// Makes `want` bytes (at most the buffer's size) available unless the file
+// ends first; returns what is available.
+size_t fill(ScanReader& r, size_t want) {
+  if (available(r) >= want) return available(r);
+  std::memmove(r.buffer, r.buffer + r.begin, available(r));
+  r.end -= r.begin;
+  r.begin = 0;
+  while (r.end < want) {
+    // Whole 4 KiB blocks go straight from the file into this buffer; any
+    // other amount would also pass through the stream's own buffer.
+    size_t room = (sizeof r.buffer - r.end) / 4096 * 4096;
+    if (room == 0) room = sizeof r.buffer - r.end;
+    const size_t n = fread_unlocked(r.buffer + r.end, 1, room, r.file);
+    if (n == 0) break;
+    r.end += n;
+  }
+  return available(r);
+}
+
+// Copies up to `length` bytes to `target`: first from the buffer, the rest,
+// as with a payload larger than the buffer, straight from the file.
+size_t take(ScanReader& r, unsigned char* target, size_t length) {
+  size_t taken = length < available(r) ? length : available(r);
+  std::memcpy(target, r.buffer + r.begin, taken);
+  r.begin += taken;
+  if (taken < length) taken += fread_unlocked(target + taken, 1, length - taken, r.file);
+  return taken;
+}
+
+size_t skip(ScanReader& r, size_t length) {
+  size_t skipped = 0;
+  while (skipped < length && fill(r, 1) > 0) {
+    const size_t n = length - skipped < available(r) ? length - skipped : available(r);
+    r.begin += n;
+    skipped += n;
+  }
+  return skipped;
+}
+
+// Ends the reader's scan on every way out of the scanner.
+struct ScanInProgress {
+  explicit ScanInProgress(FILE* file) {
+    g_reader.file = file;
+    g_reader.begin = g_reader.end = g_reader.payloadLeft = 0;
+  }
+  ~ScanInProgress() { g_reader.file = nullptr; }
+};
 
 RSEC_SSFS_RC callAtEnd(FILE* file, long position, bool insideRecord, rsecssfsLooperCallbackComm* comm,
                        rsecssfsLooperCallback callback) {
@@ -20,27 +85,6 @@ RSEC_SSFS_RC callAtEnd(FILE* file, long position, bool insideRecord, rsecssfsLoo
   return rc;
 }
 
-// Skips bytes by reading them through the stream's buffer: seeking would
-// cost a system call for every record.
-size_t skipBytes(FILE* file, size_t length) {
-  // Short payloads (most configuration values) are passed byte by byte
-  // inside the buffer, which is cheaper than a call that copies them out.
-  if (length <= 64) {
-    size_t skipped = 0;
-    while (skipped < length && getc_unlocked(file) != EOF) ++skipped;
-    return skipped;
-  }
-  char scratch[4096];
-  size_t skipped = 0;
-  while (skipped < length) {
-    const size_t chunk = length - skipped < sizeof scratch ? length - skipped : sizeof scratch;
-    const size_t n = fread_unlocked(scratch, 1, chunk, file);
-    if (n == 0) break;
-    skipped += n;
-  }
-  return skipped;
-}
-
 long fileSize(FILE* file) {
   struct stat status;
   return fstat(fileno(file), &status) == 0 ? static_cast<long>(status.st_size) : -1;
@@ -48,40 +92,20 @@ long fileSize(FILE* file) {
 
 }  // namespace
 
-namespace {
-
-// The store runs one call at a time and has at most two data file streams
-// open (a conversion reads a backup while it writes the data file); a
-// stream that finds no free buffer keeps the default one.
-struct StreamBuffer {
-  char bytes[64 * 1024];
-  FILE* owner;
-};
-StreamBuffer g_streamBuffers[2];
-
-}  // namespace
-
-void rsecssfs_prepareDataFileStream(FILE* file) {
-  for (StreamBuffer& buffer : g_streamBuffers) {
-    if (buffer.owner != nullptr) continue;
-    if (std::setvbuf(file, buffer.bytes, _IOFBF, sizeof buffer.bytes) == 0) buffer.owner = file;
-    return;
-  }
-}
-
-void rsecssfs_closeDataFileStream(FILE* file) {
-  std::fclose(file);
-  for (StreamBuffer& buffer : g_streamBuffers) {
-    if (buffer.owner == file) buffer.owner = nullptr;
-  }
+size_t rsecssfs_readPayload(FILE* file, unsigned char* target, size_t length) {
+  if (g_reader.file != file) return std::fread(target, 1, length, file);
+  if (length > g_reader.payloadLeft) length = g_reader.payloadLeft;
+  const size_t taken = take(g_reader, target, length);
+  g_reader.payloadLeft -= taken;
+  return taken;
 }
 
 RSEC_SSFS_RC rsecssfs_genericLooper(FILE* file, rsecssfsLooperCallbackComm* comm,
                                     rsecssfsLooperCallback callback) {
   // Under the lock nobody else appends, so the size stays put during the scan.
   const long size = comm->endsAtIncompleteRecord ? fileSize(file) : -1;
-  // The position is kept here rather than asked of the stream, which would
-  // cost a system call for every record.
+  ScanInProgress scan(file);
+  ScanReader& reader = g_reader;
   long position = std::ftell(file);
   for (;;) {
     if (position < 0) {
@@ -96,7 +120,8 @@ RSEC_SSFS_RC rsecssfs_genericLooper(FILE* file, rsecssfsLooperCallbackComm* comm
       rsecssfsDataHeader dataHeader;
     } headers;
     static_assert(sizeof headers == kRecordOverhead, "the two headers are contiguous");
-    const size_t headersRead = fread_unlocked(&headers, 1, sizeof headers, file);
+    const size_t headersRead = std::min(fill(reader, sizeof headers), sizeof headers);
+    std::memcpy(&headers, reader.buffer + reader.begin, headersRead);
     if (headersRead < sizeof headers.header) return callAtEnd(file, position, headersRead > 0, comm, callback);
     const rsecssfsRecordHeader& header = headers.header;
     const rsecssfsDataHeader& dataHeader = headers.dataHeader;
@@ -139,19 +164,17 @@ RSEC_SSFS_RC rsecssfs_genericLooper(FILE* file, rsecssfsLooperCallbackComm* comm
       return RSEC_SSFS_RC_FILE_CORRUPTION;
     }
 
+    reader.begin += sizeof headers;
     comm->recordStart = position;
     comm->endsInsideRecord = false;
-    comm->payloadConsumed = false;
     bool exit = false;
     RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
     const size_t payloadLength = static_cast<size_t>(recordLength) - kRecordOverhead;
+    reader.payloadLeft = payloadLength;
     callback(file, &dataHeader, payloadLength, false, comm, &exit, &rc);
     if (rc != RSEC_SSFS_RC_OK || exit) return rc;
-    if (comm->payloadConsumed) {
-      position = std::ftell(file);
-      if (position != end && std::fseek(file, end, SEEK_SET) == 0) position = end;
-    } else {
-      position += static_cast<long>(kRecordOverhead + skipBytes(file, payloadLength));
-    }
+    const size_t payloadRead = payloadLength - reader.payloadLeft;
+    position += static_cast<long>(kRecordOverhead + payloadRead + skip(reader, reader.payloadLeft));
+    reader.payloadLeft = 0;
   }
 }

@@ -19,10 +19,6 @@ struct rsecssfsLooperCallbackComm {
   long recordStart;
   bool endsInsideRecord;
 
-  // Set by a callback that has read its record's payload from the file;
-  // cleared by the scanner before each callback.
-  bool payloadConsumed;
-
   // Set by a writer that holds the lock: a record broken off at the end of
   // the file (an interrupted append) counts as the end of the file instead of
   // as corruption, so that the writer can cut it off.
@@ -65,11 +61,10 @@ struct rsecssfsLooperCallbackComm {
   } convert;
 };
 
-// Gives a freshly opened data file a stream buffer large enough that a scan
-// costs few system calls (call before the first read), and closes such a
-// stream again, handing its buffer back.
-void rsecssfs_prepareDataFileStream(FILE* file);
-void rsecssfs_closeDataFileStream(FILE* file);
+// Reads up to `length` bytes of the payload of the record that the scan of
+// `file` has just handed to a callback; callbacks read payloads only this
+// way. Returns the bytes read (fewer when the file ends).
+size_t rsecssfs_readPayload(FILE* file, unsigned char* target, size_t length);
 
 // Gets the data header just read (null at the end of the file), the payload
 // length, the end-of-file flag and the state; sets *pExit to stop the scan
