@@ -13,6 +13,7 @@
 #include "securestore/api_frame.h"
 #include "securestore/configuration.h"
 #include "securestore/environment_info.h"
+#include "securestore/file_writes.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
 #include "securestore/record_checksum.h"
@@ -212,18 +213,6 @@ RSEC_SSFS_RC rewriteDataFile(Conversion* c) {
   return rc;
 }
 
-bool writeAll(int fd, const void* data, size_t length) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (length > 0) {
-    const ssize_t written = write(fd, bytes, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 // A key file that this call created and could not fill is removed again: a
 // short key file would fail every reader, no key file is what was there.
 RSEC_SSFS_RC writeKeyFile(Conversion* c) {
@@ -245,7 +234,7 @@ RSEC_SSFS_RC writeKeyFile(Conversion* c) {
   record.type = 1;
   std::memcpy(record.key, c->api->in_pNewKey, sizeof record.key);
   rsecssfs_getEnvironmentInfo(&record.environmentInfo);
-  bool written = writeAll(fd, &record, sizeof record) && fdatasync(fd) == 0;
+  bool written = rsecssfs_writeAll(fd, &record, sizeof record) && fdatasync(fd) == 0;
   if (close(fd) != 0) written = false;
   RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
   if (!written) {
@@ -386,12 +375,8 @@ void rsecssfs_loopCallbackConvert(FILE* file, const rsecssfsDataHeader* pDataHea
     *pRc = RSEC_SSFS_RC_LOW_MEMORY;
     return;
   }
-  RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
-  if (rsecssfs_readPayload(file, payload, payloadLength) < payloadLength) {
-    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Premature end of file when reading %d bytes of payload data",
-                   static_cast<int>(payloadLength));
-    rc = RSEC_SSFS_RC_FILE_CORRUPTION;
-  } else {
+  RSEC_SSFS_RC rc = rsecssfs_readWholePayload(file, payload, payloadLength);
+  if (rc == RSEC_SSFS_RC_OK) {
     rc = rsecssfs_verifyRecordChecksum(pDataHeader, payload, payloadLength);
   }
   unsigned char* newPayload = nullptr;

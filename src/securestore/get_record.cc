@@ -95,12 +95,8 @@ RSEC_SSFS_RC rsecssfs_readRecordValue(FILE* file, const rsecssfsDataHeader* head
   *value = rsecssfsApplicationPayload{};
   auto* payload = static_cast<unsigned char*>(RSECSSFS_ALLOC(payloadLength + 1));
   if (payload == nullptr) return RSEC_SSFS_RC_LOW_MEMORY;
-  RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
-  if (rsecssfs_readPayload(file, payload, payloadLength) < payloadLength) {
-    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Premature end of file when reading %d bytes of payload data",
-                   static_cast<int>(payloadLength));
-    rc = RSEC_SSFS_RC_FILE_CORRUPTION;
-  } else {
+  RSEC_SSFS_RC rc = rsecssfs_readWholePayload(file, payload, payloadLength);
+  if (rc == RSEC_SSFS_RC_OK) {
     RSECSSFS_TRACE(RSECSSFS_TRC3, "Read data header::");
     RSECSSFS_HEXTRACE(header, sizeof *header, 0);
     RSECSSFS_TRACE(RSECSSFS_TRC3, "Read payload::");

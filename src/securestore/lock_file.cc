@@ -12,6 +12,7 @@
 #include "securestore/byte_fields.h"
 #include "securestore/configuration.h"
 #include "securestore/environment_info.h"
+#include "securestore/file_writes.h"
 #include "securestore/trace.h"
 #include "securestore/utf8_conversion.h"
 
@@ -65,18 +66,6 @@ RSEC_SSFS_RC reportExistingLock(const char* path, FILE* file) {
   return rc;
 }
 
-bool writeAll(int fd, const void* data, size_t length) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (length > 0) {
-    const ssize_t written = write(fd, bytes, length);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 RSEC_SSFS_RC takeLock(const char* path) {
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -86,7 +75,7 @@ RSEC_SSFS_RC takeLock(const char* path) {
       record.lockFileType = 1;
       record.lockType = 1;
       rsecssfs_getEnvironmentInfo(&record.environmentInfo);
-      const bool written = writeAll(fd, &record, sizeof record);
+      const bool written = rsecssfs_writeAll(fd, &record, sizeof record);
       if (close(fd) == 0 && written) return RSEC_SSFS_RC_OK;
       // A lock file without its full content would block every writer.
       unlink(path);

@@ -12,29 +12,14 @@
 #include "securestore/api_frame.h"
 #include "securestore/configuration.h"
 #include "securestore/environment_info.h"
+#include "securestore/file_writes.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
 #include "securestore/record_checksum.h"
 #include "securestore/record_key.h"
 #include "securestore/trace.h"
 
-// Writes go straight to the file descriptor at explicit offsets, so that no
-// bytes of a failed write linger in a stream buffer to be written later.
-
 namespace {
-
-bool writeAt(int fd, long offset, const void* data, size_t length) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (length > 0) {
-    const ssize_t written = pwrite(fd, bytes, length, offset);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes += written;
-    offset += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
-}
 
 RSEC_SSFS_RC notePosition(rsecssfsLooperCallbackComm* comm, long position) {
   auto& put = comm->put;
@@ -106,7 +91,7 @@ RSEC_SSFS_RC cutIncompleteRecord(FILE* file, const rsecssfsLooperCallbackComm* c
 // of the key there is nothing to order, and the sync is saved.
 RSEC_SSFS_RC appendRecord(FILE* file, long end, const unsigned char* record, size_t length, bool syncBeforeMarking) {
   const int fd = fileno(file);
-  if (!writeAt(fd, end, record, length) || (syncBeforeMarking && fdatasync(fd) != 0)) {
+  if (!rsecssfs_writeAt(fd, end, record, length) || (syncBeforeMarking && fdatasync(fd) != 0)) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data");
     // Leave no torn record behind; whatever fails here, the file is as before.
     if (ftruncate(fd, end) != 0)
@@ -121,7 +106,7 @@ RSEC_SSFS_RC appendRecord(FILE* file, long end, const unsigned char* record, siz
 RSEC_SSFS_RC markNotedRecordsDeleted(FILE* file, rsecssfsLooperCallbackComm* comm) {
   static const unsigned char kDeleted = 1;
   for (size_t i = 0; i < comm->put.activeCount; ++i) {
-    if (!writeAt(fileno(file), comm->put.pActivePositions[i], &kDeleted, 1)) {
+    if (!rsecssfs_writeAt(fileno(file), comm->put.pActivePositions[i], &kDeleted, 1)) {
       RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF when updating the deletion indicator");
       return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
     }

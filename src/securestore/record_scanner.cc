@@ -100,6 +100,13 @@ size_t rsecssfs_readPayload(FILE* file, unsigned char* target, size_t length) {
   return taken;
 }
 
+RSEC_SSFS_RC rsecssfs_readWholePayload(FILE* file, unsigned char* payload, size_t length) {
+  if (rsecssfs_readPayload(file, payload, length) == length) return RSEC_SSFS_RC_OK;
+  RSECSSFS_TRACE(RSECSSFS_TRCERR, "Premature end of file when reading %d bytes of payload data",
+                 static_cast<int>(length));
+  return RSEC_SSFS_RC_FILE_CORRUPTION;
+}
+
 RSEC_SSFS_RC rsecssfs_genericLooper(FILE* file, rsecssfsLooperCallbackComm* comm,
                                     rsecssfsLooperCallback callback) {
   // Under the lock nobody else appends, so the size stays put during the scan.

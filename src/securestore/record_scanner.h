@@ -65,6 +65,9 @@ struct rsecssfsLooperCallbackComm {
 // `file` has just handed to a callback; callbacks read payloads only this
 // way. Returns the bytes read (fewer when the file ends).
 size_t rsecssfs_readPayload(FILE* file, unsigned char* target, size_t length);
+// Reads the whole payload; a payload the file cuts short is file corruption
+// (RC -6, traced at level 0).
+RSEC_SSFS_RC rsecssfs_readWholePayload(FILE* file, unsigned char* payload, size_t length);
 
 // Gets the data header just read (null at the end of the file), the payload
 // length, the end-of-file flag and the state; sets *pExit to stop the scan
