@@ -30,9 +30,9 @@ struct FileCloser {
 };
 
 // Whether the file is exactly `size` bytes long.
-bool hasSize(const std::string& path, long size) {
-  FileCloser f{fopen(path.c_str(), "rb")};
-  return f.file != nullptr && fseek(f.file, 0, SEEK_END) == 0 && ftell(f.file) == size;
+bool hasSize(const std::string& path, off_t size) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && info.st_size == size;
 }
 
 }  // namespace

@@ -165,36 +165,40 @@ void TraceSharedMemory::attachToCurrentPath() {
 }
 
 bool TraceSharedMemory::isSharedMemoryFileValid() const {
-  std::FILE* file = std::fopen(m_sharedmemorypath.c_str(), "rbe");
-  if (file == nullptr) return false;
-  const bool valid =
-      std::fseek(file, 0, SEEK_END) == 0 && std::ftell(file) == static_cast<long>(kTotalSize);
-  std::fclose(file);
-  return valid;
+  struct stat status;
+  return ::stat(m_sharedmemorypath.c_str(), &status) == 0 &&
+         status.st_size == static_cast<off_t>(kTotalSize);
 }
 
 // The file is created with mode 0600, so it is never readable by others, not
 // even for a moment; the check afterwards also fixes a file that existed with
 // the wrong size and other permissions, or a umask that took bits away.
+// The zeros are written over whatever the file held and the file is then cut
+// to its size; truncating it to nothing first would make ext4 write the file
+// out on close, for no gain.
 void TraceSharedMemory::createShmFile() {
-  const int descriptor =
-      ::open(m_sharedmemorypath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int descriptor = ::open(m_sharedmemorypath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
   if (descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
-  std::FILE* file = ::fdopen(descriptor, "wb");
-  if (file == nullptr) {
+  const std::vector<char> zeros(kTotalSize, 0);
+  std::size_t written = 0;
+  while (written < zeros.size()) {
+    const ssize_t n = ::pwrite(descriptor, zeros.data() + written, zeros.size() - written,
+                               static_cast<off_t>(written));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int rc = n < 0 ? errno : ENOSPC;
+      ::close(descriptor);
+      throwCannotOpen(m_sharedmemorypath, rc, "fwrite");
+    }
+    written += static_cast<std::size_t>(n);
+  }
+  if (::ftruncate(descriptor, static_cast<off_t>(kTotalSize)) != 0) {
     const int rc = errno;
     ::close(descriptor);
-    throwCannotOpen(m_sharedmemorypath, rc, nullptr);
+    throwCannotOpen(m_sharedmemorypath, rc, "ftruncate");
   }
-  const std::vector<char> zeros(kTotalSize, 0);
-  if (std::fwrite(zeros.data(), zeros.size(), 1, file) != 1) {
-    const int rc = errno;
-    std::fclose(file);
-    throwCannotOpen(m_sharedmemorypath, rc, "fwrite");
-  }
-  // What stayed in the buffer is written now; a file left short would fault
-  // when mapped.
-  if (std::fclose(file) != 0) throwCannotOpen(m_sharedmemorypath, errno, "fclose");
+  // A file left short would fault when mapped, so a failing close counts.
+  if (::close(descriptor) != 0) throwCannotOpen(m_sharedmemorypath, errno, "close");
   validateAndAdjustPermissions();
 }
 
