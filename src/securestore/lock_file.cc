@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "securestore/allocator.h"
 #include "securestore/byte_fields.h"
@@ -66,23 +67,79 @@ RSEC_SSFS_RC reportExistingLock(const char* path, FILE* file) {
   return rc;
 }
 
+// The lock file appears under its name with its whole content or not at all:
+// the record is written to a file without a name first (or, where the file
+// system cannot do that, to a temporary name) and then linked to the lock
+// name, which fails when a lock exists. A writer killed half-way therefore
+// never leaves a short lock file that no one could remove, and a second
+// writer never reads a lock that is still being written.
+bool writeLockRecord(int fd, const char* path) {
+  rsecssfsLockfileRecord record;
+  std::memcpy(record.preamble, rsecssfsLockPreamble, sizeof record.preamble);
+  record.lockFileType = 1;
+  record.lockType = 1;
+  rsecssfs_getEnvironmentInfo(&record.environmentInfo);
+  if (rsecssfs_writeAll(fd, &record, sizeof record)) return true;
+  RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to write content to lockfile \"%s\"", path);
+  return false;
+}
+
+std::string directoryOf(const char* path) {
+  const char* slash = std::strrchr(path, '/');
+  if (slash == nullptr) return ".";
+  if (slash == path) return "/";
+  return std::string(path, static_cast<size_t>(slash - path));
+}
+
+enum class Linked { yes, exists, failed, unsupported };
+
+Linked linkResult(int rc) {
+  if (rc == 0) return Linked::yes;
+  return errno == EEXIST ? Linked::exists : Linked::failed;
+}
+
+// Through an unnamed file of the lock's directory.
+Linked linkUnnamed(const char* path, bool* written) {
+  const int fd = open(directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return Linked::unsupported;
+  *written = writeLockRecord(fd, path);
+  Linked linked = Linked::failed;
+  if (*written) {
+    char self[64];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    linked = linkResult(linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW));
+    // No /proc, or a file system that cannot link such a file: the named way.
+    if (linked == Linked::failed) linked = Linked::unsupported;
+  }
+  close(fd);
+  return linked;
+}
+
+// Through a temporary name beside the lock.
+Linked linkNamed(const char* path, bool* written) {
+  char temporary[4096];
+  const int length = std::snprintf(temporary, sizeof temporary, "%s.%ld", path, static_cast<long>(getpid()));
+  if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) return Linked::failed;
+  const int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return Linked::failed;
+  *written = writeLockRecord(fd, path);
+  const bool closed = close(fd) == 0;
+  Linked linked = Linked::failed;
+  if (*written && closed) linked = linkResult(link(temporary, path));
+  const int error = errno;
+  unlink(temporary);
+  errno = error;
+  return linked;
+}
+
 RSEC_SSFS_RC takeLock(const char* path) {
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      rsecssfsLockfileRecord record;
-      std::memcpy(record.preamble, rsecssfsLockPreamble, sizeof record.preamble);
-      record.lockFileType = 1;
-      record.lockType = 1;
-      rsecssfs_getEnvironmentInfo(&record.environmentInfo);
-      const bool written = rsecssfs_writeAll(fd, &record, sizeof record);
-      if (close(fd) == 0 && written) return RSEC_SSFS_RC_OK;
-      // A lock file without its full content would block every writer.
-      unlink(path);
-      RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to write content to lockfile \"%s\"", path);
-      return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
-    }
-    if (errno != EEXIST) break;
+    bool written = true;
+    Linked linked = linkUnnamed(path, &written);
+    if (linked == Linked::unsupported) linked = linkNamed(path, &written);
+    if (linked == Linked::yes) return RSEC_SSFS_RC_OK;
+    if (!written) return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+    if (linked != Linked::exists) break;
     FILE* existing = std::fopen(path, "rb");
     if (existing != nullptr) return reportExistingLock(path, existing);
     if (errno != ENOENT) break;  // removed meanwhile: try again

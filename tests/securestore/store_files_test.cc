@@ -170,5 +170,22 @@ TEST_F(StoreFilesTest, WriterTakesAndReleasesTheLock) {
   EXPECT_EQ(put("ORQ/A", "c").rc, RSEC_SSFS_RC_OK);
 }
 
+// A writer that cannot write the whole lock leaves no lock behind (a short
+// one would block every later update), and taking the lock never leaves
+// another file in the directory.
+TEST_F(StoreFilesTest, LockAppearsWholeOrNotAtAll) {
+  ASSERT_EQ(put("ORQ/A", "a").rc, RSEC_SSFS_RC_OK);
+  const Bytes data = readFile(dataFile());
+  const Result failed = withFileSizeLimit(40, [] { return put("ORQ/A", "b"); });
+  EXPECT_EQ(failed.rc, RSEC_SSFS_RC_NO_WRITE_PERMISSION);
+  EXPECT_NE(failed.text.find("Unable to write content to lockfile"), std::string::npos) << failed.text;
+  EXPECT_EQ(readFile(dataFile()), data);
+  ASSERT_EQ(put("ORQ/A", "c").rc, RSEC_SSFS_RC_OK);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    names.push_back(entry.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"SSFS_TST.DAT"});
+}
+
 }  // namespace
 }  // namespace store_test
