@@ -37,6 +37,7 @@ TraceSetting Console::settingOf(Command command) const {
 // Every other setting of the configured string survives; the string is
 // written back in its canonical form.
 NEBRIX_Retcode Console::changeConfiguredFlags(const TraceSetting& setting) {
+  Configuration::UpdateLock lock;  // no other console changes the flags in between
   char flags[1024] = "";
   char errortext[512] = "";
   if (Configuration::getTraceFlags(m_user, kComponent, nullptr, flags, sizeof flags, errortext,

@@ -1,8 +1,11 @@
 #include "profile/configuration.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -64,6 +67,23 @@ void buildRecordKey(EncodedString& key, const char* component, const char* regKe
   appendText(key, regKey != nullptr ? regKey : "");
 }
 
+// The update lock of this thread: how many UpdateLocks it holds, and the
+// descriptor of the profile directory it has locked (-1: none yet). Each
+// thread opens the directory on its own, so threads exclude each other
+// through flock as processes do.
+thread_local int t_updateDepth = 0;
+thread_local int t_lockedDirectory = -1;
+
+// Best effort: a directory that cannot be opened or locked leaves the update
+// unlocked, as it was before consoles locked at all.
+void lockProfileDirectory(const std::string& path) {
+  if (t_updateDepth == 0 || t_lockedDirectory >= 0) return;
+  t_lockedDirectory = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (t_lockedDirectory < 0) return;
+  while (flock(t_lockedDirectory, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
 // Points the store at the profile directory of the calling user; another
 // user's profile cannot be opened and throws.
 void setUpStore(const char* user, const char* vhost) {
@@ -74,6 +94,7 @@ void setUpStore(const char* user, const char* vhost) {
   } else {
     SecureStore::UserProfile::getUserProfilePath(path, host, false, false);
   }
+  lockProfileDirectory(path);
   MERO_RSecSSFsSetConfiguration("ORQ", path.c_str(), path.c_str());
 }
 
@@ -92,6 +113,15 @@ void failWith(tsp00_ErrTextc err, RTE_IniFileResult& inires, const char* text) {
 }
 
 }  // namespace
+
+NEBRIX::Configuration::UpdateLock::UpdateLock() { ++t_updateDepth; }
+
+NEBRIX::Configuration::UpdateLock::~UpdateLock() {
+  if (--t_updateDepth == 0 && t_lockedDirectory >= 0) {
+    close(t_lockedDirectory);
+    t_lockedDirectory = -1;
+  }
+}
 
 void RTE_PutUserConfigString(const char* user, const char*, const char* component, const char* regKey,
                              const char* vhost, const char* value, tsp00_ErrTextc err, RTE_IniFileResult& inires) {
@@ -165,6 +195,7 @@ int32_t bufferLength(size_t length) {
 
 NEBRIX_Retcode writeValue(const char* user, const char* component, const char* vhost, const char* key,
                           const char* value, char* errortext, size_t errortextlength) {
+  Configuration::UpdateLock lock;
   tsp00_ErrTextc err = "";
   RTE_IniFileResult inires = 0;
   RTE_PutUserConfigString(user, "dummy", componentOrDefault(component), key, vhost, value, err, inires);
@@ -191,6 +222,10 @@ NEBRIX_Retcode readWithDefault(const char* user, const char* component, const ch
                                size_t errortextlength, bool reportSecondRead) {
   if (length != 0 && value != nullptr) value[0] = '\0';
   char ignored[sizeof(tsp00_ErrTextc)] = "";
+  if (readValue(user, component, vhost, key, value, length, ignored, sizeof ignored) == NEBRIX_OK) return NEBRIX_OK;
+  // Another console may store the value between the read and the write of
+  // the default; under the lock, the value is looked for once more.
+  Configuration::UpdateLock lock;
   if (readValue(user, component, vhost, key, value, length, ignored, sizeof ignored) == NEBRIX_OK) return NEBRIX_OK;
   if (writeValue(user, component, vhost, key, defaultValue, errortext, errortextlength) != NEBRIX_OK) {
     return NEBRIX_NOT_OK;

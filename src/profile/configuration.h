@@ -18,6 +18,20 @@ namespace NEBRIX {
 
 class Configuration {
  public:
+  // Consoles of one user exclude each other from the configuration while
+  // one of them holds an UpdateLock: a change that reads a value, alters it
+  // and writes it back loses no concurrent change. The first store call of
+  // the holding thread locks the profile directory (flock, waiting for the
+  // holder before); the last UpdateLock of the thread to end unlocks it.
+  // Locks nest. Every write of a value takes one by itself.
+  class UpdateLock {
+   public:
+    UpdateLock();
+    ~UpdateLock();
+    UpdateLock(const UpdateLock&) = delete;
+    UpdateLock& operator=(const UpdateLock&) = delete;
+  };
+
   static NEBRIX_Retcode setTraceFlags(const char* user, const char* component, const char* virtualhostname,
                                       const char* flags, char* errortext, size_t errortextlength);
   // A missing record reads as the empty string.

@@ -1,5 +1,8 @@
 // CONFIG TRACE ... and PROFILE FILENAME as a user runs them.
+#include <algorithm>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console_session.h"
@@ -52,6 +55,29 @@ TEST_F(ConfigCommands, UnknownLettersAreDroppedOnTheNextChange) {
             NEBRIX_OK);
   runOk({"CONFIG", "TRACE", "SQL", "ON"});
   EXPECT_EQ(configuredFlags(), "c:a:p1000");
+}
+
+// Consoles that change different settings at the same time each read the
+// flags, change one letter and write them back; none may write over what
+// another has just stored, and none fails because another holds the store.
+TEST_F(ConfigCommands, ConcurrentChangesAllStay) {
+  const std::vector<std::string> settings = {"SHORT", "DEBUG", "SQL", "DISTRIBUTION", "TIMESTAMP", "API"};
+  for (int round = 0; round < 5; ++round) {
+    char errortext[512] = "";
+    ASSERT_EQ(NEBRIX::Configuration::setTraceFlags(nullptr, "NEBRIX", nullptr, "", errortext, sizeof errortext),
+              NEBRIX_OK);
+    std::vector<ProgramResult> results(settings.size());
+    std::vector<std::thread> consoles;
+    for (size_t i = 0; i < settings.size(); ++i)
+      consoles.emplace_back([&, i] { results[i] = run({"CONFIG", "TRACE", settings[i], "ON"}); });
+    for (auto& console : consoles) console.join();
+    for (const auto& r : results) EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> letters;
+    std::istringstream flags(configuredFlags());
+    for (std::string letter; std::getline(flags, letter, ':');) letters.push_back(letter);
+    std::sort(letters.begin(), letters.end());
+    EXPECT_EQ(letters, (std::vector<std::string>{"A", "D", "T", "a", "c", "d"})) << "round " << round;
+  }
 }
 
 TEST_F(ConfigCommands, FileNamesAreStoredAsTyped) {
