@@ -60,8 +60,8 @@ class PrivateUser:
     def run(self, name, args, timeout=60):
         """Runs a program to its end; a crash or a sanitizer report is a failure."""
         proc = subprocess.run([self.program(name)] + list(args), env=self.env,
-                              capture_output=True, text=True, timeout=timeout)
-        check_clean_end(name, args, proc.returncode, proc.stderr)
+                              capture_output=True, text=True, errors="replace", timeout=timeout)
+        check_clean_end(name, args, proc.returncode, proc.stderr, proc.stdout)
         return proc.returncode, proc.stdout, proc.stderr
 
     def cons(self, *args):
@@ -103,10 +103,13 @@ class PrivateUser:
         return parts
 
 
-def check_clean_end(name, args, returncode, stderr):
-    """A program may succeed or fail with exit status 1 and a message; it may
-    never die of a signal, end otherwise, or trip a sanitizer."""
+def check_clean_end(name, args, returncode, stderr, stdout=""):
+    """A program may succeed or fail with exit status 1 and a message (mostly
+    on standard error; "Command history is empty." comes on standard
+    output); it may never die of a signal, end otherwise, or trip a
+    sanitizer."""
     text = stderr if isinstance(stderr, str) else stderr.decode(errors="replace")
+    said = text + (stdout if isinstance(stdout, str) else stdout.decode(errors="replace"))
     command = " ".join([name] + list(args))
     if any(mark in text for mark in SANITIZER_MARKS):
         raise Failure(f"{command}: sanitizer report:\n{text}")
@@ -114,7 +117,7 @@ def check_clean_end(name, args, returncode, stderr):
         raise Failure(f"{command}: killed by signal {-returncode}\n{text}")
     if returncode not in (0, 1):
         raise Failure(f"{command}: exit status {returncode}\n{text}")
-    if returncode == 1 and not text.strip():
+    if returncode == 1 and not said.strip():
         raise Failure(f"{command}: failed without a message")
 
 
