@@ -3,9 +3,9 @@
 # exactly the three programs, the two manual pages and the completion, and
 # programs that run from the prefix.
 #
-#   install_test.sh BUILD_DIR CONFIG VERSION SOURCE_DIR NSS_WRAPPER_LIBRARY
+#   install_test.sh CMAKE BUILD_DIR CONFIG VERSION SOURCE_DIR NSS_WRAPPER_LIBRARY
 set -euo pipefail
-build=$1 config=$2 version=$3 source=$4 nss_wrapper=$5
+cmake=$1 build=$2 config=$3 version=$4 source=$5 nss_wrapper=$6
 
 work=$(mktemp -d /tmp/nebrix-install-XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -13,7 +13,7 @@ prefix=$work/prefix
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-cmake --install "$build" --config "$config" --prefix "$prefix" >/dev/null
+"$cmake" --install "$build" --config "$config" --prefix "$prefix" >/dev/null
 
 expected="bin/nebrix_cons
 bin/nebrix_trace_client
