@@ -1,0 +1,116 @@
+# bash completion for nebrix_cons                          -*- shell-script -*-
+#
+# Completes the options and, word by word, the keywords of the command
+# language. Words already typed may be abbreviated the way nebrix_cons
+# accepts them (t sq <TAB> offers ON OFF); the word being typed is matched
+# case-insensitively and completed to the full keyword, in lower case when it
+# was started in lower case.
+
+# Keyword tables: "KEYWORD:minimum length:state after it". They mirror the
+# console's parser, in its order, because an abbreviation selects the first
+# keyword it fits. A "-" before the keyword accepts it without offering it.
+_nebrix_cons_table() {
+    case $1 in
+        first)        echo "CONFIG:1:config TRACE:1:trace SHOW:1:show PROFILE:1:profile" ;;
+        config)       echo "TRACE:1:config_trace" ;;
+        config_trace) echo "SHORT:2:on_off DEBUG:1:on_off SQL:2:on_off PACKET:2:packet" \
+                           "DISTRIBUTION:2:on_off TIMESTAMP:1:on_off SIZE:2:file_size" \
+                           "FILENAME:1:file_name COMPRESS:1:on_off STOP:2:stop_on API:2:on_off" ;;
+        trace)        echo "REFRESH:1:end SHORT:2:on_off DEBUG:1:on_off PACKET:2:packet" \
+                           "DISTRIBUTION:2:on_off SQL:2:on_off SIZE:2:file_size OFF:1:end" \
+                           "STOP:2:stop_on TIMESTAMP:1:on_off API:2:on_off" ;;
+        show)         echo "CONFIG:1:end TRACESETTINGS:1:end -FILE:1:end ALL:1:end HISTORY:1:end" \
+                           "PROFILE:1:show_profile" ;;
+        show_profile) echo "DETAILS:1:end" ;;
+        profile)      echo "RESET:1:end COLLECT:1:on_off FILENAME:1:file_name" ;;
+        on_off)       echo "ON:2:end OFF:2:end" ;;
+        packet)       echo "ON:2:end OFF:2:end" ;;            # or a size
+        file_size)    echo "UNLIMITED:1:end" ;;                # or a size
+        stop_on)      echo "ON:1:stop_error" ;;
+        stop_error)   echo "ERROR:1:stop_code" ;;
+        stop_code)    echo "OFF:1:end" ;;                      # or an error code
+        stop_count)   echo "COUNT:1:end" ;;                    # then the count
+    esac
+}
+
+# The state after `word` in `state`: the first keyword the word abbreviates
+# (at least its minimum length, at most all of it), else a state for the
+# words that take a value, else "end".
+_nebrix_cons_next() {
+    local state=$1 word=${2^^} entry keyword minimum next
+    for entry in $(_nebrix_cons_table "$state"); do
+        IFS=: read -r keyword minimum next <<<"${entry#-}"
+        if (( ${#word} >= minimum )) && [[ $keyword == "$word"* ]]; then
+            echo "$next"
+            return
+        fi
+    done
+    case $state in
+        stop_code) echo stop_count ;;    # an error code; COUNT may follow
+        *) echo end ;;
+    esac
+}
+
+_nebrix_cons() {
+    local cur=${COMP_WORDS[COMP_CWORD]}
+    local i word state=options pid_given=""
+    COMPREPLY=()
+
+    for (( i = 1; i < COMP_CWORD; i++ )); do
+        word=${COMP_WORDS[i]}
+        if [[ $state == options ]]; then
+            case $word in
+                -h) return ;;                     # nothing after -h is looked at
+                -p|-u|-H)
+                    [[ $word == -p ]] && pid_given=1
+                    if (( i + 1 == COMP_CWORD )); then
+                        case $word in
+                            -p)
+                                local dir
+                                for dir in /proc/[0-9]*; do
+                                    [[ -O $dir && ${dir#/proc/} == "$cur"* ]] && COMPREPLY+=("${dir#/proc/}")
+                                done
+                                ;;
+                            -u) mapfile -t COMPREPLY < <(compgen -u -- "$cur") ;;
+                        esac
+                        return
+                    fi
+                    i=$((i + 1)) ;;               # skip the option's argument
+                -v|-f) ;;
+                -*) return ;;                     # an unknown option ends the command
+                *) state=$(_nebrix_cons_next first "$word") ;;
+            esac
+        else
+            state=$(_nebrix_cons_next "$state" "$word")
+        fi
+    done
+
+    local candidates=""
+    case $state in
+        options)
+            if [[ $cur == -* ]]; then
+                mapfile -t COMPREPLY < <(compgen -W "-h -v -p -u -H -f" -- "$cur")
+                return
+            fi
+            [[ -z $cur ]] && candidates="-h -v -p -u -H -f"
+            state=first ;;
+        file_name)
+            compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+            return ;;
+        end) return ;;
+    esac
+
+    local entry keyword upper=${cur^^}
+    for entry in $(_nebrix_cons_table "$state"); do
+        [[ $entry == -* ]] && continue
+        keyword=${entry%%:*}
+        [[ $keyword == CONFIG && $state == first && -n $pid_given ]] && continue  # CONFIG refuses -p
+        [[ $keyword == "$upper"* ]] || continue
+        [[ -n $cur && $cur == "${cur,,}" ]] && keyword=${keyword,,}
+        candidates+=" $keyword"
+    done
+    read -ra COMPREPLY <<<"$candidates"
+}
+
+complete -F _nebrix_cons nebrix_cons

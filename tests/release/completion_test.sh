@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Sources the bash completion of nebrix_cons and completes a table of
+# command lines: the words before the cursor and the word being typed.
+#
+#   completion_test.sh COMPLETION_FILE
+set -uo pipefail
+# shellcheck source=/dev/null
+source "$1"
+
+failures=0
+# complete EXPECTED WORD...: the last WORD is the one being typed (may be
+# empty); EXPECTED is the sorted completion list.
+complete_line() {
+  local expected=$1
+  shift
+  COMP_WORDS=(nebrix_cons "$@")
+  COMP_CWORD=$#
+  COMP_LINE="nebrix_cons $*"
+  COMP_POINT=${#COMP_LINE}
+  COMPREPLY=()
+  _nebrix_cons
+  local got
+  got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
+  if [ "$got" != "$expected" ]; then
+    echo "FAIL: nebrix_cons $*<TAB>: got \"$got\", expected \"$expected\"" >&2
+    failures=$((failures + 1))
+  fi
+}
+
+# expected completions                                  | words typed
+complete_line "-H -f -h -p -u -v CONFIG PROFILE SHOW TRACE"  ''
+complete_line "-H -f -h -p -u -v"                            -
+complete_line "-H -f -h -p -u -v PROFILE SHOW TRACE"         -v -p 4711 ''
+complete_line "PROFILE"                                      -p 4711 P
+complete_line "TRACESETTINGS"                                SHOW T
+complete_line "tracesettings"                                SHOW t
+complete_line "trace"                                        tr
+complete_line "TRACE"                                        CONFIG ''
+complete_line "API COMPRESS DEBUG DISTRIBUTION FILENAME PACKET SHORT SIZE SQL STOP TIMESTAMP" \
+                                                             CONFIG TRACE ''
+complete_line "API DEBUG DISTRIBUTION OFF PACKET REFRESH SHORT SIZE SQL STOP TIMESTAMP" \
+                                                             TRACE ''
+complete_line "SHORT SIZE SQL STOP"                          -H myhost TRACE S
+complete_line "OFF ON"                                       TRACE SQL ''
+complete_line "OFF ON"                                       t sq ''
+complete_line "OFF ON"                                       c t pa ''
+complete_line "UNLIMITED"                                    TRACE SIZE ''
+complete_line "ON"                                           TRACE STOP ''
+complete_line "ERROR"                                        t st o ''
+complete_line "OFF"                                          t st o e ''
+complete_line "COUNT"                                        t st o e -10709 ''
+complete_line ""                                             t st o e -10709 c ''
+complete_line "ALL CONFIG HISTORY PROFILE TRACESETTINGS"     SHOW ''
+complete_line "DETAILS"                                      SHOW PROFILE ''
+complete_line "COLLECT FILENAME RESET"                       PROFILE ''
+complete_line "OFF ON"                                       PROFILE COLLECT ''
+complete_line ""                                             TRACE OFF ''
+complete_line ""                                             TRACE REFRESH ''
+complete_line ""                                             -h ''
+complete_line ""                                             -x ''
+complete_line ""                                             TRACES ''
+complete_line ""                                             -H ''
+
+# After -p: the process ids of the user's processes, this shell among them.
+COMP_WORDS=(nebrix_cons -p "$$")
+COMP_CWORD=2
+_nebrix_cons
+if ! printf '%s\n' "${COMPREPLY[@]}" | grep -qx "$$"; then
+  echo "FAIL: nebrix_cons -p $$<TAB> does not offer process $$" >&2
+  failures=$((failures + 1))
+fi
+
+# After FILENAME: file names.
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+touch "$dir/trace-%p.txt"
+complete_line "$dir/trace-%p.txt"                            CONFIG TRACE FILENAME "$dir/tr"
+complete_line "$dir/trace-%p.txt"                            PROFILE FILENAME "$dir/"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "completion OK"
