@@ -1,4 +1,6 @@
 // nebrix_cons: one command of the trace console per invocation.
+#include <sys/stat.h>
+
 #include <exception>
 #include <iostream>
 
@@ -16,6 +18,9 @@ NEBRIX_Retcode parseAndRun(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The store creates its data, key and lock files with the process's
+  // default mode; the console's files are for its user alone.
+  umask(077);
   // The operations report their own failures; an exception that still
   // arrives here (the profile directory cannot be had, say) is reported in
   // full, and the program ends normally with status 1.

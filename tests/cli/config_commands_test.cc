@@ -1,5 +1,8 @@
 // CONFIG TRACE ... and PROFILE FILENAME as a user runs them.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -78,6 +81,22 @@ TEST_F(ConfigCommands, ConcurrentChangesAllStay) {
     std::sort(letters.begin(), letters.end());
     EXPECT_EQ(letters, (std::vector<std::string>{"A", "D", "T", "a", "c", "d"})) << "round " << round;
   }
+}
+
+// Whatever the umask, every file the console creates is for its user alone.
+TEST_F(ConfigCommands, FilesAreForTheUserAlone) {
+  const mode_t saved = umask(022);
+  runOk({"TRACE", "SQL", "ON"});
+  umask(saved);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(profileDirectory())) {
+    struct stat info;
+    ASSERT_EQ(stat(entry.path().c_str(), &info), 0);
+    files.push_back(entry.path().filename().string());
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << files.back();
+  }
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"NEBRIX.shm", "SSFS_ORQ.DAT", "nebrix.his"}));
 }
 
 TEST_F(ConfigCommands, FileNamesAreStoredAsTyped) {
