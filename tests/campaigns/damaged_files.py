@@ -10,7 +10,7 @@ message; one that fails must leave the store's files as it found them. The
 history and shared-memory files are exempt from the last rule where their
 size is wrong: such a file is made anew.
 
-    damaged_files.py BIN_DIR [--flips N] [--seed S]
+    damaged_files.py BIN_DIR [--flips N] [--seed S] [--quick] [--verbose]
 """
 
 import argparse
@@ -51,7 +51,11 @@ def damages(content, rng, flips):
         yield f"bits flipped ({i})", bytes(damaged)
 
 
-def commands(pid):
+def commands(pid, quick):
+    if quick:
+        return [("nebrix_cons", ["SHOW", "ALL"]), ("nebrix_cons", ["CONFIG", "TRACE", "SQL", "OFF"]),
+                ("nebrix_cons", ["-p", str(pid), "TRACE", "SQL", "OFF"]), ("nebrix_cons", ["SHOW", "HISTORY"]),
+                ("vaultadm", ["list"])]
     return [
         ("nebrix_cons", ["SHOW", "ALL"]),
         ("nebrix_cons", ["SHOW", "HISTORY"]),
@@ -83,6 +87,7 @@ def campaign():
     parser.add_argument("--flips", type=int, default=8)
     parser.add_argument("--seed", type=int, default=int(time.time()))
     parser.add_argument("--verbose", action="store_true", help="list the failure messages")
+    parser.add_argument("--quick", action="store_true", help="one command of each kind only")
     options = parser.parse_args()
     rng = random.Random(options.seed)
     user = PrivateUser(options.bin_dir)
@@ -106,7 +111,7 @@ def campaign():
         messages = collections.Counter()
         for name, content in sorted(reference.items()):
             for damage, damaged in damages(content, rng, options.flips):
-                for program, args in commands(sleeper.pid):
+                for program, args in commands(sleeper.pid, options.quick):
                     shutil.rmtree(user.profile)
                     os.makedirs(user.profile, mode=0o700)
                     for other, data in reference.items():
