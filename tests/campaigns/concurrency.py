@@ -3,7 +3,8 @@
 
 Eight workers run at the same time, each making its changes through the
 console: CONFIG TRACE <flag> ON/OFF, TRACE <flag> ON/OFF (configuration and
-refresh of all processes) and -p <its client> TRACE <flag> ON/OFF. Each worker
+refresh of all processes) and -p <its client> TRACE <flag> ON/OFF, while
+vaultadm writes a record of its own again and again. Each worker
 owns one flag and one stand-in client process, so the end state is known:
 every command must succeed or fail with exit status 1 and a message; the
 configured flags hold each worker's last successful setting; each client's
@@ -75,6 +76,25 @@ class Worker(threading.Thread):
             self.error = error
 
 
+class StoreWriter(threading.Thread):
+    """Writes one record of its own with vaultadm while the consoles work, so
+    that they also meet the store locked by a writer that does not wait."""
+
+    def __init__(self, user):
+        super().__init__()
+        self.user, self.stop, self.last, self.writes, self.error = user, threading.Event(), None, 0, None
+
+    def run(self):
+        try:
+            while not self.stop.is_set():
+                self.writes += 1
+                rc, _, _ = self.user.vault("put", "ORQ/CAMPAIGN/OTHER", str(self.writes), "--plaintext")
+                if rc == 0:
+                    self.last = str(self.writes)
+        except Exception as error:  # reported by the main thread
+            self.error = error
+
+
 def check_state(what, flags, letter, expected):
     if expected is None or expected == "either":
         return
@@ -103,15 +123,23 @@ def campaign():
             client.stdout.readline()  # "process <pid> watching ..."
             clients.append(client)
         workers = [Worker(user, i, clients[i], options.changes, options.seed) for i in range(options.workers)]
+        store_writer = StoreWriter(user)
         began = time.perf_counter()
+        store_writer.start()
         for worker in workers:
             worker.start()
         for worker in workers:
             worker.join()
         elapsed = time.perf_counter() - began
+        store_writer.stop.set()
+        store_writer.join()
         for worker in workers:
             if worker.error is not None:
                 raise Failure(f"worker {worker.keyword}: {worker.error}")
+        if store_writer.error is not None:
+            raise Failure(f"vaultadm writer: {store_writer.error}")
+        if user.get("ORQ/CAMPAIGN/OTHER") != store_writer.last:
+            raise Failure("the last value vaultadm stored is lost")
 
         increments = sum(worker.increments for worker in workers)
         count = user.update_count()
@@ -144,7 +172,7 @@ def campaign():
         print(f"concurrency: seed {options.seed}, {options.workers} workers x {options.changes} changes = "
               f"{commands} commands in {elapsed:.1f} s; {commands - sum(failures.values())} succeeded, "
               f"{sum(failures.values())} failed with a message; {increments} increments, update count "
-              f"{start_count} -> {count}; 0 lost updates")
+              f"{start_count} -> {count}; 0 lost updates; {store_writer.writes} vaultadm puts beside them")
         for message, number in failures.most_common():
             print(f"  {number:5d} x {message}")
     finally:
