@@ -33,6 +33,7 @@ commands=(
   "$cons -p $sleeper TRACE SQL ON"
   "$cons SHOW ALL"
   "$cons SHOW HISTORY"
+  "$cons SHOW CONFIG"
 )
 
 # Every run starts from the same profile: none at all, or the grown one, in
