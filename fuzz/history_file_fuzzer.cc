@@ -6,7 +6,8 @@
 // then the file bytes.
 //   bits 0-1  the file: 0 the bytes as they are, 1 the bytes repeated to
 //             12000, 2 a fresh file with the bytes written over it at the
-//             offset in the first two of them, 3 no file
+//             offset in the first two of them and its size changed by the
+//             third one less 128, 3 no file
 //   bits 2-3  prepare mode: 0 create if needed, 1 recreate, 2 read; 3 read,
 //             and SHOW HISTORY runs with "-u" (refused)
 //   bit  4    log an entry: <len><timestamp><len><user><len><action><pid: 4>
@@ -66,10 +67,11 @@ std::string fileFor(int layout, const std::string& bytes) {
     }
     default: {
       std::string file = emptyFile();
-      if (bytes.size() < 2) return file;
+      if (bytes.size() < 3) return file;
       const size_t offset = ((uint8_t(bytes[0]) << 8) | uint8_t(bytes[1])) % kFileSize;
-      const std::string over = bytes.substr(2, kFileSize - offset);
+      const std::string over = bytes.substr(3, kFileSize - offset);
       file.replace(offset, over.size(), over);
+      file.resize(kFileSize - 128 + uint8_t(bytes[2]), '\n');  // 128: the size stays
       return file;
     }
   }
