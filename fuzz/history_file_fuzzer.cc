@@ -28,8 +28,8 @@
 
 #include "base/exception.h"
 #include "captured_output.h"
-#include "input_reader.h"
 #include "console/console.h"
+#include "input_reader.h"
 #include "private_home.h"
 #include "profile/console_history.h"
 
@@ -43,7 +43,6 @@ constexpr size_t kKeySize = ConsoleHistory::TIMESTAMP_SIZE + 1;  // stamp and bl
 const char* const kHeader =
     "DATE                       USER                PROCESS     COMMAND\n";
 const char* const kEmpty = "Command history is empty.\n";
-
 
 bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 

@@ -39,8 +39,8 @@
 
 #include "base/exception.h"
 #include "captured_output.h"
-#include "input_reader.h"
 #include "console/console.h"
+#include "input_reader.h"
 #include "private_home.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_shared_memory.h"
