@@ -216,17 +216,26 @@ NEBRIX_Retcode readValue(const char* user, const char* component, const char* vh
 }
 
 // The first read of a missing value stores its default in the user's
-// configuration and reads it back.
+// configuration and reads it back. A value that is there but cannot be read
+// (a damaged record, a store left inconsistent by a broken conversion) is
+// reported instead: writing the default would replace the user's setting.
 NEBRIX_Retcode readWithDefault(const char* user, const char* component, const char* vhost, const char* key,
                                const char* defaultValue, char* value, size_t length, char* errortext,
                                size_t errortextlength, bool reportSecondRead) {
   if (length != 0 && value != nullptr) value[0] = '\0';
   char ignored[sizeof(tsp00_ErrTextc)] = "";
+  char firstError[sizeof(tsp00_ErrTextc)] = "";
   if (readValue(user, component, vhost, key, value, length, ignored, sizeof ignored) == NEBRIX_OK) return NEBRIX_OK;
   // Another console may store the value between the read and the write of
   // the default; under the lock, the value is looked for once more.
   Configuration::UpdateLock lock;
-  if (readValue(user, component, vhost, key, value, length, ignored, sizeof ignored) == NEBRIX_OK) return NEBRIX_OK;
+  if (readValue(user, component, vhost, key, value, length, firstError, sizeof firstError) == NEBRIX_OK) {
+    return NEBRIX_OK;
+  }
+  if (strcmp(firstError, kNotFound) != 0) {
+    copyText(errortext, errortextlength, firstError);
+    return NEBRIX_NOT_OK;
+  }
   if (writeValue(user, component, vhost, key, defaultValue, errortext, errortextlength) != NEBRIX_OK) {
     return NEBRIX_NOT_OK;
   }

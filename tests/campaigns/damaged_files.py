@@ -88,6 +88,7 @@ def campaign():
     parser.add_argument("--seed", type=int, default=int(time.time()))
     parser.add_argument("--verbose", action="store_true", help="list the failure messages")
     parser.add_argument("--quick", action="store_true", help="one command of each kind only")
+    parser.add_argument("--only", help="damage this file only (the random damages stay those of the seed)")
     options = parser.parse_args()
     rng = random.Random(options.seed)
     user = PrivateUser(options.bin_dir)
@@ -111,6 +112,8 @@ def campaign():
         messages = collections.Counter()
         for name, content in sorted(reference.items()):
             for damage, damaged in damages(content, rng, options.flips):
+                if options.only and name != options.only:
+                    continue
                 for program, args in commands(sleeper.pid, options.quick):
                     shutil.rmtree(user.profile)
                     os.makedirs(user.profile, mode=0o700)
@@ -141,7 +144,9 @@ def campaign():
                     if name == "SSFS_ORQ.DAT" and readable_end_to_end(user):
                         repaired += 1
                         continue
-                    raise Failure(f"{name} {damage}: {program} {' '.join(args)} failed and changed it")
+                    changed = [i for i in range(min(len(after or b""), len(damaged))) if after[i] != damaged[i]]
+                    raise Failure(f"{name} {damage}: {program} {' '.join(args)} failed and changed it "
+                                  f"({len(damaged)} -> {len(after or b'')} bytes, changed at {changed[:8]})")
         total = sum(runs.values())
         print(f"damaged files: seed {options.seed}, {total} runs, 0 crashes, 0 files written over by a failed "
               f"command ({repaired} data files with a broken tail cut off and readable again)")

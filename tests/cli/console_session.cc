@@ -14,18 +14,18 @@
 
 namespace nebrix_test {
 
-namespace {
-
-constexpr size_t kRecordSize = 120;
-constexpr size_t kPartsOffset = 256;
-constexpr size_t kPartSize = 264;
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
 }
+
+namespace {
+
+constexpr size_t kRecordSize = 120;
+constexpr size_t kPartsOffset = 256;
+constexpr size_t kPartSize = 264;
 
 std::string trimRight(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();

@@ -20,6 +20,9 @@ struct ShmPart {
   std::string flags;
 };
 
+// The whole content of a file, "" when it cannot be read.
+std::string readFile(const std::string& path);
+
 class ConsoleSession : public testing::Test {
  protected:
   void SetUp() override;

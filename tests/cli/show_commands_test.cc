@@ -102,12 +102,22 @@ TEST_F(ShowCommands, AllShowsBothOrNothingOfTheSettings) {
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "\nConfiguration:\n  Trace file name    : /tmp/t.prt\n  Trace flags        : (none set)\n" +
                        kFreshSettings);
-  // A data file that is not a store: the configuration cannot be read.
-  std::ofstream(profileDirectory() + "/SSFS_ORQ.DAT", std::ios::trunc) << std::string(300, 'x');
-  r = run({"SHOW", "ALL"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "Error getting trace file name (error putuser).\n");
+  // A damaged record of the file name, or a data file that is not a store:
+  // the configuration cannot be read, and the default is not written over
+  // the user's setting.
+  const std::string dataFile = profileDirectory() + "/SSFS_ORQ.DAT";
+  std::string data = readFile(dataFile);
+  const size_t name = data.rfind("/tmp/t.prt");
+  ASSERT_NE(name, std::string::npos);
+  data[name + 5] ^= 0x01;
+  for (const std::string& damaged : {data, std::string(300, 'x')}) {
+    std::ofstream(dataFile, std::ios::trunc | std::ios::binary) << damaged;
+    r = run({"SHOW", "ALL"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error getting trace file name (error getuser).\n");
+    EXPECT_EQ(readFile(dataFile), damaged);
+  }
 }
 
 TEST_F(ShowCommands, ProfileLocation) {
