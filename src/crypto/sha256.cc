@@ -4,6 +4,7 @@
 
 #include "crypto/block_hash.h"
 #include "crypto/hash_byte_order.h"
+#include "crypto/sha2_rounds.h"
 #include "crypto/sha_compress.h"
 
 namespace ha_internal {
@@ -20,41 +21,7 @@ const uint32_t kSha256RoundConstants[64] = {
 };
 
 void sha256CompressPortable(uint32_t state[8], const uint8_t* blocks, size_t count) {
-  uint32_t w[64];
-  for (; count > 0; --count, blocks += 64) {
-    for (int t = 0; t < 16; ++t) w[t] = loadBE32(blocks + 4 * t);
-    for (int t = 16; t < 64; ++t) {
-      const uint32_t s0 = rotr32(w[t - 15], 7) ^ rotr32(w[t - 15], 18) ^ (w[t - 15] >> 3);
-      const uint32_t s1 = rotr32(w[t - 2], 17) ^ rotr32(w[t - 2], 19) ^ (w[t - 2] >> 10);
-      w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-    }
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 64; ++t) {
-      const uint32_t s1 = rotr32(e, 6) ^ rotr32(e, 11) ^ rotr32(e, 25);
-      const uint32_t ch = g ^ (e & (f ^ g));
-      const uint32_t t1 = h + s1 + ch + kSha256RoundConstants[t] + w[t];
-      const uint32_t s0 = rotr32(a, 2) ^ rotr32(a, 13) ^ rotr32(a, 22);
-      const uint32_t maj = (a & b) | (c & (a | b));
-      h = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + s0 + maj;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-  }
-  secureWipe(w, sizeof w);
+  sha2Compress<Sha256Traits>(state, kSha256RoundConstants, blocks, count);
 }
 
 void sha256Compress(uint32_t state[8], const uint8_t* blocks, size_t count) {

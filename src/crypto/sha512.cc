@@ -4,6 +4,7 @@
 
 #include "crypto/block_hash.h"
 #include "crypto/hash_byte_order.h"
+#include "crypto/sha2_rounds.h"
 
 using namespace ha_internal;
 
@@ -29,41 +30,7 @@ const uint64_t kRoundConstants[80] = {
 };
 
 void sha512Compress(uint64_t state[8], const uint8_t* blocks, size_t count) {
-  uint64_t w[80];
-  for (; count > 0; --count, blocks += 128) {
-    for (int t = 0; t < 16; ++t) w[t] = loadBE64(blocks + 8 * t);
-    for (int t = 16; t < 80; ++t) {
-      const uint64_t s0 = rotr64(w[t - 15], 1) ^ rotr64(w[t - 15], 8) ^ (w[t - 15] >> 7);
-      const uint64_t s1 = rotr64(w[t - 2], 19) ^ rotr64(w[t - 2], 61) ^ (w[t - 2] >> 6);
-      w[t] = w[t - 16] + s0 + w[t - 7] + s1;
-    }
-    uint64_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint64_t e = state[4], f = state[5], g = state[6], h = state[7];
-    for (int t = 0; t < 80; ++t) {
-      const uint64_t s1 = rotr64(e, 14) ^ rotr64(e, 18) ^ rotr64(e, 41);
-      const uint64_t ch = g ^ (e & (f ^ g));
-      const uint64_t t1 = h + s1 + ch + kRoundConstants[t] + w[t];
-      const uint64_t s0 = rotr64(a, 28) ^ rotr64(a, 34) ^ rotr64(a, 39);
-      const uint64_t maj = (a & b) | (c & (a | b));
-      h = g;
-      g = f;
-      f = e;
-      e = d + t1;
-      d = c;
-      c = b;
-      b = a;
-      a = t1 + s0 + maj;
-    }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
-  }
-  secureWipe(w, sizeof w);
+  sha2Compress<Sha512Traits>(state, kRoundConstants, blocks, count);
 }
 
 int reset(haSHA512Context* context, const uint64_t (&initial)[8]) {
