@@ -7,8 +7,8 @@
 namespace {
 
 // Nothing else in this program may touch ERR_SECSTORE_INVALID_KEY, so its
-// number is unknown until the accessor runs here. An accessor hands out one
-// record, registered once.
+// number is unknown until the accessor runs here. Every call of an accessor
+// hands out the same record.
 TEST(ErrorCode, RegistryLearnsACodeWhenItsAccessorFirstRuns) {
   EXPECT_STREQ(ltt::error_code::error_no_to_text(91003), "Unknown");
   SecureStore__ERR_SECSTORE_INVALID_KEY();

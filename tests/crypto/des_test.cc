@@ -3,6 +3,9 @@
 #include "crypto/des.h"
 
 #include <algorithm>
+#include <cstring>
+#include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 

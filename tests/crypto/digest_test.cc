@@ -7,6 +7,8 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 
