@@ -5,11 +5,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <set>
+#include <utility>
 
 #include "base/allocator.h"
 
 struct TestAllocator final : public ltt::allocator {
-  explicit TestAllocator(std::set<int> failing = {}, bool failAll = false) : failing(std::move(failing)), failAll(failAll) {}
+  explicit TestAllocator(std::set<int> failing = {}, bool failAll = false)
+      : failing(std::move(failing)), failAll(failAll) {}
   void* allocate(std::size_t size) noexcept override {
     if (failAll || failing.count(count++) != 0) return errno = ENOMEM, nullptr;
     return ++live, std::malloc(size);
