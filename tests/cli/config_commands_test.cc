@@ -1,4 +1,4 @@
-// CONFIG TRACE ... and PROFILE FILENAME as a user runs them.
+// CONFIG TRACE ... as a user runs it, one console at a time and several at once.
 #include <sys/stat.h>
 
 #include <algorithm>
