@@ -1,12 +1,9 @@
 #include "console_session.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "private_home.h"
 #include "profile/configuration.h"
@@ -14,44 +11,33 @@
 
 namespace nebrix_test {
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 namespace {
-
 constexpr size_t kRecordSize = 120;
 constexpr size_t kPartsOffset = 256;
 constexpr size_t kPartSize = 264;
-
-std::string trimRight(std::string text) {
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
-  return text;
-}
 
 int32_t wordAt(const std::string& bytes, size_t offset) {
   int32_t value = 0;
   memcpy(&value, bytes.data() + offset, sizeof value);
   return value;
 }
-
 }  // namespace
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 void ConsoleSession::SetUp() { removeTree(privateHomeDirectory() + "/.orq"); }
 
-ProgramResult ConsoleSession::run(const std::vector<std::string>& args, const std::string& workingDirectory) {
-  return runConsole(args, workingDirectory);
-}
-
-void ConsoleSession::runOk(const std::vector<std::string>& args) {
-  const ProgramResult r = run(args);
-  std::string line;
-  for (const auto& a : args) line += a + " ";
-  EXPECT_EQ(r.status, 0) << line << r.err;
-  EXPECT_EQ(r.err, "") << line;
+void ConsoleSession::check(const std::vector<Expected>& runs) const {
+  for (const Expected& run : runs) {
+    const std::string line = testing::PrintToString(run.args);
+    const ProgramResult r = runConsole(run.args, run.workingDirectory);
+    EXPECT_EQ(r.err, run.err) << line;
+    EXPECT_EQ(r.out, run.out) << line;
+    EXPECT_EQ(r.status, run.status) << line;
+  }
 }
 
 std::string ConsoleSession::profileDirectory() const {
@@ -70,35 +56,23 @@ std::string ConsoleSession::configuredFlags() const {
   return flags;
 }
 
-namespace {
-// Real records of the history, oldest first (equal stamps keep file order).
-std::vector<std::string> historyRecords(const std::string& path) {
-  const std::string content = readFile(path);
-  std::vector<std::string> records;
-  for (size_t offset = 0; offset + kRecordSize <= content.size(); offset += kRecordSize) {
-    const std::string record = content.substr(offset, kRecordSize);
-    if (record[27] != '-') records.push_back(record);
-  }
-  std::stable_sort(records.begin(), records.end(),
-                   [](const std::string& a, const std::string& b) { return a.compare(0, 26, b, 0, 26) < 0; });
-  return records;
+void ConsoleSession::setConfiguredFlags(const char* flags) const {
+  char errortext[512] = "";
+  ASSERT_EQ(NEBRIX::Configuration::setTraceFlags(nullptr, "NEBRIX", nullptr, flags, errortext, sizeof errortext),
+            NEBRIX_OK)
+      << errortext;
 }
-}  // namespace
 
+// Unused records have '-' in the user field.
 std::vector<std::string> ConsoleSession::historyActions() const {
+  const std::string content = readFile(profileDirectory() + "/nebrix.his");
   std::vector<std::string> actions;
-  for (const auto& record : historyRecords(profileDirectory() + "/nebrix.his")) {
-    actions.push_back(trimRight(record.substr(59)));
+  for (size_t offset = 0; offset + kRecordSize <= content.size(); offset += kRecordSize) {
+    if (content[offset + 27] == '-') continue;
+    const std::string action = content.substr(offset + 59, kRecordSize - 59);
+    actions.push_back(action.substr(0, action.find_last_not_of(" \n") + 1));
   }
   return actions;
-}
-
-std::vector<std::string> ConsoleSession::historyProcesses() const {
-  std::vector<std::string> processes;
-  for (const auto& record : historyRecords(profileDirectory() + "/nebrix.his")) {
-    processes.push_back(record.substr(48, 10));
-  }
-  return processes;
 }
 
 int32_t ConsoleSession::updateCount() const {
@@ -106,30 +80,24 @@ int32_t ConsoleSession::updateCount() const {
   return bytes.size() >= 4 ? wordAt(bytes, 0) : -1;
 }
 
-std::vector<ShmPart> ConsoleSession::parts() const {
+std::vector<std::string> ConsoleSession::parts() const {
   const std::string bytes = readFile(profileDirectory() + "/NEBRIX.shm");
-  std::vector<ShmPart> result;
-  for (size_t i = 0; i < 100 && kPartsOffset + (i + 1) * kPartSize <= bytes.size(); ++i) {
-    const size_t offset = kPartsOffset + i * kPartSize;
+  std::vector<std::string> result;
+  for (size_t offset = kPartsOffset; offset + kPartSize <= bytes.size(); offset += kPartSize) {
     if (wordAt(bytes, offset) == 0) continue;
-    ShmPart part;
-    part.processID = wordAt(bytes, offset);
-    part.readCount = wordAt(bytes, offset + 4);
-    part.flags = std::string(bytes.data() + offset + 8, strnlen(bytes.data() + offset + 8, 256));
-    result.push_back(part);
+    result.push_back(std::to_string(wordAt(bytes, offset)) + " " + std::to_string(wordAt(bytes, offset + 4)) + " " +
+                     std::string(bytes.c_str() + offset + 8));  // the flags end in a NUL within their field
   }
   return result;
 }
 
 void ConsoleSession::writePart(int index, int32_t processID, int32_t readCount, const std::string& flags) const {
-  char part[kPartSize] = {};
-  memcpy(part, &processID, 4);
-  memcpy(part + 4, &readCount, 4);
-  memcpy(part + 8, flags.data(), std::min(flags.size(), size_t{255}));
-  const int fd = open((profileDirectory() + "/NEBRIX.shm").c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(pwrite(fd, part, sizeof part, kPartsOffset + index * kPartSize), ssize_t(sizeof part));
-  close(fd);
+  std::string part(kPartSize, '\0');
+  memcpy(&part[0], &processID, 4);
+  memcpy(&part[4], &readCount, 4);
+  memcpy(&part[8], flags.data(), std::min(flags.size(), size_t{255}));
+  std::fstream file(profileDirectory() + "/NEBRIX.shm", std::ios::in | std::ios::out | std::ios::binary);
+  ASSERT_TRUE(file.seekp(kPartsOffset + index * kPartSize).write(part.data(), kPartSize).flush().good());
 }
 
 }  // namespace nebrix_test

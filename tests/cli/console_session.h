@@ -14,32 +14,38 @@
 
 namespace nebrix_test {
 
-struct ShmPart {
-  int32_t processID = 0;
-  int32_t readCount = 0;
-  std::string flags;
-};
-
 // The whole content of a file, "" when it cannot be read.
 std::string readFile(const std::string& path);
+
+// One run of the console and what it is to print and return.
+struct Expected {
+  std::vector<std::string> args;
+  std::string out;
+  std::string err;
+  int status;
+  std::string workingDirectory = "";
+};
 
 class ConsoleSession : public testing::Test {
  protected:
   void SetUp() override;
 
-  ProgramResult run(const std::vector<std::string>& args, const std::string& workingDirectory = "");
-  // Runs and expects success with nothing on standard error.
-  void runOk(const std::vector<std::string>& args);
+  // Runs each in turn and compares.
+  void check(const std::vector<Expected>& runs) const;
+  // Runs and expects success without output.
+  void runOk(const std::vector<std::string>& args) const { check({{args, "", "", 0}}); }
 
   std::string profileDirectory() const;
-  // The configured trace flags, read with the configuration functions.
+  // The configured trace flags, read and written with the configuration functions.
   std::string configuredFlags() const;
-  // History actions (blanks trimmed) oldest first, with the process field.
+  void setConfiguredFlags(const char* flags) const;
+  // The actions of the history records (blanks trimmed), oldest first: the
+  // console fills the slots in order until all are used.
   std::vector<std::string> historyActions() const;
-  std::vector<std::string> historyProcesses() const;
-  // The trace shared-memory file as the console left it.
+  // The update counter of the trace shared-memory file, -1 without a file.
   int32_t updateCount() const;
-  std::vector<ShmPart> parts() const;
+  // The used parts of the shared-memory file: "<process> <read count> <flags>".
+  std::vector<std::string> parts() const;
   // Writes one part into the file directly, as a client process would.
   void writePart(int index, int32_t processID, int32_t readCount, const std::string& flags) const;
 };

@@ -5,26 +5,11 @@
 
 #include "console_session.h"
 #include "private_home.h"
-#include "profile/configuration.h"
 
 namespace nebrix_test {
 namespace {
 
-class ShowCommands : public ConsoleSession {
- protected:
-  void configure(const char* traceFileName, const char* flags) {
-    char errortext[512] = "";
-    if (traceFileName != nullptr) {
-      ASSERT_EQ(NEBRIX::Configuration::setTraceFileName(nullptr, "NEBRIX", nullptr, traceFileName, errortext,
-                                                        sizeof errortext),
-                NEBRIX_OK);
-    }
-    if (flags != nullptr) {
-      ASSERT_EQ(NEBRIX::Configuration::setTraceFlags(nullptr, "NEBRIX", nullptr, flags, errortext, sizeof errortext),
-                NEBRIX_OK);
-    }
-  }
-};
+class ShowCommands : public ConsoleSession {};
 
 const std::string kFreshSettings =
     "\nSettings:\n"
@@ -37,144 +22,94 @@ const std::string kFreshSettings =
     "  Process  Update count  Flags\n"
     "  ----------------------------------------------------------------------\n";
 
-TEST_F(ShowCommands, ConfigWithAllDetails) {
-  configure("/tmp/t-%p.prt", "c:a:p2048");
-  const ProgramResult r = run({"SHOW", "CONFIG"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out,
-            "\nConfiguration:\n"
-            "  Trace file name    : /tmp/t-%p.prt\n"
-            "  Trace flags        : c:a:p2048\n"
-            "    Short trace        : enabled\n"
-            "    Debug trace        : disabled\n"
-            "    SQL trace          : enabled\n"
-            "    Distribution trace : disabled\n"
-            "    Time stamp prefix  : disabled\n"
-            "    Packet trace       : enabled, size limit is 2048\n");
-  configure(nullptr, "T:z");
-  EXPECT_EQ(run({"SHOW", "CONFIG"}).out,
-            "\nConfiguration:\n"
-            "  Trace file name    : /tmp/t-%p.prt\n"
-            "  Trace flags        : T:z\n"
-            "    Short trace        : disabled\n"
-            "    Debug trace        : disabled\n"
-            "    SQL trace          : disabled\n"
-            "    Distribution trace : disabled\n"
-            "    Time stamp prefix  : enabled\n"
-            "    Packet trace       : disabled\n");
-}
-
-TEST_F(ShowCommands, FreshConfigurationStoresTheDefaultFileName) {
-  const ProgramResult r = run({"SHOW", "CONFIG"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out,
-            "\nConfiguration:\n"
-            "  Trace file name    : nebrixtrace-%p.prt\n"
-            "  Trace flags        : (none set)\n");
-  EXPECT_TRUE(historyActions().empty());
-}
-
-TEST_F(ShowCommands, EmptyFileNameShowsTheWorkingDirectory) {
-  configure("", nullptr);
-  const ProgramResult r = run({"SHOW", "CONFIG"}, privateHomeDirectory());
-  EXPECT_EQ(r.out,
-            "\nConfiguration:\n"
-            "  Trace file name    : " + privateHomeDirectory() + "/NEBRIX-%p.txt\n"
-            "  Trace flags        : (none set)\n");
+// A fresh configuration stores and shows the default file name; an empty
+// name stands for the working directory of the client. Showing is not
+// recorded.
+TEST_F(ShowCommands, Config) {
+  const std::string head = "\nConfiguration:\n  Trace file name    : ";
+  const std::string flags =
+      "\n  Trace flags        : d:a:T:p2048\n"
+      "    Short trace        : disabled\n"
+      "    Debug trace        : enabled\n"
+      "    SQL trace          : enabled\n"
+      "    Distribution trace : disabled\n"
+      "    Time stamp prefix  : enabled\n"
+      "    Packet trace       : enabled, size limit is 2048\n";
+  const std::string home = privateHomeDirectory();
+  setConfiguredFlags("d:a:T:p2048");
+  check({
+      {{"SHOW", "CONFIG"}, head + "nebrixtrace-%p.prt" + flags, "", 0},
+      {{"CONFIG", "TRACE", "FILENAME", ""}, "", "", 0},
+      {{"SHOW", "CONFIG"}, head + home + "/NEBRIX-%p.txt" + flags, "", 0, home},
+  });
+  EXPECT_EQ(historyActions(), std::vector<std::string>{"CONFIG TRACE FILENAME"});
 }
 
 TEST_F(ShowCommands, TraceSettingsOfAFreshFileAndOfParts) {
-  ProgramResult r = run({"SHOW", "TRACESETTINGS"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, kFreshSettings);
+  check({{{"SHOW", "TRACESETTINGS"}, kFreshSettings, "", 0}});
   writePart(3, 4711, 3, "a");
   writePart(7, 42, 0, "c:p1000");
-  r = run({"-p", "1", "SHOW", "TRACESETTINGS"});  // "-p" changes nothing here
-  EXPECT_EQ(r.out, kFreshSettings +
-                       "     4711             3  a\n"
-                       "       42" + std::string(16, ' ') + "c:p1000\n");
+  // "-p" changes nothing here.
+  check({{{"-p", "1", "SHOW", "TRACESETTINGS"},
+          kFreshSettings + "     4711             3  a\n       42" + std::string(16, ' ') + "c:p1000\n", "", 0}});
 }
 
 TEST_F(ShowCommands, AllShowsBothOrNothingOfTheSettings) {
-  configure("/tmp/t.prt", nullptr);
-  ProgramResult r = run({"SHOW", "ALL"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "\nConfiguration:\n  Trace file name    : /tmp/t.prt\n  Trace flags        : (none set)\n" +
-                       kFreshSettings);
+  runOk({"CONFIG", "TRACE", "FILENAME", "/tmp/t-%p.prt"});  // stored as typed
+  const std::string config =
+      "\nConfiguration:\n  Trace file name    : /tmp/t-%p.prt\n  Trace flags        : (none set)\n";
+  check({{{"SHOW", "ALL"}, config + kFreshSettings, "", 0}});
   // A damaged record of the file name, or a data file that is not a store:
   // the configuration cannot be read, and the default is not written over
   // the user's setting.
   const std::string dataFile = profileDirectory() + "/SSFS_ORQ.DAT";
   std::string data = readFile(dataFile);
-  const size_t name = data.rfind("/tmp/t.prt");
+  const size_t name = data.rfind("/tmp/t-%p.prt");
   ASSERT_NE(name, std::string::npos);
   data[name + 5] ^= 0x01;
   for (const std::string& damaged : {data, std::string(300, 'x')}) {
     std::ofstream(dataFile, std::ios::trunc | std::ios::binary) << damaged;
-    r = run({"SHOW", "ALL"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Error getting trace file name (error getuser).\n");
+    check({{{"SHOW", "ALL"}, "", "Error getting trace file name (error getuser).\n", 1}});
     EXPECT_EQ(readFile(dataFile), damaged);
   }
 }
 
+// The name is shown as stored, "%p" and all; a name relative to "./" is
+// looked for in the working directory. "-p" changes nothing here.
 TEST_F(ShowCommands, ProfileLocation) {
-  ProgramResult r = run({"SHOW", "PROFILE"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Error getting profile file name ().\n");
-  char errortext[512] = "";
-  ASSERT_EQ(NEBRIX::Configuration::setProfileFileName(nullptr, "NEBRIX", nullptr, "/tmp/p-%p.prt", errortext,
-                                                      sizeof errortext),
-            NEBRIX_OK);
-  r = run({"-v", "SHOW", "PROFILE", "DETAILS"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "\nsearch path:/tmp\n\nsearch name pattern:p-%p.prt\nno profile data found.\n");
-  r = run({"SHOW", "PROFILE"});
-  EXPECT_EQ(r.out, "no profile data found.\n");
+  const std::string home = privateHomeDirectory();
+  const std::string none = "no profile data found.\n";
+  check({
+      {{"-p", "4711", "PROFILE", "FILENAME", "/tmp/p-%p.prt"}, "", "", 0},
+      {{"-v", "SHOW", "PROFILE", "DETAILS"}, "\nsearch path:/tmp\n\nsearch name pattern:p-%p.prt\n" + none, "", 0},
+      {{"PROFILE", "FILENAME", "./q-%p.prt"}, "", "", 0},
+      {{"-v", "SHOW", "PROFILE"}, "\nsearch path:" + home + "\n\nsearch name pattern:q-%p.prt\n" + none, "", 0, home},
+      {{"SHOW", "PROFILE"}, none, "", 0},
+  });
 }
 
 TEST_F(ShowCommands, History) {
-  ProgramResult r = run({"SHOW", "HISTORY"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "Command history is empty.\n");
-
-  runOk({"CONFIG", "TRACE", "SQL", "ON"});
-  runOk({"-p", "4711", "TRACE", "DEBUG", "ON"});
-  r = run({"SHOW", "HISTORY"});
-  EXPECT_EQ(r.status, 0);
-  const std::vector<std::string> lines = [&] {
-    std::vector<std::string> result;
-    size_t start = 0;
-    for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
-      result.push_back(r.out.substr(start, end - start));
-    }
-    return result;
-  }();
-  ASSERT_EQ(lines.size(), 5u) << r.out;
-  EXPECT_EQ(lines[0], "DATE                       USER                PROCESS     COMMAND");
-  EXPECT_EQ(lines[1], std::string(120, '-'));
-  EXPECT_EQ(lines[2].substr(26), std::string(33, ' ') + "CONFIG TRACE SQL ON" + std::string(41, ' '));
-  EXPECT_EQ(lines[3].substr(26), std::string(28, ' ') + "4711 TRACE DEBUG ON" + std::string(46, ' '));
-  EXPECT_EQ(lines[4], "");
+  check({
+      {{"SHOW", "HISTORY"}, "Command history is empty.\n", "", 1},
+      {{"CONFIG", "TRACE", "SQL", "ON"}, "", "", 0},
+      {{"-p", "4711", "TRACE", "DEBUG", "ON"}, "", "", 0},
+  });
+  // The records as stored, in fixed columns: time stamp (blanked here), user,
+  // process, action.
+  const std::string head =
+      "DATE                       USER                PROCESS     COMMAND\n" + std::string(120, '-') + "\n";
+  std::string out = runConsole({"SHOW", "HISTORY"}).out;
+  ASSERT_EQ(out.size(), head.size() + 2 * 120 + 1) << out;
+  for (const size_t at : {head.size(), head.size() + 120}) out.replace(at, 26, 26, ' ');
+  EXPECT_EQ(out, head + std::string(59, ' ') + "CONFIG TRACE SQL ON" + std::string(41, ' ') + "\n" +
+                     std::string(54, ' ') + "4711 TRACE DEBUG ON" + std::string(46, ' ') + "\n\n");
 
   // Only empty records: the same text as without a file, but success.
-  std::ofstream(profileDirectory() + "/nebrix.his", std::ios::binary | std::ios::trunc)
-      << [] {
-           std::string empty;
-           for (int i = 0; i < 100; ++i) {
-             empty += "1970-01-01 00:00:00.000000 -------------------- ---------- "
-                      "------------------------------------------------------------\n";
-           }
-           return empty;
-         }();
-  r = run({"SHOW", "HISTORY"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Command history is empty.\n\n");
-  r = run({"-u", "other", "SHOW", "HISTORY"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "Error: Impersonation not supported, use sudo on this platform\n");
+  const std::string empty = "1970-01-01 00:00:00.000000 -------------------- ---------- " + std::string(60, '-');
+  std::ofstream history(profileDirectory() + "/nebrix.his", std::ios::binary | std::ios::trunc);
+  for (int i = 0; i < 100; ++i) history << empty << "\n";
+  history.close();
+  check({{{"SHOW", "HISTORY"}, "Command history is empty.\n\n", "", 0}});
 }
 
 }  // namespace
