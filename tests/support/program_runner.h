@@ -27,5 +27,4 @@ std::vector<std::string> inheritedTestEnvironment();
 // private home when the program runs under one).
 ProgramResult runConsole(const std::vector<std::string>& args, const std::string& workingDirectory = "");
 
-
 }  // namespace nebrix_test
