@@ -30,26 +30,20 @@ void checkAccepted(const Console& console, const std::vector<char*>& argv) {
   }
   if (console.user() != nullptr) NEBRIX_FUZZ_CHECK(pointsToWord(console.user(), argv));
 
-  switch (c) {
-    case Console::C_CONFIG_TRACE_SIZE:
-    case Console::C_TRACE_SIZE:
-      NEBRIX_FUZZ_CHECK(console.size() == -1 || console.size() >= 8192);
-      break;
-    case Console::C_CONFIG_TRACE_PACKET:
-    case Console::C_TRACE_PACKET:
-      NEBRIX_FUZZ_CHECK(!console.on() || console.size() >= 1);
-      break;
-    case Console::C_CONFIG_TRACE_STOP_ON_ERROR:
-    case Console::C_TRACE_STOP_ON_ERROR:
-      NEBRIX_FUZZ_CHECK(console.stopOnError() ? console.errorCode() != 0 && console.errorCount() >= 0
-                                              : console.errorCode() == 0 && console.errorCount() == 0);
-      break;
-    case Console::C_CONFIG_TRACE_FILENAME:
-    case Console::C_PROFILE_FILENAME:
-      NEBRIX_FUZZ_CHECK(pointsToWord(console.filename(), argv));
-      break;
-    default:
-      break;
+  // What each operation uses: a file size, a packet size, an error to stop on, a file name.
+  const auto is = [c](Console::Command config, Console::Command other) { return c == config || c == other; };
+  if (is(Console::C_CONFIG_TRACE_SIZE, Console::C_TRACE_SIZE)) {
+    NEBRIX_FUZZ_CHECK(console.size() == -1 || console.size() >= 8192);
+  }
+  if (is(Console::C_CONFIG_TRACE_PACKET, Console::C_TRACE_PACKET)) {
+    NEBRIX_FUZZ_CHECK(!console.on() || console.size() >= 1);
+  }
+  if (is(Console::C_CONFIG_TRACE_STOP_ON_ERROR, Console::C_TRACE_STOP_ON_ERROR)) {
+    NEBRIX_FUZZ_CHECK(console.stopOnError() ? console.errorCode() != 0 && console.errorCount() >= 0
+                                            : console.errorCode() == 0 && console.errorCount() == 0);
+  }
+  if (is(Console::C_CONFIG_TRACE_FILENAME, Console::C_PROFILE_FILENAME)) {
+    NEBRIX_FUZZ_CHECK(pointsToWord(console.filename(), argv));
   }
 }
 

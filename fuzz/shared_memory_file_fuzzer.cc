@@ -120,11 +120,8 @@ void checkSetFlags(TraceSharedMemory& memory, int32_t pid, const std::string& fl
   NEBRIX_FUZZ_CHECK(wordAt(fileFromMapping(memory), 0) == wordAt(before, 0));
 }
 
-void checkIncrement(TraceSharedMemory& memory) {
-  const uint32_t before = static_cast<uint32_t>(memory.getUpdateCount());
-  memory.incUpdateCount();
-  NEBRIX_FUZZ_CHECK(static_cast<uint32_t>(memory.getUpdateCount()) == before + 1u);
-}
+// The counter wraps as an unsigned number would.
+uint32_t updateCount(TraceSharedMemory& memory) { return static_cast<uint32_t>(memory.getUpdateCount()); }
 
 // A dynamic command for one process: on success its part holds canonical
 // flags (or the marker "R" after a refresh), and the counter moved once.
@@ -139,17 +136,17 @@ void checkDynamicCommand(TraceSharedMemory& memory, int32_t pid, uint8_t which) 
   const std::vector<std::string>& command = kCommands[which % kCommands.size()];
   std::vector<std::string> words = {"-p", std::to_string(pid)};
   words.insert(words.end(), command.begin(), command.end());
-  const uint32_t before = static_cast<uint32_t>(memory.getUpdateCount());
+  const uint32_t before = updateCount(memory);
   std::string out, flags;
   if (nebrix_fuzz::runConsole(words, out) != NEBRIX_OK) return;
-  NEBRIX_FUZZ_CHECK(static_cast<uint32_t>(memory.getUpdateCount()) == before + 1u);
+  NEBRIX_FUZZ_CHECK(updateCount(memory) == before + 1u);
   NEBRIX_FUZZ_CHECK(memory.getFlags(pid, flags));
   NEBRIX_FUZZ_CHECK(command[1] == "REFRESH" ? flags == "R" : TraceFlags(flags.c_str()).toString() == flags);
 }
 
-// The rows of SHOW TRACESETTINGS: one per part in use, in slot order, with
-// the part's flags up to their NUL, never more than the field holds.
-// The file as the console left it: from the mapping, or from disk.
+// SHOW TRACESETTINGS shows the file as it leaves it (`memory` attached, or
+// on disk): one row per part in use, in slot order, with the part's flags up
+// to their NUL, never more than the field holds.
 void checkShown(TraceSharedMemory* memory) {
   std::string out;
   NEBRIX_FUZZ_CHECK(nebrix_fuzz::runConsole({"SHOW", "TRACESETTINGS"}, out) == NEBRIX_OK);
@@ -215,7 +212,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         NEBRIX_FUZZ_CHECK(mine == nullptr || strlen(mine) < kFlagsSize);
         break;
       }
-      case 4: checkIncrement(memory); break;
+      case 4: {
+        const uint32_t before = updateCount(memory);
+        memory.incUpdateCount();
+        NEBRIX_FUZZ_CHECK(updateCount(memory) == before + 1u);
+        break;
+      }
       case 5: {
         TraceSharedMemory::LockedScope scope(memory);
         memory.clearDeadParts();

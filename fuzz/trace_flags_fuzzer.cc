@@ -25,10 +25,9 @@ using NEBRIX::TraceSharedMemory;
 
 // The settings a canonical text keeps.
 auto settings(const TraceFlags& f) {
-  return std::make_tuple(f.m_call, f.m_api, f.m_debug, f.m_profile, f.m_packet, f.m_sql, f.m_distribution,
-                         f.m_filesize, f.m_timestamp, f.m_stop_on_error, f.m_compressed,
-                         f.m_packet ? f.m_packetsize : 0, f.m_stop_on_error ? f.m_errorcode : 0,
-                         f.m_stop_on_error ? f.m_errorcount : 0);
+  return std::make_tuple(f.m_call, f.m_api, f.m_debug, f.m_profile, f.m_packet, f.m_sql, f.m_distribution, f.m_filesize,
+                         f.m_timestamp, f.m_stop_on_error, f.m_compressed, f.m_packet ? f.m_packetsize : 0,
+                         f.m_stop_on_error ? f.m_errorcode : 0, f.m_stop_on_error ? f.m_errorcount : 0);
 }
 
 }  // namespace

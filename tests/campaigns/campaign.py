@@ -19,14 +19,6 @@ class Failure(Exception):
     pass
 
 
-def parser():
-    """BIN_DIR and --seed; the campaign adds its own options."""
-    options = argparse.ArgumentParser()
-    options.add_argument("bin_dir")
-    options.add_argument("--seed", type=int, default=int(time.time()))
-    return options
-
-
 class PrivateUser:
     def __init__(self, bin_dir):
         self.bin_dir = os.path.abspath(bin_dir)
@@ -60,8 +52,8 @@ class PrivateUser:
         return subprocess.Popen([os.path.join(self.bin_dir, name)] + list(args), env=self.env, text=True,
                                 errors="replace", stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
+    # Runs a program to its end; a crash or a sanitizer report is a failure.
     def run(self, name, *args):
-        """Runs a program to its end; a crash or a sanitizer report is a failure."""
         proc = subprocess.run([os.path.join(self.bin_dir, name)] + list(args), env=self.env, capture_output=True,
                               text=True, errors="replace", timeout=60)
         check_clean_end(name, args, proc.returncode, proc.stderr, proc.stdout)
@@ -73,8 +65,8 @@ class PrivateUser:
     def vault(self, *args):
         return self.run("vaultadm", *args)
 
+    # The value of `key`, or None when the store has no such record.
     def get(self, key):
-        """The value of `key`, or None when the store has no such record."""
         rc, out, err = self.vault("get", key)
         if rc == 0:
             return out[:-1] if out.endswith("\n") else out
@@ -82,9 +74,9 @@ class PrivateUser:
             return None
         raise Failure(f"get {key} failed: {err.strip()}")
 
+    # The update count, and process id -> [read count, flags] of every part,
+    # that SHOW TRACESETTINGS lists.
     def trace_settings(self):
-        """The update count, and process id -> [read count, flags] of every
-        part, that SHOW TRACESETTINGS lists."""
         rc, out, err = self.cons("SHOW", "TRACESETTINGS")
         head, _, rows = out.partition("  " + "-" * 70 + "\n")
         count = [int(line.split(":")[1]) for line in head.splitlines() if line.strip().startswith("Update count :")]
@@ -93,11 +85,10 @@ class PrivateUser:
         return count[0], {int(row.split()[0]): (row.split() + [""])[1:3] for row in rows.splitlines() if row.strip()}
 
 
+# A program may succeed or fail with exit status 1 and a message (mostly on
+# standard error; "Command history is empty." comes on standard output); it
+# may never die of a signal, end otherwise, or trip a sanitizer.
 def check_clean_end(name, args, returncode, stderr, stdout=""):
-    """A program may succeed or fail with exit status 1 and a message (mostly
-    on standard error; "Command history is empty." comes on standard
-    output); it may never die of a signal, end otherwise, or trip a
-    sanitizer."""
     command = " ".join([name] + list(args))
     if any(mark in stderr for mark in SANITIZER_MARKS):
         raise Failure(f"{command}: sanitizer report:\n{stderr}")
@@ -109,9 +100,20 @@ def check_clean_end(name, args, returncode, stderr, stdout=""):
         raise Failure(f"{command}: failed without a message")
 
 
-def main(body):
+# Runs campaign(options, user) as a private user, with the options BIN_DIR,
+# --seed and the campaign's own: --NAME=DEFAULT, a switch where the default
+# is False. A Failure ends it with exit status 1.
+def main(campaign, **own_options):
+    parser = argparse.ArgumentParser()
+    parser.add_argument("bin_dir")
+    parser.add_argument("--seed", type=int, default=int(time.time()))
+    for name, default in own_options.items():
+        kind = {"action": "store_true"} if default is False else {"type": type(default), "default": default}
+        parser.add_argument("--" + name, **kind)
+    options = parser.parse_args()
     try:
-        body()
+        with PrivateUser(options.bin_dir) as user:
+            campaign(options, user)
     except Failure as failure:
         print(f"FAILED: {failure}", file=sys.stderr)
         sys.exit(1)

@@ -22,7 +22,7 @@ import subprocess
 import threading
 import time
 
-from campaign import Failure, PrivateUser, check_clean_end, main, parser
+from campaign import Failure, check_clean_end, main
 
 # (keyword, token letter, value for on, value for off)
 FLAGS = [("SHORT", "c", "ON", "OFF"), ("DEBUG", "d", "ON", "OFF"), ("PACKET", "p", "ON", "OFF"),
@@ -30,10 +30,10 @@ FLAGS = [("SHORT", "c", "ON", "OFF"), ("DEBUG", "d", "ON", "OFF"), ("PACKET", "p
          ("API", "A", "ON", "OFF"), ("SIZE", "s", "100000", "UNLIMITED")]
 
 
+# Changes one flag at random; returns the last configured state (None: never
+# set, "either": a TRACE failed maybe after configuring), the last state set
+# with -p, the successful increments and the failure messages.
 def worker(user, flag, client, changes, rng):
-    """Changes one flag at random; returns the last configured state (None:
-    never set, "either": a TRACE failed maybe after configuring), the last
-    state set with -p, the successful increments and the failure messages."""
     keyword, _, on, off = flag
     configured = own = None
     increments = 0
@@ -56,9 +56,9 @@ def worker(user, flag, client, changes, rng):
     return configured, own, increments, failures
 
 
+# Writes one record of its own with vaultadm while the consoles work, so that
+# they also meet the store locked by a writer that does not wait.
 def store_writer(user, stop):
-    """Writes one record of its own with vaultadm while the consoles work, so
-    that they also meet the store locked by a writer that does not wait."""
     writes, last = 0, None
     while not stop.is_set():
         writes += 1
@@ -72,15 +72,11 @@ def check_state(what, flags, letter, expected):
         raise Failure(f"{what}: flags {flags!r} lost the last setting of {letter!r} ({'on' if expected else 'off'})")
 
 
-def campaign():
-    options = parser()
-    options.add_argument("--workers", type=int, default=8)
-    options.add_argument("--changes", type=int, default=200)
-    options = options.parse_args()
+def campaign(options, user):
     if not 1 <= options.workers <= len(FLAGS):
         raise Failure(f"at most {len(FLAGS)} workers")
     clients, stop = [], threading.Event()
-    with PrivateUser(options.bin_dir) as user, concurrent.futures.ThreadPoolExecutor(options.workers + 1) as pool:
+    with concurrent.futures.ThreadPoolExecutor(options.workers + 1) as pool:
         try:
             if user.cons("SHOW", "ALL")[0] != 0:
                 raise Failure("SHOW ALL on a fresh profile failed")
@@ -142,4 +138,4 @@ def campaign():
 
 
 if __name__ == "__main__":
-    main(campaign)
+    main(campaign, workers=8, changes=200)

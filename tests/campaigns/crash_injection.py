@@ -18,7 +18,7 @@ import signal
 import statistics
 import time
 
-from campaign import Failure, PrivateUser, check_clean_end, main, parser
+from campaign import Failure, check_clean_end, main
 
 FLAGS = "ORQ/NEBRIX/TRACEFLAGS"
 FILENAME = "ORQ/NEBRIX/TRACEFILENAME"
@@ -27,8 +27,8 @@ FILENAME = "ORQ/NEBRIX/TRACEFILENAME"
 VAULT_KEYS = [f"ORQ/CAMPAIGN/KEY{i}" for i in range(6)]
 
 
+# (kind, program and arguments, key, the value it leaves) of every writer.
 def writers(serial):
-    """(kind, program and arguments, key, the value it leaves) of every writer."""
     filename = f"/tmp/trace-{serial}-%p"
     return [("SQL ON", ["nebrix_cons", "CONFIG", "TRACE", "SQL", "ON"], FLAGS, "a"),
             ("SQL OFF", ["nebrix_cons", "CONFIG", "TRACE", "SQL", "OFF"], FLAGS, ""),
@@ -37,54 +37,49 @@ def writers(serial):
          key, f"value-{serial}") for key in VAULT_KEYS]
 
 
-def campaign():
-    options = parser()
-    options.add_argument("--runs", type=int, default=1000)
-    options = options.parse_args()
+def campaign(options, user):
     rng = random.Random(options.seed)
-    with PrivateUser(options.bin_dir) as user:
-        # Every key gets a first value, so each has one to lose; the median
-        # of seven runs is a writer's usual run time.
-        run_time = {}
-        for kind, command, _, _ in writers(0):
-            times = []
-            for _ in range(7):
-                start = time.perf_counter()
-                rc, _, err = user.run(*command)
-                times.append(time.perf_counter() - start)
-                if rc != 0:
-                    raise Failure(f"setting up {' '.join(command)} failed: {err.strip()}")
-            run_time[kind] = statistics.median(times)
-        expected = {key: user.get(key) for _, _, key, _ in writers(0)}
-        finished = killed = locks_left = 0
-        for serial in range(1, options.runs + 1):
-            kind, command, key, value = rng.choice(writers(serial))
-            proc = user.start(*command)
-            time.sleep(rng.uniform(0, run_time[kind]))
-            proc.send_signal(signal.SIGKILL)
-            _, err = proc.communicate()
-            what = f"run {serial} ({' '.join(command)})"
-            if proc.returncode == -signal.SIGKILL:
-                killed += 1
-            else:
-                check_clean_end(command[0], command[1:], proc.returncode, err)
-                if proc.returncode != 0:
-                    raise Failure(f"{what} failed: {err.strip()}")
-                finished += 1
-                expected[key] = value
-            if os.path.exists(user.file("SSFS_ORQ.LCK")):
-                locks_left += 1
-                if user.vault("unlock")[0] != 0 or user.vault("put", "ORQ/CAMPAIGN/PROBE", str(serial))[0] != 0:
-                    raise Failure(f"{what}: vaultadm unlock, or the update after it, failed")
-            for other, old in expected.items():
-                found = user.get(other)
-                if found != old and (other != key or found != value):
-                    raise Failure(f"{what}: {other} holds {found!r}, expected {old!r}")
-                expected[other] = found
-        print(f"crash injection: seed {options.seed}, {options.runs} runs, {killed} writers killed, "
-              f"{finished} finished before the kill, {locks_left} kills inside an update "
-              f"(lock left and cleared), 0 keys lost")
+    # Every key gets a first value, so each has one to lose; the median
+    # of seven runs is a writer's usual run time.
+    run_time = {}
+    for kind, command, _, _ in writers(0):
+        times = []
+        for _ in range(7):
+            start = time.perf_counter()
+            if user.run(*command)[0] != 0:
+                raise Failure(f"setting up {' '.join(command)} failed")
+            times.append(time.perf_counter() - start)
+        run_time[kind] = statistics.median(times)
+    expected = {key: user.get(key) for _, _, key, _ in writers(0)}
+    finished = killed = locks_left = 0
+    for serial in range(1, options.runs + 1):
+        kind, command, key, value = rng.choice(writers(serial))
+        proc = user.start(*command)
+        time.sleep(rng.uniform(0, run_time[kind]))
+        proc.send_signal(signal.SIGKILL)
+        _, err = proc.communicate()
+        what = f"run {serial} ({' '.join(command)})"
+        if proc.returncode == -signal.SIGKILL:
+            killed += 1
+        else:
+            check_clean_end(command[0], command[1:], proc.returncode, err)
+            if proc.returncode != 0:
+                raise Failure(f"{what} failed: {err.strip()}")
+            finished += 1
+            expected[key] = value
+        if os.path.exists(user.file("SSFS_ORQ.LCK")):
+            locks_left += 1
+            if user.vault("unlock")[0] != 0 or user.vault("put", "ORQ/CAMPAIGN/PROBE", str(serial))[0] != 0:
+                raise Failure(f"{what}: vaultadm unlock, or the update after it, failed")
+        for other, old in expected.items():
+            found = user.get(other)
+            if found != old and (other != key or found != value):
+                raise Failure(f"{what}: {other} holds {found!r}, expected {old!r}")
+            expected[other] = found
+    print(f"crash injection: seed {options.seed}, {options.runs} runs, {killed} writers killed, "
+          f"{finished} finished before the kill, {locks_left} kills inside an update "
+          f"(lock left and cleared), 0 keys lost")
 
 
 if __name__ == "__main__":
-    main(campaign)
+    main(campaign, runs=1000)

@@ -21,13 +21,13 @@ import shutil
 import struct
 import time
 
-from campaign import Failure, PrivateUser, main, parser
+from campaign import Failure, main
 
 SIZES = {"nebrix.his": 12000, "NEBRIX.shm": 26656}
 
 
+# (name, damaged bytes) of a file's content.
 def damages(content, rng, flips):
-    """(name, damaged bytes) of a file's content."""
     yield from [("cut to half", content[:len(content) // 2]), ("cut by one byte", content[:-1]),
                 ("one byte", content[:1]), ("empty", b""), ("zero-filled", bytes(len(content))),
                 ("random", bytes(rng.getrandbits(8) for _ in content)), ("one byte longer", content + b"\x00")]
@@ -54,68 +54,63 @@ def snapshot(directory):
     return {name: open(os.path.join(directory, name), "rb").read() for name in os.listdir(directory)}
 
 
-def campaign():
-    options = parser()
-    options.add_argument("--flips", type=int, default=8)
-    options.add_argument("--verbose", action="store_true", help="list the failure messages")
-    options.add_argument("--quick", action="store_true", help="one command of each kind only")
-    options.add_argument("--only", help="damage this file only (the random damages stay those of the seed)")
-    options = options.parse_args()
+# --quick: one command of each kind only; --verbose: the failure messages too;
+# --only: damage this one file (the random damages stay those of the seed).
+def campaign(options, user):
     rng = random.Random(options.seed)
     pid = str(os.getpid())  # the process whose part the console changes
-    with PrivateUser(options.bin_dir) as user:
-        # SHOW PROFILE stores the default profile file name (and fails, as
-        # the default is not absolute); here it is stored once beforehand.
-        for command in [["nebrix_cons", "SHOW", "ALL"], ["nebrix_cons", "SHOW", "PROFILE"],
-                        ["nebrix_cons", "CONFIG", "TRACE", "SQL", "ON"], ["vaultadm", "rekey"],
-                        ["vaultadm", "put", "ORQ/CAMPAIGN/SECRET", "secret"], ["nebrix_cons", "TRACE", "SHORT", "ON"],
-                        ["nebrix_cons", "-p", pid, "TRACE", "SQL", "ON"]]:
-            rc, _, err = user.run(*command)
-            if rc != 0 and command[1:] != ["SHOW", "PROFILE"]:
-                raise Failure(f"setting up: {' '.join(command)}: {err.strip()}")
-        reference = snapshot(user.profile)
-        # preamble, file type, lock type 1 (update), time, user, host
-        reference["SSFS_ORQ.LCK"] = (b"RSecSSFsLock" + bytes([1, 1]) + struct.pack(">q", int(time.time())) +
-                                     b"campaign".ljust(24) + b"host".ljust(24))
-        runs, messages, repaired = collections.Counter(), collections.Counter(), 0
-        for name, content in sorted(reference.items()):
-            for damage, damaged in damages(content, rng, options.flips):
-                if options.only not in (None, name):
-                    continue  # the random damages stay those of the seed
-                for command in commands(pid, options.quick):
-                    shutil.rmtree(user.profile)
-                    os.makedirs(user.profile, mode=0o700)
-                    for other, data in reference.items():
-                        if other != "SSFS_ORQ.LCK" or other == name:
-                            with open(user.file(other), "wb") as f:
-                                f.write(damaged if other == name else data)
-                    try:
-                        rc, out, err = user.run(*command)
-                    except Failure as failure:
-                        raise Failure(f"{name} {damage}: {failure}")
-                    runs[(name, rc)] += 1
-                    if rc == 0:
+    # SHOW PROFILE stores the default profile file name (and fails, as
+    # the default is not absolute); here it is stored once beforehand.
+    for command in [["nebrix_cons", "SHOW", "ALL"], ["nebrix_cons", "SHOW", "PROFILE"],
+                    ["nebrix_cons", "CONFIG", "TRACE", "SQL", "ON"], ["vaultadm", "rekey"],
+                    ["vaultadm", "put", "ORQ/CAMPAIGN/SECRET", "secret"], ["nebrix_cons", "TRACE", "SHORT", "ON"],
+                    ["nebrix_cons", "-p", pid, "TRACE", "SQL", "ON"]]:
+        rc, _, err = user.run(*command)
+        if rc != 0 and command[1:] != ["SHOW", "PROFILE"]:
+            raise Failure(f"setting up: {' '.join(command)}: {err.strip()}")
+    reference = snapshot(user.profile)
+    # preamble, file type, lock type 1 (update), time, user, host
+    reference["SSFS_ORQ.LCK"] = (b"RSecSSFsLock" + bytes([1, 1]) + struct.pack(">q", int(time.time())) +
+                                 b"campaign".ljust(24) + b"host".ljust(24))
+    runs, messages, repaired = collections.Counter(), collections.Counter(), 0
+    for name, content in sorted(reference.items()):
+        for damage, damaged in damages(content, rng, options.flips):
+            if options.only not in ("", name):
+                continue  # the random damages stay those of the seed
+            for command in commands(pid, options.quick):
+                shutil.rmtree(user.profile)
+                os.makedirs(user.profile, mode=0o700)
+                for other, data in reference.items():
+                    if other != "SSFS_ORQ.LCK" or other == name:
+                        with open(user.file(other), "wb") as f:
+                            f.write(damaged if other == name else data)
+                try:
+                    rc, out, err = user.run(*command)
+                except Failure as failure:
+                    raise Failure(f"{name} {damage}: {failure}")
+                runs[(name, rc)] += 1
+                if rc == 0:
+                    continue
+                messages[(name, (err.strip() or out.strip()).splitlines()[0].replace(user.profile, "<profile>"))] += 1
+                after = snapshot(user.profile).get(name)
+                if after == damaged or len(damaged) != SIZES.get(name, len(damaged)):
+                    continue
+                if name == "SSFS_ORQ.DAT":
+                    rc, listing, _ = user.vault("list")
+                    if rc == 0 and "unreadable" not in listing:
+                        repaired += 1
                         continue
-                    messages[(name, (err.strip() or out.strip()).splitlines()[0].replace(user.profile, "<profile>"))] += 1
-                    after = snapshot(user.profile).get(name)
-                    if after == damaged or len(damaged) != SIZES.get(name, len(damaged)):
-                        continue
-                    if name == "SSFS_ORQ.DAT":
-                        rc, listing, _ = user.vault("list")
-                        if rc == 0 and "unreadable" not in listing:
-                            repaired += 1
-                            continue
-                    changed = [i for i in range(min(len(after or b""), len(damaged))) if after[i] != damaged[i]]
-                    raise Failure(f"{name} {damage}: {' '.join(command)} failed and changed it "
-                                  f"({len(damaged)} -> {len(after or b'')} bytes, changed at {changed[:8]})")
-        print(f"damaged files: seed {options.seed}, {sum(runs.values())} runs, 0 crashes, 0 files written over by a "
-              f"failed command ({repaired} data files with a broken tail cut off and readable again)")
-        for name in sorted(reference):
-            print(f"  {name:14s} exit 0: {runs[(name, 0)]:4d}   exit 1 with a message: {runs[(name, 1)]:4d}")
-            for (file, said), number in sorted(messages.items()) if options.verbose else []:
-                if file == name:
-                    print(f"      {number:4d} x {said[:150]}")
+                changed = [i for i in range(min(len(after or b""), len(damaged))) if after[i] != damaged[i]]
+                raise Failure(f"{name} {damage}: {' '.join(command)} failed and changed it "
+                              f"({len(damaged)} -> {len(after or b'')} bytes, changed at {changed[:8]})")
+    print(f"damaged files: seed {options.seed}, {sum(runs.values())} runs, 0 crashes, 0 files written over by a "
+          f"failed command ({repaired} data files with a broken tail cut off and readable again)")
+    for name in sorted(reference):
+        print(f"  {name:14s} exit 0: {runs[(name, 0)]:4d}   exit 1 with a message: {runs[(name, 1)]:4d}")
+        for (file, said), number in sorted(messages.items()) if options.verbose else []:
+            if file == name:
+                print(f"      {number:4d} x {said[:150]}")
 
 
 if __name__ == "__main__":
-    main(campaign)
+    main(campaign, flips=8, quick=False, verbose=False, only="")

@@ -15,12 +15,8 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 "$cmake" --install "$build" --config "$config" --prefix "$prefix" >/dev/null
 
-expected="bin/nebrix_cons
-bin/nebrix_trace_client
-bin/vaultadm
-share/bash-completion/completions/nebrix_cons
-share/man/man1/nebrix_cons.1
-share/man/man1/vaultadm.1"
+expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm \
+  share/bash-completion/completions/nebrix_cons share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1)
 installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
 [ "$installed" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$installed"))"
 for program in nebrix_cons nebrix_trace_client vaultadm; do

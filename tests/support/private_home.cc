@@ -36,8 +36,8 @@ PrivateHome::PrivateHome() {
   m_root = pattern;
   m_home = m_root + "/home";
   std::filesystem::create_directory(m_home);
-  std::ofstream(m_root + "/passwd") << "nebrixtest:x:" << geteuid() << ":" << getegid()
-                                    << ":Test User:" << m_home << ":/bin/sh\n";
+  std::ofstream(m_root + "/passwd") << "nebrixtest:x:" << geteuid() << ":" << getegid() << ":Test User:" << m_home
+                                    << ":/bin/sh\n";
   std::ofstream(m_root + "/group") << "nebrixtest:x:" << getegid() << ":\n";
 }
 
