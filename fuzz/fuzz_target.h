@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 
 #include "console/console.h"
 #include "private_home.h"
+#include "profile/user_profile.h"
 
 // The input is saved as for a crash.
 #define NEBRIX_FUZZ_CHECK(condition)                                                \
@@ -107,12 +107,10 @@ inline NEBRIX_Retcode runConsole(std::vector<std::string> words, std::string& ou
 // <private home>/.orq/<node name>, made by the first call.
 inline const std::string& profileDirectory() {
   static const std::string directory = [] {
-    struct utsname names;
-    uname(&names);
-    const std::string orq = nebrix_test::privateHomeDirectory() + "/.orq";
-    mkdir(orq.c_str(), 0700);
-    mkdir((orq + "/" + names.nodename).c_str(), 0700);
-    return orq + "/" + names.nodename;
+    std::string path;
+    SecureStore::UserProfile::getUserProfilePath(path, "", false, false);
+    NEBRIX_FUZZ_CHECK(path.rfind(nebrix_test::privateHomeDirectory() + "/.orq/", 0) == 0);
+    return path;
   }();
   return directory;
 }

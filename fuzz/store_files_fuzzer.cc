@@ -1,7 +1,9 @@
 // libFuzzer target: arbitrary bytes as the store's data, key and lock files,
 // read with GetRecord and ListRecords and written with PutRecord. The input
 // is split as: 1 byte key file length, 1 byte lock file length (255: no
-// lock file), the key file, the lock file, the rest as data file.
+// lock file), the key file, the lock file, the rest as data file. What it
+// looks for are crashes and sanitizer reports: every byte of these files may
+// come from someone else.
 #include "fuzz_target.h"
 #include "securestore/get_record.h"
 #include "securestore/rsecssfs.h"

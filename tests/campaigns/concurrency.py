@@ -59,7 +59,8 @@ def worker(user, flag, client, changes, rng):
 # Writes one record of its own with vaultadm while the consoles work, so that
 # they also meet the store locked by a writer that does not wait.
 def store_writer(user, stop):
-    writes, last = 0, None
+    writes = 0
+    last = None
     while not stop.is_set():
         writes += 1
         if user.vault("put", "ORQ/CAMPAIGN/OTHER", str(writes), "--plaintext")[0] == 0:
@@ -75,7 +76,8 @@ def check_state(what, flags, letter, expected):
 def campaign(options, user):
     if not 1 <= options.workers <= len(FLAGS):
         raise Failure(f"at most {len(FLAGS)} workers")
-    clients, stop = [], threading.Event()
+    clients = []
+    stop = threading.Event()
     with concurrent.futures.ThreadPoolExecutor(options.workers + 1) as pool:
         try:
             if user.cons("SHOW", "ALL")[0] != 0:
@@ -109,12 +111,14 @@ def campaign(options, user):
             if rc != 0 or "unreadable" in listing or "wrong key" in listing:
                 raise Failure(f"the store is not readable end to end: {err.strip()}\n{listing}")
 
-            # Every client has seen the last change and says so in its part.
-            time.sleep(0.3)
-            parts = user.trace_settings()[1]
-            for client in clients:
-                if client.pid in parts and int(parts[client.pid][0]) != count:
-                    raise Failure(f"client {client.pid} acknowledged {parts[client.pid][0]}, not {count}")
+            # Every client sees the last change and says so in its part.
+            deadline = time.monotonic() + 20
+            late = clients
+            while late:
+                parts = user.trace_settings()[1]
+                late = [client.pid for client in clients if int(parts.get(client.pid, [count])[0]) != count]
+                if late and time.monotonic() > deadline:
+                    raise Failure(f"clients {late} did not acknowledge update count {count}")
 
             failures = sum((result[3] for result in results), collections.Counter())
             commands = options.workers * options.changes

@@ -72,7 +72,9 @@ def campaign(options, user):
     # preamble, file type, lock type 1 (update), time, user, host
     reference["SSFS_ORQ.LCK"] = (b"RSecSSFsLock" + bytes([1, 1]) + struct.pack(">q", int(time.time())) +
                                  b"campaign".ljust(24) + b"host".ljust(24))
-    runs, messages, repaired = collections.Counter(), collections.Counter(), 0
+    runs = collections.Counter()
+    messages = collections.Counter()
+    repaired = 0
     for name, content in sorted(reference.items()):
         for damage, damaged in damages(content, rng, options.flips):
             if options.only not in ("", name):
