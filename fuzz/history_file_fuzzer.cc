@@ -16,7 +16,8 @@
 // Besides crashes, the target checks the ring's promises: prepare leaves a
 // file of 12000 bytes (or none, when only reading), getHistory copies the
 // records exactly, a logged entry replaces only the oldest record, and SHOW
-// HISTORY prints every non-empty record once, oldest first.
+// HISTORY prints every non-empty record once, oldest first (those of one time
+// stamp in file order).
 #include "base/exception.h"
 #include "fuzz_target.h"
 #include "profile/console_history.h"
