@@ -16,21 +16,10 @@
 // Besides crashes, the target checks the ring's promises: prepare leaves a
 // file of 12000 bytes (or none, when only reading), getHistory copies the
 // records exactly, a logged entry replaces only the oldest record, and SHOW
-// HISTORY prints every non-empty record once, oldest first.
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
-#include <string>
-#include <vector>
-
+// HISTORY prints every non-empty record once, oldest first (those of one time
+// stamp in file order).
 #include "base/exception.h"
-#include "captured_output.h"
-#include "console/console.h"
-#include "input_reader.h"
-#include "private_home.h"
+#include "fuzz_target.h"
 #include "profile/console_history.h"
 
 namespace {
@@ -39,58 +28,33 @@ using NEBRIX::ConsoleHistory;
 constexpr size_t kRecord = ConsoleHistory::RECORD_SIZE;
 constexpr size_t kFileSize = ConsoleHistory::FILE_SIZE;
 constexpr size_t kKeySize = ConsoleHistory::TIMESTAMP_SIZE + 1;  // stamp and blank
+const std::string kEmpty = "Command history is empty.\n";
 
-const char* const kHeader =
-    "DATE                       USER                PROCESS     COMMAND\n";
-const char* const kEmpty = "Command history is empty.\n";
-
-bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
-
-const std::string& emptyFile() {
-  static const std::string file = [] {
-    std::string f;
-    for (size_t i = 0; i < ConsoleHistory::RECORD_COUNT; ++i) f += ConsoleHistory::EMPTY_RECORD;
-    return f;
-  }();
+std::string emptyFile() {
+  std::string file;
+  while (file.size() < kFileSize) file += ConsoleHistory::EMPTY_RECORD;
   return file;
 }
 
 std::string fileFor(int layout, const std::string& bytes) {
-  switch (layout) {
-    case 0: return bytes;
-    case 1: {
-      if (bytes.empty()) return "";
-      std::string file;
-      while (file.size() < kFileSize) file += bytes;
-      return file.substr(0, kFileSize);
-    }
-    default: {
-      std::string file = emptyFile();
-      if (bytes.size() < 3) return file;
-      const size_t offset = ((uint8_t(bytes[0]) << 8) | uint8_t(bytes[1])) % kFileSize;
-      const std::string over = bytes.substr(3, kFileSize - offset);
-      file.replace(offset, over.size(), over);
-      file.resize(kFileSize - 128 + uint8_t(bytes[2]), '\n');  // 128: the size stays
-      return file;
-    }
+  std::string file;
+  if (layout == 0) return bytes;
+  if (layout == 1) {
+    while (!bytes.empty() && file.size() < kFileSize) file += bytes;
+    return file.substr(0, kFileSize);
   }
-}
-
-void checkPrepared(int mode, bool existed, const std::string& before, const std::string& after,
-                   bool existsAfter) {
-  if (mode == ConsoleHistory::PREPARE_READ) {
-    NEBRIX_FUZZ_CHECK(existsAfter == existed && after == before);
-  } else if (mode == ConsoleHistory::PREPARE_RECREATE || !existed || before.size() != kFileSize) {
-    NEBRIX_FUZZ_CHECK(after == emptyFile());
-  } else {
-    NEBRIX_FUZZ_CHECK(after == before);
-  }
+  file = emptyFile();
+  if (bytes.size() < 3) return file;
+  const size_t offset = ((uint8_t(bytes[0]) << 8) | uint8_t(bytes[1])) % kFileSize;
+  const std::string over = bytes.substr(3, kFileSize - offset);
+  file.replace(offset, over.size(), over);
+  file.resize(kFileSize - 128 + uint8_t(bytes[2]), '\n');  // 128: the size stays
+  return file;
 }
 
 void checkGetHistory(ConsoleHistory& history, int variant, const std::string& file, bool exists) {
-  const int32_t sizes[] = {static_cast<int32_t>(kFileSize), 1000, 119, -1};
-  const int32_t size = sizes[variant];
-  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 1);
+  const int32_t size = std::vector<int32_t>{kFileSize, 1000, 119, -1}[variant];
+  std::vector<char> buffer(std::max(size, 1));
   int32_t entries = -1;
   const int rc = history.getHistory(buffer.data(), size, entries);
   const size_t wanted = size < 0 ? 0 : std::min<size_t>(size / kRecord, ConsoleHistory::RECORD_COUNT);
@@ -98,85 +62,49 @@ void checkGetHistory(ConsoleHistory& history, int variant, const std::string& fi
     NEBRIX_FUZZ_CHECK(size >= 0 && exists && static_cast<size_t>(entries) == wanted);
     NEBRIX_FUZZ_CHECK(file.compare(0, wanted * kRecord, buffer.data(), wanted * kRecord) == 0);
   } else {
-    NEBRIX_FUZZ_CHECK(rc == 1 && entries == 0);
-    NEBRIX_FUZZ_CHECK(size < 0 || !exists || file.size() < wanted * kRecord);
+    NEBRIX_FUZZ_CHECK(rc == 1 && entries == 0 && (size < 0 || !exists || file.size() < wanted * kRecord));
   }
 }
 
-// The entry goes over the first record with the smallest key, searched from
-// a start value of 27 "X": with no key below that, over the first record.
-void checkLogged(const std::string& before, const std::string& after, const std::string& record) {
-  const size_t needed = (ConsoleHistory::RECORD_COUNT - 1) * kRecord + kKeySize;
-  if (before.size() < needed) {
-    NEBRIX_FUZZ_CHECK(after == before);
-    return;
-  }
+// The file after an entry is logged: the entry goes over the first record
+// with the smallest key, searched from a start value of 27 "X" (with no key
+// below that, over the first record). A file too short for that is left.
+std::string logged(std::string file, const std::string& record) {
+  if (file.size() < kFileSize - kRecord + kKeySize) return file;
   std::string minimum(kKeySize, 'X');
   size_t slot = 0;
-  for (size_t i = 0; i < ConsoleHistory::RECORD_COUNT; ++i) {
-    const std::string key = before.substr(i * kRecord, kKeySize);
-    if (key < minimum) minimum = key, slot = i * kRecord;
+  for (size_t at = 0; at < kFileSize; at += kRecord) {
+    if (file.compare(at, kKeySize, minimum) < 0) {
+      minimum = file.substr(at, kKeySize);
+      slot = at;
+    }
   }
-  std::string expected = before;
-  if (expected.size() < slot + kRecord) expected.resize(slot + kRecord);
-  expected.replace(slot, kRecord, record);
-  NEBRIX_FUZZ_CHECK(after == expected);
+  file.resize(std::max(file.size(), slot + kRecord));
+  return file.replace(slot, kRecord, record);
 }
 
-// Every non-empty record of the file once, in the order of the time stamps.
-void checkShown(const std::string& file, NEBRIX_Retcode rc, const std::string& out) {
-  if (file.size() < kFileSize) {
-    NEBRIX_FUZZ_CHECK(rc == NEBRIX_NOT_OK && out == kEmpty);
-    return;
-  }
-  NEBRIX_FUZZ_CHECK(rc == NEBRIX_OK);
+// What SHOW HISTORY prints: every non-empty record once, oldest first, those
+// of one time stamp in file order.
+std::string shown(const std::string& file) {
   std::vector<std::string> records;
-  for (size_t i = 0; i < ConsoleHistory::RECORD_COUNT; ++i) {
-    if (file[i * kRecord + kKeySize] != '-') records.push_back(file.substr(i * kRecord, kRecord));
+  for (size_t at = 0; at < kFileSize; at += kRecord) {
+    if (file[at + kKeySize] != '-') records.push_back(file.substr(at, kRecord));
   }
-  if (records.empty()) {
-    NEBRIX_FUZZ_CHECK(out == std::string(kEmpty) + "\n");
-    return;
-  }
-  const std::string head = std::string(kHeader) + std::string(kRecord, '-') + "\n";
-  NEBRIX_FUZZ_CHECK(out.size() == head.size() + records.size() * kRecord + 1);
-  NEBRIX_FUZZ_CHECK(out.compare(0, head.size(), head) == 0 && out.back() == '\n');
-  std::vector<std::string> shown;
-  for (size_t i = 0; i < records.size(); ++i) shown.push_back(out.substr(head.size() + i * kRecord, kRecord));
-  for (size_t i = 1; i < shown.size(); ++i) {
-    NEBRIX_FUZZ_CHECK(memcmp(shown[i - 1].data(), shown[i].data(), ConsoleHistory::TIMESTAMP_SIZE) <= 0);
-  }
-  std::sort(shown.begin(), shown.end());
-  std::sort(records.begin(), records.end());
-  NEBRIX_FUZZ_CHECK(shown == records);
-}
-
-NEBRIX_Retcode showHistory(bool otherUser, std::string& out) {
-  std::vector<std::string> words = {"nebrix_cons", "SHOW", "HISTORY"};
-  if (otherUser) words.insert(words.begin() + 1, {"-u", "someone"});
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  nebrix_fuzz::CapturedOutput output;
-  NEBRIX::Console console;
-  NEBRIX_Retcode rc = console.parseArguments(static_cast<int>(words.size()), argv.data());
-  NEBRIX_FUZZ_CHECK(rc == NEBRIX_OK);
-  try {
-    rc = console.run();
-    NEBRIX_FUZZ_CHECK(!otherUser);
-  } catch (const ltt::exception&) {
-    NEBRIX_FUZZ_CHECK(otherUser);  // acting for another user is refused
-    rc = NEBRIX_NOT_OK;
-  }
-  NEBRIX_FUZZ_CHECK(nebrix_fuzz::CapturedOutput::streamsGood());
-  out = output.out();
-  return rc;
+  std::stable_sort(records.begin(), records.end(), [](const std::string& a, const std::string& b) {
+    return a.compare(0, ConsoleHistory::TIMESTAMP_SIZE, b, 0, ConsoleHistory::TIMESTAMP_SIZE) < 0;
+  });
+  if (records.empty()) return kEmpty + "\n";
+  std::string out = "DATE                       USER                PROCESS     COMMAND\n";
+  out += std::string(kRecord, '-') + "\n";
+  for (const std::string& record : records) out += record;
+  return out + "\n";
 }
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
-  nebrix_fuzz::runUnderPrivateHome(*argv);
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  const int status = nebrix_test::rerunUnderPrivateHome(*argc, *argv);
+  if (status >= 0) _exit(status);
   return 0;
 }
 
@@ -184,12 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   nebrix_fuzz::InputReader in(data, size);
   const uint8_t control = in.byte();
   const int layout = control & 3;
-  const int modeBits = (control >> 2) & 3;
-  const bool otherUser = modeBits == 3;
-  const int mode = otherUser ? ConsoleHistory::PREPARE_READ : modeBits;
+  const bool otherUser = ((control >> 2) & 3) == 3;
+  const int mode = otherUser ? ConsoleHistory::PREPARE_READ : (control >> 2) & 3;
   const bool log = (control & 0x10) != 0;
-  const int bufferVariant = (control >> 5) & 3;
-
   std::string timestamp, user, action;
   int32_t pid = 0;
   if (log) {
@@ -200,42 +125,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   const std::string path = nebrix_fuzz::profileDirectory() + "/nebrix.his";
-  // Rewritten in place: creating a file anew costs more than the run.
-  if (layout == 3) {
-    unlink(path.c_str());
-  } else {
-    const std::string bytes = fileFor(layout, in.rest());
-    nebrix_fuzz::writeWholeFile(path, bytes.data(), bytes.size());
-  }
-  const bool existed = fileExists(path);
-  const std::string initial = nebrix_fuzz::readWholeFile(path);
+  if (layout == 3) unlink(path.c_str());
+  if (layout != 3) nebrix_fuzz::writeWholeFile(path, fileFor(layout, in.rest()));
+  const bool existed = access(path.c_str(), F_OK) == 0;
+  const std::string before = nebrix_fuzz::readWholeFile(path);
 
+  // Reading leaves the file alone; otherwise one of the wrong size, or any
+  // when asked to, is made anew.
   ConsoleHistory history;
   history.prepare("nebrix", nullptr, nullptr, static_cast<ConsoleHistory::Prepare_mode>(mode));
   NEBRIX_FUZZ_CHECK(history.fileName() == path);
   std::string file = nebrix_fuzz::readWholeFile(path);
-  bool exists = fileExists(path);
-  checkPrepared(mode, existed, initial, file, exists);
-
-  checkGetHistory(history, bufferVariant, file, exists);
+  const bool exists = access(path.c_str(), F_OK) == 0;
+  if (mode == ConsoleHistory::PREPARE_RECREATE ||
+      (mode == ConsoleHistory::PREPARE_CREATE_IF_NEEDED && before.size() != kFileSize)) {
+    NEBRIX_FUZZ_CHECK(file == emptyFile());
+  } else {
+    NEBRIX_FUZZ_CHECK(file == before && exists == existed);
+  }
+  checkGetHistory(history, (control >> 5) & 3, file, exists);
 
   if (log) {
     history.logAction(timestamp.c_str(), pid, user.empty() ? nullptr : user.c_str(), action.c_str());
-    const std::string logged = nebrix_fuzz::readWholeFile(path);
-    const std::string record =
-        NEBRIX::formatHistoryRecord(timestamp.c_str(), pid, user.c_str(), action.c_str());
+    const std::string record = NEBRIX::formatHistoryRecord(timestamp.c_str(), pid, user.c_str(), action.c_str());
     NEBRIX_FUZZ_CHECK(record.size() == kRecord && record.back() == '\n');
-    if (exists) checkLogged(file, logged, record);
-    file = logged;
-    exists = fileExists(path);
+    const std::string after = nebrix_fuzz::readWholeFile(path);
+    NEBRIX_FUZZ_CHECK(!exists || after == logged(file, record));
+    file = access(path.c_str(), F_OK) == 0 ? after : "";
   }
 
+  // Acting for another user is refused, before anything is shown.
+  std::vector<std::string> words = {"SHOW", "HISTORY"};
+  if (otherUser) words.insert(words.begin(), {"-u", "someone"});
   std::string out;
-  const NEBRIX_Retcode rc = showHistory(otherUser, out);
-  if (otherUser) {
-    NEBRIX_FUZZ_CHECK(out.empty());
-  } else {
-    checkShown(exists ? file : "", rc, out);
+  try {
+    const NEBRIX_Retcode rc = nebrix_fuzz::runConsole(words, out);
+    NEBRIX_FUZZ_CHECK(!otherUser);
+    NEBRIX_FUZZ_CHECK(file.size() < kFileSize ? rc == NEBRIX_NOT_OK && out == kEmpty
+                                              : rc == NEBRIX_OK && out == shown(file));
+  } catch (const ltt::exception&) {
+    NEBRIX_FUZZ_CHECK(otherUser && out.empty());
   }
   return 0;
 }

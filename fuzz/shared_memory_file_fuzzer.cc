@@ -26,22 +26,7 @@
 // longer than their field, that a failed setFlags changes nothing, that the
 // counter moves by exactly one, that the console writes back only canonical
 // flags, and that SHOW TRACESETTINGS lists exactly the parts in use.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "base/exception.h"
-#include "captured_output.h"
-#include "console/console.h"
-#include "input_reader.h"
-#include "private_home.h"
+#include "fuzz_target.h"
 #include "trace/trace_flags.h"
 #include "trace/trace_shared_memory.h"
 
@@ -51,33 +36,13 @@ using NEBRIX::TraceFlags;
 using NEBRIX::TraceSharedMemory;
 
 constexpr size_t kFileSize = 26656;
-constexpr size_t kPartSize = sizeof(TraceSharedMemory::Part);
-constexpr size_t kMaxFlags = TraceSharedMemory::FLAGS_SIZE - 1;
+constexpr size_t kFlagsSize = TraceSharedMemory::FLAGS_SIZE;
+constexpr int kParts = TraceSharedMemory::NUM_PARTS;
 constexpr int kMaxConsoleRuns = 4;
 
 std::string path() { return nebrix_fuzz::profileDirectory() + "/NEBRIX.shm"; }
 
-std::string imageFrom(nebrix_fuzz::InputReader& in) {
-  std::string image(kFileSize, '\0');
-  for (size_t offset = 0; offset < 24; offset += 4) {
-    const int32_t value = in.word();
-    memcpy(&image[offset], &value, 4);
-  }
-  const int parts = in.byte();
-  for (int i = 0; i < parts && !in.empty(); ++i) {
-    const size_t at = TraceSharedMemory::HEADER_SIZE + (in.byte() % TraceSharedMemory::NUM_PARTS) * kPartSize;
-    const int32_t pid = in.word();
-    const int32_t readCount = in.word();
-    memcpy(&image[at], &pid, 4);
-    memcpy(&image[at + 4], &readCount, 4);
-    const uint8_t length = in.byte();
-    std::string flags = in.text(length);
-    if (length == 255) flags.resize(TraceSharedMemory::FLAGS_SIZE, 'x');
-    image.replace(at + 8, TraceSharedMemory::FLAGS_SIZE, std::string(TraceSharedMemory::FLAGS_SIZE, '\0'));
-    image.replace(at + 8, flags.size(), flags);
-  }
-  return image;
-}
+size_t partAt(int i) { return TraceSharedMemory::HEADER_SIZE + i * sizeof(TraceSharedMemory::Part); }
 
 int32_t wordAt(const std::string& file, size_t offset) {
   int32_t value;
@@ -87,26 +52,38 @@ int32_t wordAt(const std::string& file, size_t offset) {
 
 // The flags text of part i of a file image: up to its NUL, at most 255.
 std::string flagsAt(const std::string& file, int i) {
-  const char* field = file.data() + TraceSharedMemory::HEADER_SIZE + i * kPartSize + 8;
-  return std::string(field, strnlen(field, kMaxFlags));
+  const char* field = file.data() + partAt(i) + 8;
+  return std::string(field, strnlen(field, kFlagsSize - 1));
+}
+
+// Writes `bytes` into the field of `size` bytes at `at`, padded with `pad`.
+void fill(std::string& image, size_t at, size_t size, std::string bytes, char pad = '\0') {
+  bytes.resize(size, pad);
+  image.replace(at, size, bytes);
+}
+
+std::string imageFrom(nebrix_fuzz::InputReader& in) {
+  std::string image(kFileSize, '\0');
+  fill(image, 0, 24, in.text(24));
+  const int parts = in.byte();
+  for (int i = 0; i < parts && !in.empty(); ++i) {
+    const size_t at = partAt(in.byte() % kParts);
+    fill(image, at, 8, in.text(8));  // process id and read count
+    const uint8_t length = in.byte();
+    fill(image, at + 8, kFlagsSize, in.text(length), length == 255 ? 'x' : '\0');
+  }
+  return image;
 }
 
 std::string fileFromMapping(TraceSharedMemory& memory) {
-  const char* parts = reinterpret_cast<const char*>(memory.getAllParts());
-  return std::string(parts - TraceSharedMemory::HEADER_SIZE, kFileSize);
-}
-
-mode_t fileMode() {
-  struct stat status;
-  return stat(path().c_str(), &status) == 0 ? status.st_mode & 0777 : 0;
+  return std::string(reinterpret_cast<const char*>(memory.getAllParts()) - TraceSharedMemory::HEADER_SIZE, kFileSize);
 }
 
 // Attaching initializes a header whose version is not 1 and leaves the
 // counter, the lock word and the parts alone; a file of the wrong size
 // starts as zeros.
 void checkAttached(TraceSharedMemory& memory, std::string before) {
-  NEBRIX_FUZZ_CHECK(memory.getAllParts() != nullptr);
-  NEBRIX_FUZZ_CHECK(memory.getVersion() == TraceSharedMemory::VERSION);
+  NEBRIX_FUZZ_CHECK(memory.getAllParts() != nullptr && memory.getVersion() == TraceSharedMemory::VERSION);
   if (before.size() != kFileSize) before.assign(kFileSize, '\0');
   if (wordAt(before, 8) != TraceSharedMemory::VERSION) {
     const int32_t initialized[4] = {static_cast<int32_t>(kFileSize), TraceSharedMemory::VERSION, 1, 1};
@@ -115,27 +92,15 @@ void checkAttached(TraceSharedMemory& memory, std::string before) {
   NEBRIX_FUZZ_CHECK(fileFromMapping(memory) == before);
 }
 
-bool hasPart(const std::string& file, int32_t pid) {
-  for (int i = 0; i < TraceSharedMemory::NUM_PARTS; ++i) {
-    if (wordAt(file, TraceSharedMemory::HEADER_SIZE + i * kPartSize) == pid) return true;
-  }
-  return false;
-}
-
 void checkGetFlags(TraceSharedMemory& memory, int32_t pid) {
   const std::string before = fileFromMapping(memory);
+  int slot = 0;
+  while (slot < kParts && wordAt(before, partAt(slot)) != pid) ++slot;
   std::string flags = "unchanged";
   const bool found = memory.getFlags(pid, flags);
-  NEBRIX_FUZZ_CHECK(found == (pid != 0 && hasPart(before, pid)));
+  NEBRIX_FUZZ_CHECK(found == (pid != 0 && slot < kParts));
   NEBRIX_FUZZ_CHECK(fileFromMapping(memory) == before);  // never claims a part
-  if (!found) return;
-  NEBRIX_FUZZ_CHECK(flags.size() <= kMaxFlags);
-  for (int i = 0; i < TraceSharedMemory::NUM_PARTS; ++i) {
-    if (wordAt(before, TraceSharedMemory::HEADER_SIZE + i * kPartSize) == pid) {
-      NEBRIX_FUZZ_CHECK(flags == flagsAt(before, i));
-      break;
-    }
-  }
+  if (found) NEBRIX_FUZZ_CHECK(flags.size() < kFlagsSize && flags == flagsAt(before, slot));
 }
 
 void checkSetFlags(TraceSharedMemory& memory, int32_t pid, const std::string& flags) {
@@ -145,44 +110,18 @@ void checkSetFlags(TraceSharedMemory& memory, int32_t pid, const std::string& fl
     TraceSharedMemory::LockedScope scope(memory);
     stored = memory.setFlags(pid, flags.c_str());
   }
-  const size_t length = strlen(flags.c_str());
   if (!stored) {
     NEBRIX_FUZZ_CHECK(fileFromMapping(memory) == before);
     return;
   }
-  NEBRIX_FUZZ_CHECK(pid != 0 && length <= kMaxFlags);
+  NEBRIX_FUZZ_CHECK(pid != 0 && strlen(flags.c_str()) < kFlagsSize);
   std::string read;
   NEBRIX_FUZZ_CHECK(memory.getFlags(pid, read) && read == flags.c_str());
   NEBRIX_FUZZ_CHECK(wordAt(fileFromMapping(memory), 0) == wordAt(before, 0));
 }
 
-void checkWatcher(TraceSharedMemory& memory) {
-  memory.updateMyReadCount();
-  NEBRIX_FUZZ_CHECK(!memory.isMyReadCountLower());
-  const char* mine = memory.getMyFlags();
-  if (mine != nullptr) NEBRIX_FUZZ_CHECK(strlen(mine) <= kMaxFlags);
-}
-
-void checkIncrement(TraceSharedMemory& memory) {
-  const uint32_t before = static_cast<uint32_t>(memory.getUpdateCount());
-  memory.incUpdateCount();
-  NEBRIX_FUZZ_CHECK(static_cast<uint32_t>(memory.getUpdateCount()) == before + 1u);
-}
-
-NEBRIX_Retcode runConsole(std::vector<std::string> words, std::string& out) {
-  words.insert(words.begin(), "nebrix_cons");
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  nebrix_fuzz::CapturedOutput output;
-  NEBRIX::Console console;
-  NEBRIX_Retcode rc = console.parseArguments(static_cast<int>(words.size()), argv.data());
-  NEBRIX_FUZZ_CHECK(rc == NEBRIX_OK);
-  rc = console.run();
-  NEBRIX_FUZZ_CHECK(nebrix_fuzz::CapturedOutput::streamsGood());
-  out = output.out();
-  return rc;
-}
+// The counter wraps as an unsigned number would.
+uint32_t updateCount(TraceSharedMemory& memory) { return static_cast<uint32_t>(memory.getUpdateCount()); }
 
 // A dynamic command for one process: on success its part holds canonical
 // flags (or the marker "R" after a refresh), and the counter moved once.
@@ -197,34 +136,32 @@ void checkDynamicCommand(TraceSharedMemory& memory, int32_t pid, uint8_t which) 
   const std::vector<std::string>& command = kCommands[which % kCommands.size()];
   std::vector<std::string> words = {"-p", std::to_string(pid)};
   words.insert(words.end(), command.begin(), command.end());
-  const uint32_t before = static_cast<uint32_t>(memory.getUpdateCount());
-  std::string out;
-  if (runConsole(words, out) != NEBRIX_OK) return;
-  NEBRIX_FUZZ_CHECK(static_cast<uint32_t>(memory.getUpdateCount()) == before + 1u);
-  std::string flags;
+  const uint32_t before = updateCount(memory);
+  std::string out, flags;
+  if (nebrix_fuzz::runConsole(words, out) != NEBRIX_OK) return;
+  NEBRIX_FUZZ_CHECK(updateCount(memory) == before + 1u);
   NEBRIX_FUZZ_CHECK(memory.getFlags(pid, flags));
-  if (command[1] == "REFRESH") {
-    NEBRIX_FUZZ_CHECK(flags == "R");
-  } else {
-    NEBRIX_FUZZ_CHECK(TraceFlags(flags.c_str()).toString() == flags);
-  }
+  NEBRIX_FUZZ_CHECK(command[1] == "REFRESH" ? flags == "R" : TraceFlags(flags.c_str()).toString() == flags);
 }
 
-// The rows of SHOW TRACESETTINGS: one per part in use, in slot order, with
-// the part's flags up to their NUL, never more than the field holds.
-void checkShown(const std::string& file, const std::string& out) {
+// SHOW TRACESETTINGS shows the file as it leaves it (`memory` attached, or
+// on disk): one row per part in use, in slot order, with the part's flags up
+// to their NUL, never more than the field holds.
+void checkShown(TraceSharedMemory* memory) {
+  std::string out;
+  NEBRIX_FUZZ_CHECK(nebrix_fuzz::runConsole({"SHOW", "TRACESETTINGS"}, out) == NEBRIX_OK);
+  const std::string file = memory != nullptr ? fileFromMapping(*memory) : nebrix_fuzz::readWholeFile(path());
+  NEBRIX_FUZZ_CHECK(file.size() == kFileSize);
   const std::string table = "  Process  Update count  Flags\n  " + std::string(70, '-') + "\n";
   const size_t start = out.find(table);
   NEBRIX_FUZZ_CHECK(start != std::string::npos);
-  NEBRIX_FUZZ_CHECK(out.find("  Update count : " + std::to_string(wordAt(file, 0)) + "\n") !=
-                    std::string::npos);
+  NEBRIX_FUZZ_CHECK(out.find("  Update count : " + std::to_string(wordAt(file, 0)) + "\n") != std::string::npos);
   NEBRIX_FUZZ_CHECK(out.find("  Version flag : 1\n") != std::string::npos);
   std::string rows;
-  for (int i = 0; i < TraceSharedMemory::NUM_PARTS; ++i) {
-    const size_t part = TraceSharedMemory::HEADER_SIZE + i * kPartSize;
-    if (wordAt(file, part) == 0) continue;
+  for (int i = 0; i < kParts; ++i) {
+    if (wordAt(file, partAt(i)) == 0) continue;
     char counts[64];
-    snprintf(counts, sizeof counts, "    %5.d         %5.d  ", wordAt(file, part), wordAt(file, part + 4));
+    snprintf(counts, sizeof counts, "    %5.d         %5.d  ", wordAt(file, partAt(i)), wordAt(file, partAt(i) + 4));
     rows += counts + flagsAt(file, i) + "\n";
   }
   NEBRIX_FUZZ_CHECK(out.compare(start + table.size(), std::string::npos, rows) == 0);
@@ -232,8 +169,9 @@ void checkShown(const std::string& file, const std::string& out) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char*** argv) {
-  nebrix_fuzz::runUnderPrivateHome(*argv);
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  const int status = nebrix_test::rerunUnderPrivateHome(*argc, *argv);
+  if (status >= 0) _exit(status);
   return 0;
 }
 
@@ -242,25 +180,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t control = in.byte();
   const int layout = control & 3;
   const mode_t mode = (control & 4) != 0 ? 0644 : 0600;
-
-  std::string file;
-  if (layout == 1) {
-    file = in.rest();
-  } else if (layout != 2) {
-    file = imageFrom(in);
-  }
-  // Rewritten in place: creating a file anew costs more than the run.
+  const std::string file = layout == 1 ? in.rest() : layout == 2 ? "" : imageFrom(in);
   if (layout == 2) {
     unlink(path().c_str());
   } else {
-    nebrix_fuzz::writeWholeFile(path(), file.data(), file.size());
+    nebrix_fuzz::writeWholeFile(path(), file);
     chmod(path().c_str(), mode);
   }
 
   TraceSharedMemory memory;
   memory.attach("NEBRIX", nullptr);
   checkAttached(memory, file);
-  NEBRIX_FUZZ_CHECK(fileMode() == (file.size() == kFileSize ? mode : 0600));
+  struct stat status;
+  NEBRIX_FUZZ_CHECK(stat(path().c_str(), &status) == 0);
+  NEBRIX_FUZZ_CHECK((status.st_mode & 0777) == (file.size() == kFileSize ? mode : 0600));
 
   int consoleRuns = 0;
   while (!in.empty()) {
@@ -272,8 +205,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       case 1: checkGetFlags(memory, in.word()); break;
       case 2: checkSetFlags(memory, getpid(), in.text(in.byte())); break;
-      case 3: checkWatcher(memory); break;
-      case 4: checkIncrement(memory); break;
+      case 3: {
+        memory.updateMyReadCount();
+        NEBRIX_FUZZ_CHECK(!memory.isMyReadCountLower());
+        const char* mine = memory.getMyFlags();
+        NEBRIX_FUZZ_CHECK(mine == nullptr || strlen(mine) < kFlagsSize);
+        break;
+      }
+      case 4: {
+        const uint32_t before = updateCount(memory);
+        memory.incUpdateCount();
+        NEBRIX_FUZZ_CHECK(updateCount(memory) == before + 1u);
+        break;
+      }
       case 5: {
         TraceSharedMemory::LockedScope scope(memory);
         memory.clearDeadParts();
@@ -286,14 +230,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checkAttached(memory, before);
         break;
       }
-      case 7: checkSetFlags(memory, in.word(), std::string(TraceSharedMemory::FLAGS_SIZE, 'c')); break;
-      case 8: {
-        if (++consoleRuns > kMaxConsoleRuns) break;
-        std::string out;
-        NEBRIX_FUZZ_CHECK(runConsole({"SHOW", "TRACESETTINGS"}, out) == NEBRIX_OK);
-        checkShown(fileFromMapping(memory), out);
+      case 7: checkSetFlags(memory, in.word(), std::string(kFlagsSize, 'c')); break;
+      case 8:
+        if (++consoleRuns <= kMaxConsoleRuns) checkShown(&memory);
         break;
-      }
       case 9: {
         const int32_t pid = in.word();
         const uint8_t which = in.byte();
@@ -303,11 +243,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   memory.detach();
-
-  std::string out;
-  NEBRIX_FUZZ_CHECK(runConsole({"SHOW", "TRACESETTINGS"}, out) == NEBRIX_OK);
-  file = nebrix_fuzz::readWholeFile(path());
-  NEBRIX_FUZZ_CHECK(file.size() == kFileSize);
-  checkShown(file, out);
+  checkShown(nullptr);
   return 0;
 }

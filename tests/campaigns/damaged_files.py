@@ -1,48 +1,36 @@
 #!/usr/bin/env python3
-"""Runs the console and vaultadm on damaged versions of every file they read.
+# Runs the console and vaultadm on damaged versions of every file they read.
+#
+# A profile is made once (configuration, an encrypted record and so a key
+# file, history, shared memory with a process's part). Then, for every file
+# of it (and a lock file), each damage (cut short, emptied, zero-filled,
+# random, bits flipped) is applied to a fresh copy and every command runs on
+# it. No command may crash, end otherwise than with 0 or 1, or fail without a
+# message; one that fails must leave the store's files as it found them. The
+# history and shared-memory files are exempt from the last rule where their
+# size is wrong: such a file is made anew. A data file that ends inside a
+# record may have its broken tail cut off by a writer, after which the store
+# must read end to end.
+#
+#     damaged_files.py BIN_DIR [--flips N] [--seed S] [--quick] [--verbose] [--only FILE]
 
-A profile is made once (configuration, an encrypted record and so a key
-file, history, shared memory with a process's part). Then, for every file
-of it (and a lock file), each damage (cut short, emptied, zero-filled,
-random, bits flipped) is applied to a fresh copy and every command runs on
-it. No command may crash, end otherwise than with 0 or 1, or fail without a
-message; one that fails must leave the store's files as it found them. The
-history and shared-memory files are exempt from the last rule where their
-size is wrong: such a file is made anew.
-
-    damaged_files.py BIN_DIR [--flips N] [--seed S] [--quick] [--verbose]
-"""
-
-import argparse
 import collections
 import os
 import random
 import shutil
 import struct
-import subprocess
 import time
 
-from campaign import Failure, PrivateUser, main
+from campaign import Failure, main
 
-HISTORY_SIZE = 12000
-SHM_SIZE = 26656
-
-
-def lock_record():
-    # preamble, file type, lock type 1 (update), time, user, host
-    return (b"RSecSSFsLock" + bytes([1, 1]) + struct.pack(">q", int(time.time())) +
-            b"campaign".ljust(24) + b"host".ljust(24))
+SIZES = {"nebrix.his": 12000, "NEBRIX.shm": 26656}
 
 
+# (name, damaged bytes) of a file's content.
 def damages(content, rng, flips):
-    """(name, damaged bytes) of a file's content."""
-    yield "cut to half", content[:len(content) // 2]
-    yield "cut by one byte", content[:-1]
-    yield "one byte", content[:1]
-    yield "empty", b""
-    yield "zero-filled", bytes(len(content))
-    yield "random", bytes(rng.getrandbits(8) for _ in range(len(content)))
-    yield "one byte longer", content + b"\x00"
+    yield from [("cut to half", content[:len(content) // 2]), ("cut by one byte", content[:-1]),
+                ("one byte", content[:1]), ("empty", b""), ("zero-filled", bytes(len(content))),
+                ("random", bytes(rng.getrandbits(8) for _ in content)), ("one byte longer", content + b"\x00")]
     for i in range(flips):
         damaged = bytearray(content)
         for _ in range(1 + i % 4):
@@ -52,115 +40,79 @@ def damages(content, rng, flips):
 
 
 def commands(pid, quick):
-    if quick:
-        return [("nebrix_cons", ["SHOW", "ALL"]), ("nebrix_cons", ["CONFIG", "TRACE", "SQL", "OFF"]),
-                ("nebrix_cons", ["-p", str(pid), "TRACE", "SQL", "OFF"]), ("nebrix_cons", ["SHOW", "HISTORY"]),
-                ("vaultadm", ["list"])]
-    return [
-        ("nebrix_cons", ["SHOW", "ALL"]),
-        ("nebrix_cons", ["SHOW", "HISTORY"]),
-        ("nebrix_cons", ["SHOW", "PROFILE"]),
-        ("nebrix_cons", ["CONFIG", "TRACE", "SQL", "OFF"]),
-        ("nebrix_cons", ["CONFIG", "TRACE", "FILENAME", "/tmp/damaged-%p"]),
-        ("nebrix_cons", ["TRACE", "DEBUG", "ON"]),
-        ("nebrix_cons", ["-p", str(pid), "TRACE", "SQL", "OFF"]),
-        ("nebrix_cons", ["-p", str(pid), "TRACE", "REFRESH"]),
-        ("vaultadm", ["list"]),
-        ("vaultadm", ["get", "ORQ/CAMPAIGN/SECRET"]),
-        ("vaultadm", ["put", "ORQ/CAMPAIGN/OTHER", "x", "--plaintext"]),
-        ("vaultadm", ["unlock"]),
-    ]
-
-
-def readable_end_to_end(user):
-    rc, listing, _ = user.vault("list")
-    return rc == 0 and "unreadable" not in listing
+    cons = [["SHOW", "ALL"], ["CONFIG", "TRACE", "SQL", "OFF"], ["-p", pid, "TRACE", "SQL", "OFF"],
+            ["SHOW", "HISTORY"]]
+    vault = [["list"]]
+    if not quick:
+        cons += [["SHOW", "PROFILE"], ["CONFIG", "TRACE", "FILENAME", "/tmp/damaged-%p"], ["TRACE", "DEBUG", "ON"],
+                 ["-p", pid, "TRACE", "REFRESH"]]
+        vault += [["get", "ORQ/CAMPAIGN/SECRET"], ["put", "ORQ/CAMPAIGN/OTHER", "x", "--plaintext"], ["unlock"]]
+    return [["nebrix_cons"] + args for args in cons] + [["vaultadm"] + args for args in vault]
 
 
 def snapshot(directory):
     return {name: open(os.path.join(directory, name), "rb").read() for name in os.listdir(directory)}
 
 
-def campaign():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("bin_dir")
-    parser.add_argument("--flips", type=int, default=8)
-    parser.add_argument("--seed", type=int, default=int(time.time()))
-    parser.add_argument("--verbose", action="store_true", help="list the failure messages")
-    parser.add_argument("--quick", action="store_true", help="one command of each kind only")
-    parser.add_argument("--only", help="damage this file only (the random damages stay those of the seed)")
-    options = parser.parse_args()
+# --quick: one command of each kind only; --verbose: the failure messages too;
+# --only: damage this one file (the random damages stay those of the seed).
+def campaign(options, user):
     rng = random.Random(options.seed)
-    user = PrivateUser(options.bin_dir)
-    sleeper = subprocess.Popen(["sleep", "3600"])
-    try:
-        # SHOW PROFILE stores the default profile file name (and fails, as
-        # the default is not absolute); here it is stored once beforehand.
-        for program, args in [("nebrix_cons", ["SHOW", "ALL"]), ("nebrix_cons", ["SHOW", "PROFILE"]),
-                              ("nebrix_cons", ["CONFIG", "TRACE", "SQL", "ON"]),
-                              ("vaultadm", ["rekey"]),
-                              ("vaultadm", ["put", "ORQ/CAMPAIGN/SECRET", "secret"]),
-                              ("nebrix_cons", ["TRACE", "SHORT", "ON"]),
-                              ("nebrix_cons", ["-p", str(sleeper.pid), "TRACE", "SQL", "ON"])]:
-            rc, _, err = user.run(program, args)
-            if rc != 0 and args != ["SHOW", "PROFILE"]:
-                raise Failure(f"setting up: {program} {' '.join(args)}: {err.strip()}")
-        reference = snapshot(user.profile)
-        reference["SSFS_ORQ.LCK"] = lock_record()
-        runs = collections.Counter()
-        repaired = 0
-        messages = collections.Counter()
-        for name, content in sorted(reference.items()):
-            for damage, damaged in damages(content, rng, options.flips):
-                if options.only and name != options.only:
+    pid = str(os.getpid())  # the process whose part the console changes
+    # SHOW PROFILE stores the default profile file name (and fails, as
+    # the default is not absolute); here it is stored once beforehand.
+    for command in [["nebrix_cons", "SHOW", "ALL"], ["nebrix_cons", "SHOW", "PROFILE"],
+                    ["nebrix_cons", "CONFIG", "TRACE", "SQL", "ON"], ["vaultadm", "rekey"],
+                    ["vaultadm", "put", "ORQ/CAMPAIGN/SECRET", "secret"], ["nebrix_cons", "TRACE", "SHORT", "ON"],
+                    ["nebrix_cons", "-p", pid, "TRACE", "SQL", "ON"]]:
+        rc, _, err = user.run(*command)
+        if rc != 0 and command[1:] != ["SHOW", "PROFILE"]:
+            raise Failure(f"setting up: {' '.join(command)}: {err.strip()}")
+    reference = snapshot(user.profile)
+    # preamble, file type, lock type 1 (update), time, user, host
+    reference["SSFS_ORQ.LCK"] = (b"RSecSSFsLock" + bytes([1, 1]) + struct.pack(">q", int(time.time())) +
+                                 b"campaign".ljust(24) + b"host".ljust(24))
+    runs = collections.Counter()
+    messages = collections.Counter()
+    repaired = 0
+    for name, content in sorted(reference.items()):
+        for damage, damaged in damages(content, rng, options.flips):
+            if options.only not in ("", name):
+                continue  # the random damages stay those of the seed
+            for command in commands(pid, options.quick):
+                shutil.rmtree(user.profile)
+                os.makedirs(user.profile, mode=0o700)
+                for other, data in reference.items():
+                    if other != "SSFS_ORQ.LCK" or other == name:
+                        with open(user.file(other), "wb") as f:
+                            f.write(damaged if other == name else data)
+                try:
+                    rc, out, err = user.run(*command)
+                except Failure as failure:
+                    raise Failure(f"{name} {damage}: {failure}")
+                runs[(name, rc)] += 1
+                if rc == 0:
                     continue
-                for program, args in commands(sleeper.pid, options.quick):
-                    shutil.rmtree(user.profile)
-                    os.makedirs(user.profile, mode=0o700)
-                    for other, data in reference.items():
-                        if other != "SSFS_ORQ.LCK":
-                            with open(os.path.join(user.profile, other), "wb") as f:
-                                f.write(data)
-                    with open(os.path.join(user.profile, name), "wb") as f:
-                        f.write(damaged)
-                    try:
-                        rc, out, err = user.run(program, args)
-                    except Failure as failure:
-                        raise Failure(f"{name} {damage}: {failure}")
-                    runs[(name, rc)] += 1
-                    if rc == 0:
-                        continue
-                    said = (err.strip() or out.strip()).splitlines()[0]
-                    messages[(name, said.replace(user.profile, "<profile>"))] += 1
-                    # A command that failed leaves the damaged file as it was,
-                    # unless it is a history or shared-memory file of the wrong
-                    # size, which is made anew, or a data file that ends inside
-                    # a record, whose broken tail a writer cuts off: then the
-                    # file must be readable end to end.
-                    after = snapshot(user.profile).get(name)
-                    sizes = {"nebrix.his": HISTORY_SIZE, "NEBRIX.shm": SHM_SIZE}
-                    if after == damaged or (name in sizes and len(damaged) != sizes[name]):
-                        continue
-                    if name == "SSFS_ORQ.DAT" and readable_end_to_end(user):
+                messages[(name, (err.strip() or out.strip()).splitlines()[0].replace(user.profile, "<profile>"))] += 1
+                after = snapshot(user.profile).get(name)
+                if after == damaged or len(damaged) != SIZES.get(name, len(damaged)):
+                    continue
+                if name == "SSFS_ORQ.DAT":
+                    rc, listing, _ = user.vault("list")
+                    if rc == 0 and "unreadable" not in listing:
                         repaired += 1
                         continue
-                    changed = [i for i in range(min(len(after or b""), len(damaged))) if after[i] != damaged[i]]
-                    raise Failure(f"{name} {damage}: {program} {' '.join(args)} failed and changed it "
-                                  f"({len(damaged)} -> {len(after or b'')} bytes, changed at {changed[:8]})")
-        total = sum(runs.values())
-        print(f"damaged files: seed {options.seed}, {total} runs, 0 crashes, 0 files written over by a failed "
-              f"command ({repaired} data files with a broken tail cut off and readable again)")
-        for name in sorted(reference):
-            print(f"  {name:14s} exit 0: {runs[(name, 0)]:4d}   exit 1 with a message: {runs[(name, 1)]:4d}")
-            if options.verbose:
-                for (file, said), number in sorted(messages.items()):
-                    if file == name:
-                        print(f"      {number:4d} x {said[:150]}")
-    finally:
-        sleeper.kill()
-        sleeper.wait()
-        user.close()
+                changed = [i for i in range(min(len(after or b""), len(damaged))) if after[i] != damaged[i]]
+                raise Failure(f"{name} {damage}: {' '.join(command)} failed and changed it "
+                              f"({len(damaged)} -> {len(after or b'')} bytes, changed at {changed[:8]})")
+    print(f"damaged files: seed {options.seed}, {sum(runs.values())} runs, 0 crashes, 0 files written over by a "
+          f"failed command ({repaired} data files with a broken tail cut off and readable again)")
+    for name in sorted(reference):
+        print(f"  {name:14s} exit 0: {runs[(name, 0)]:4d}   exit 1 with a message: {runs[(name, 1)]:4d}")
+        for (file, said), number in sorted(messages.items()) if options.verbose else []:
+            if file == name:
+                print(f"      {number:4d} x {said[:150]}")
 
 
 if __name__ == "__main__":
-    main(campaign)
+    main(campaign, flips=8, quick=False, verbose=False, only="")

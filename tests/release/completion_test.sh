@@ -8,8 +8,9 @@ set -uo pipefail
 source "$1"
 
 failures=0
-# complete EXPECTED WORD...: the last WORD is the one being typed (may be
-# empty); EXPECTED is the sorted completion list.
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+# complete_line EXPECTED WORD...: the last WORD is the one being typed (may
+# be empty); EXPECTED is the sorted completion list.
 complete_line() {
   local expected=$1
   shift
@@ -20,11 +21,8 @@ complete_line() {
   COMPREPLY=()
   _nebrix_cons
   local got
-  got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')
-  if [ "$got" != "$expected" ]; then
-    echo "FAIL: nebrix_cons $*<TAB>: got \"$got\", expected \"$expected\"" >&2
-    failures=$((failures + 1))
-  fi
+  got=$(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort | paste -sd ' ')
+  [ "$got" = "$expected" ] || fail "nebrix_cons $*<TAB>: got \"$got\", expected \"$expected\""
 }
 
 # expected completions                                  | words typed
@@ -36,10 +34,8 @@ complete_line "TRACESETTINGS"                                SHOW T
 complete_line "tracesettings"                                SHOW t
 complete_line "trace"                                        tr
 complete_line "TRACE"                                        CONFIG ''
-complete_line "API COMPRESS DEBUG DISTRIBUTION FILENAME PACKET SHORT SIZE SQL STOP TIMESTAMP" \
-                                                             CONFIG TRACE ''
-complete_line "API DEBUG DISTRIBUTION OFF PACKET REFRESH SHORT SIZE SQL STOP TIMESTAMP" \
-                                                             TRACE ''
+complete_line "API COMPRESS DEBUG DISTRIBUTION FILENAME PACKET SHORT SIZE SQL STOP TIMESTAMP" CONFIG TRACE ''
+complete_line "API DEBUG DISTRIBUTION OFF PACKET REFRESH SHORT SIZE SQL STOP TIMESTAMP"        TRACE ''
 complete_line "SHORT SIZE SQL STOP"                          -H myhost TRACE S
 complete_line "OFF ON"                                       TRACE SQL ''
 complete_line "OFF ON"                                       t sq ''
@@ -65,10 +61,7 @@ complete_line ""                                             -H ''
 COMP_WORDS=(nebrix_cons -p "$$")
 COMP_CWORD=2
 _nebrix_cons
-if ! printf '%s\n' "${COMPREPLY[@]}" | grep -qx "$$"; then
-  echo "FAIL: nebrix_cons -p $$<TAB> does not offer process $$" >&2
-  failures=$((failures + 1))
-fi
+printf '%s\n' "${COMPREPLY[@]}" | grep -qx "$$" || fail "nebrix_cons -p $$<TAB> does not offer process $$"
 
 # After FILENAME: file names.
 dir=$(mktemp -d)

@@ -6,18 +6,14 @@
 set -uo pipefail
 formatters=0
 failures=0
-for page in "$@"; do
-  if command -v groff >/dev/null; then
-    warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1)
-    [ -z "$warnings" ] || { echo "FAIL: groff on $page:" >&2; echo "$warnings" >&2; failures=$((failures + 1)); }
-  fi
-  if command -v mandoc >/dev/null; then
-    warnings=$(mandoc -Tlint -Wwarning "$page" 2>&1)
-    [ -z "$warnings" ] || { echo "FAIL: mandoc on $page:" >&2; echo "$warnings" >&2; failures=$((failures + 1)); }
-  fi
+for lint in "groff -man -Tutf8 -ww -z" "mandoc -Tlint -Wwarning"; do
+  command -v "${lint%% *}" >/dev/null || continue
+  formatters=$((formatters + 1))
+  for page in "$@"; do
+    warnings=$($lint "$page" 2>&1)
+    [ -z "$warnings" ] || { echo "FAIL: ${lint%% *} on $page:" >&2; echo "$warnings" >&2; failures=$((failures + 1)); }
+  done
 done
-command -v groff >/dev/null && formatters=$((formatters + 1))
-command -v mandoc >/dev/null && formatters=$((formatters + 1))
 if [ "$formatters" -eq 0 ]; then
   echo "neither groff nor mandoc is installed; manual pages not checked"
   exit 77

@@ -1,9 +1,14 @@
 #include "private_home.h"
 
+#include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -14,12 +19,9 @@ namespace nebrix_test {
 namespace {
 
 const char* const kHomeVariable = "NEBRIX_TEST_HOME";
-
-std::string nodeName() {
-  struct utsname names;
-  uname(&names);
-  return names.nodename;
-}
+// The process the home was made for: a child that libFuzzer starts inherits
+// the environment but has another process id, so it gets a home of its own.
+const char* const kOwnerVariable = "NEBRIX_TEST_HOME_OWNER";
 
 }  // namespace
 
@@ -34,14 +36,18 @@ PrivateHome::PrivateHome() {
   m_root = pattern;
   m_home = m_root + "/home";
   std::filesystem::create_directory(m_home);
-  std::ofstream(m_root + "/passwd") << "nebrixtest:x:" << geteuid() << ":" << getegid()
-                                    << ":Test User:" << m_home << ":/bin/sh\n";
+  std::ofstream(m_root + "/passwd") << "nebrixtest:x:" << geteuid() << ":" << getegid() << ":Test User:" << m_home
+                                    << ":/bin/sh\n";
   std::ofstream(m_root + "/group") << "nebrixtest:x:" << getegid() << ":\n";
 }
 
 PrivateHome::~PrivateHome() { removeTree(m_root); }
 
-std::string PrivateHome::profileDirectory() const { return m_home + "/.orq/" + nodeName(); }
+std::string PrivateHome::profileDirectory() const {
+  struct utsname names;
+  uname(&names);
+  return m_home + "/.orq/" + names.nodename;
+}
 
 std::vector<std::string> PrivateHome::environment() const {
   std::vector<std::string> env = {
@@ -51,8 +57,10 @@ std::vector<std::string> PrivateHome::environment() const {
       "NSS_WRAPPER_PASSWD=" + m_root + "/passwd",
       "NSS_WRAPPER_GROUP=" + m_root + "/group",
       std::string(kHomeVariable) + "=" + m_home,
-      // The sanitizer runtime must not object to nss_wrapper being preloaded.
-      "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=1",
+      // The sanitizer runtime must not object to nss_wrapper being preloaded;
+      // the caller's settings come after these and win.
+      std::string("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=1") +
+          (getenv("ASAN_OPTIONS") != nullptr ? std::string(":") + getenv("ASAN_OPTIONS") : ""),
   };
   if (const char* ubsan = getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
   return env;
@@ -67,22 +75,37 @@ std::string privateHomeDirectory() {
   return home != nullptr ? home : "";
 }
 
-int rerunUnderPrivateHome(int argc, char** argv) {
-  if (getenv(kHomeVariable) != nullptr) return -1;
+int rerunUnderPrivateHome(int, char** argv) {
+  const char* owner = getenv(kOwnerVariable);
+  if (owner != nullptr && std::to_string(getpid()) == owner) {
+    const struct passwd* entry = getpwuid(geteuid());
+    if (entry == nullptr || entry->pw_dir == nullptr || privateHomeDirectory() != entry->pw_dir) {
+      fprintf(stderr, "private home: the user database does not yield it; is nss_wrapper missing?\n");
+      abort();
+    }
+    return -1;
+  }
   PrivateHome home;
-  std::vector<std::string> env = home.environment();
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(&e[0]);
-  envp.push_back(nullptr);
+  std::vector<std::string> environment = home.environment();
+  fflush(nullptr);
   const pid_t child = fork();
+  if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
+    // An orphan would go on in a home that is gone.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    environment.push_back(std::string(kOwnerVariable) + "=" + std::to_string(getpid()));
+    std::vector<char*> envp;
+    for (std::string& variable : environment) envp.push_back(&variable[0]);
+    envp.push_back(nullptr);
     execve("/proc/self/exe", argv, envp.data());
     _exit(127);
   }
-  (void)argc;
+  // Ctrl-C reaches the whole process group; the child handles it and ends.
+  signal(SIGINT, SIG_IGN);
   int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 }  // namespace nebrix_test

@@ -1,7 +1,9 @@
-// A private home directory for tests. The profile directory is found through
-// the user database, not $HOME, so programs under test run with nss_wrapper
-// and a passwd file whose entry for the effective user points at a temporary
-// directory. The machine user's real home is never touched.
+// A private home directory for tests and fuzz targets. The profile directory
+// is found through the user database, not $HOME, so programs under test run
+// with nss_wrapper and a passwd file whose entry for the effective user
+// points at a temporary directory. The machine user's real home is never
+// touched: a program that runs under a private home aborts unless the user
+// database yields it.
 #pragma once
 
 #include <string>
@@ -29,9 +31,12 @@ class PrivateHome {
   std::string m_home;
 };
 
-// For test programs that use the profile directory themselves: unless this
-// process already runs under a private home, runs the program again with one
-// and returns its exit status; otherwise returns -1 and the caller goes on.
+// For test programs and fuzz targets that use the profile directory: unless
+// this very process was started under a private home, runs the program again
+// with one and returns its exit status; otherwise returns -1 and the caller
+// goes on. Every process gets a home of its own, so the children libFuzzer
+// starts for -fork, -jobs and -merge never share files; the second process
+// dies with the first.
 int rerunUnderPrivateHome(int argc, char** argv);
 
 // The home directory of the private home this process runs under.

@@ -1,11 +1,9 @@
 #include "program_runner.h"
 
-
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -15,10 +13,11 @@ namespace nebrix_test {
 
 namespace {
 
-std::string readAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+// The content of a capture file, which is removed.
+std::string takeAll(const char* path) {
   std::ostringstream text;
-  text << in.rdbuf();
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  unlink(path);
   return text.str();
 }
 
@@ -32,14 +31,12 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
 }  // namespace
 
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment,
-                         const std::string& workingDirectory) {
+                         const std::vector<std::string>& environment, const std::string& workingDirectory) {
   char outName[] = "/tmp/nebrix-cli-out-XXXXXX";
   char errName[] = "/tmp/nebrix-cli-err-XXXXXX";
   const int outFd = mkstemp(outName);
   const int errFd = mkstemp(errName);
   if (outFd < 0 || errFd < 0) throw std::runtime_error("cannot create capture files");
-
   std::vector<std::string> argStrings = {path};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<std::string> envStrings = environment;
@@ -48,8 +45,7 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
 
   const pid_t child = fork();
   if (child == 0) {
-    const int devNull = open("/dev/null", O_RDONLY);
-    dup2(devNull, 0);
+    dup2(open("/dev/null", O_RDONLY), 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
     if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) _exit(126);
@@ -60,24 +56,17 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
   waitpid(child, &waitStatus, 0);
   close(outFd);
   close(errFd);
-
   ProgramResult result;
-  result.out = readAll(outName);
-  result.err = readAll(errName);
+  result.out = takeAll(outName);
+  result.err = takeAll(errName);
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-  unlink(outName);
-  unlink(errName);
   return result;
 }
 
-}  // namespace nebrix_test
-
-namespace nebrix_test {
-
 std::vector<std::string> inheritedTestEnvironment() {
   std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LANG=C"};
-  for (const char* name : {"LD_PRELOAD", "NSS_WRAPPER_PASSWD", "NSS_WRAPPER_GROUP", "NEBRIX_TEST_HOME",
-                           "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+  for (const char* name :
+       {"LD_PRELOAD", "NSS_WRAPPER_PASSWD", "NSS_WRAPPER_GROUP", "NEBRIX_TEST_HOME", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
     if (const char* value = getenv(name)) environment.push_back(std::string(name) + "=" + value);
   }
   return environment;

@@ -16,8 +16,7 @@ struct ProgramResult {
 // `environment` entries are "NAME=value"; the program gets exactly these. A
 // non-empty `workingDirectory` is where the program starts.
 ProgramResult runProgram(const std::string& path, const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment,
-                         const std::string& workingDirectory = "");
+                         const std::vector<std::string>& environment, const std::string& workingDirectory = "");
 
 // The environment of a program started by a test that runs under a private
 // home: the same user database, the same home, the same sanitizer settings.
@@ -26,6 +25,5 @@ std::vector<std::string> inheritedTestEnvironment();
 // Runs the built nebrix_cons as the user this test program runs as (with a
 // private home when the program runs under one).
 ProgramResult runConsole(const std::vector<std::string>& args, const std::string& workingDirectory = "");
-
 
 }  // namespace nebrix_test
