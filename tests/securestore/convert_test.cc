@@ -2,168 +2,124 @@
 // what a failed conversion leaves behind.
 #include <unistd.h>
 
-#include "securestore/allocator.h"
 #include "store_test_support.h"
 
 namespace store_test {
 namespace {
 
 const Bytes kKey1(24, 0x11), kKey2(24, 0x22);
-using Counts = std::vector<int>;  // plaintext, readable, not readable
-
-struct Outcome : Result {
-  Counts counts;
-};
+using Counts = std::vector<int>;
 
 class ConvertTest : public StoreTest {
  protected:
-  Outcome convert(const Bytes* oldKey, const Bytes* newKey, RSecSSFsConvertAPI* api = nullptr) {
-    RSecSSFsConvertAPI* call = api != nullptr ? api : RSecSSFsConvertAPIGet();
-    call->in_pOldKey = oldKey != nullptr ? oldKey->data() : nullptr;
-    call->in_pNewKey = newKey != nullptr ? newKey->data() : nullptr;
-    RSecSSFsConvert(call);
-    const RSecProcessingInfo* info = call->out_pProcessingInfo;
-    Outcome out{{info->rc, info->pErrorText != nullptr ? info->pErrorText : ""},
-                {call->out_numberRecordsPlain, call->out_numberRecordsSecureReadable,
-                 call->out_numberRecordsSecureNotReadable}};
-    if (api == nullptr) RSecSSFsConvertAPIRelease(call);
-    return out;
-  }
-  // Each record of the data file: data header up to its checksum, payload.
-  std::vector<std::pair<Bytes, Bytes>> records() {
-    const Bytes file = readFile(dataFile());
-    std::vector<std::pair<Bytes, Bytes>> out;
-    for (size_t at = 0, length; at < file.size(); at += length) {
-      length = size_t{file[at + 12]} << 24 | file[at + 13] << 16 | file[at + 14] << 8 | file[at + 15];
-      out.emplace_back(Bytes(&file[at + 24], &file[at + 156]), Bytes(&file[at + 176], &file[at] + length));
-    }
-    return out;
+  // A conversion; on `reused`, if given, which is then not released.
+  Result convert(const Bytes* oldKey, const Bytes* newKey, RSecSSFsConvertAPI* reused = nullptr) {
+    RSecSSFsConvertAPI* api = reused != nullptr ? reused : RSecSSFsConvertAPIGet();
+    api->in_pOldKey = oldKey != nullptr ? oldKey->data() : nullptr;
+    api->in_pNewKey = newKey != nullptr ? newKey->data() : nullptr;
+    RSecSSFsConvert(api);
+    Result result;
+    result.counts = {api->out_numberRecordsPlain, api->out_numberRecordsSecureReadable,
+                     api->out_numberRecordsSecureNotReadable};
+    return resultOf(api, reused != nullptr ? nullptr : RSecSSFsConvertAPIRelease, result);
   }
   bool backupsLeft() { return exists(path(".DA_")) || exists(path(".KE_")); }
-  Outcome convertLimited(rlim_t sizeLimit) {
-    return withFileSizeLimit(sizeLimit, [this] { return convert(nullptr, &kKey1); });
-  }
 };
 
-// Twice without keys: deleted records go, the rest keep identifier, stamp
-// and flags; encrypted payloads get fresh random bytes, nothing else does.
-TEST_F(ConvertTest, DropsDeletedRecordsAndRenewsEncryptedPayloadsOnly) {
-  writeFile(dataFile(), makeRecord("ORQ/OLD", true, false, {'o', 0, 'd'}));  // stamped 1970, by nobody
-  for (const char* key : {"ORQ/A", "ORQ/S", "ORQ/A"}) ASSERT_EQ(put(key, key, key[4] != 'S').rc, 0);
-  ASSERT_EQ(putBinary("ORQ/X", {1}, false).rc, 0);
-  ASSERT_EQ(erase("ORQ/X").rc, 0);
-  auto kept = records();
-  ASSERT_EQ(kept.size(), 5u);
-  kept.erase(kept.begin() + 4);
-  kept.erase(kept.begin() + 1);
-  for (int round = 0; round < 2; ++round) {
-    const Outcome out = convert(nullptr, nullptr);
-    EXPECT_EQ(out.rc, RSEC_SSFS_RC_OK) << out.text;
-    EXPECT_EQ(out.counts, (Counts{2, 1, 0}));
-    const auto now = records();
-    ASSERT_EQ(now.size(), 3u);
-    for (size_t i = 0; i < now.size(); ++i) {
-      EXPECT_EQ(now[i].first, kept[i].first) << round << i;
-      EXPECT_EQ(now[i].second.size(), kept[i].second.size());
-      EXPECT_EQ(now[i].second == kept[i].second, now[i].first[121] == 1) << round << i;
-    }
-    kept = now;
-    EXPECT_FALSE(backupsLeft() || exists(lockFile()));
-  }
-  EXPECT_EQ(get("ORQ/S").text_value, "ORQ/S");
-  EXPECT_TRUE(get("ORQ/A").isPlaintext);
-}
-
-// P is plaintext, D encrypted under the default key, X under key 1; at each
-// conversion there is no key file. keySource 0: the record is unreadable.
+// P (179 bytes) is plaintext with a NUL in its value, X (304) encrypted under
+// key 1, D (304) under the default key, and G deleted; at each conversion
+// there is no key file. G goes; the rest keep identifier, stamp and flags,
+// and a payload is encrypted anew exactly when a key opens it. The key file
+// is only written, its key masked in the trace. Source 0: unreadable.
 TEST_F(ConvertTest, CountsMigratesAndRekeys) {
   captureTrace(3);
   ASSERT_EQ(convert(nullptr, &kKey1).rc, 0);  // a store without data file only gets its key file
-  RSecSSFsSetTraceCallback(nullptr, 0);
+  EXPECT_NE(g_trace.back().find("with return code 0 (message: <No message available>)"), std::string::npos);
+  for (const std::string& line : g_trace) EXPECT_EQ(line.find("11 11 11"), std::string::npos) << line;
   EXPECT_FALSE(exists(dataFile()) || backupsLeft());
   const Bytes key1File = readFile(keyFile());
   ASSERT_EQ(key1File.size(), 92u);
-  EXPECT_EQ(std::string(key1File.begin(), key1File.begin() + 12), "RSecSSFsKey\1");
-  for (const std::string& line : g_trace) EXPECT_EQ(line.find("11 11 11"), std::string::npos) << line;
-  ASSERT_EQ(putBinary("ORQ/X", {7, 8}, false).rc, 0);
+  EXPECT_EQ(std::string(key1File.begin(), key1File.begin() + 36), "RSecSSFsKey\1" + std::string(24, 0x11));
+  writeFile(dataFile(), makeRecord("ORQ/P", true, false, {'p', 0, 'd'}));
+  const Bytes xValue = {7, 8};
+  ASSERT_EQ(put("ORQ/X", nullptr, false, false, &xValue).rc, 0);
   unlink(keyFile().c_str());
-  ASSERT_EQ(put("ORQ/P", "p").rc, 0);
   ASSERT_EQ(put("ORQ/D", "d", false).rc, 0);
+  ASSERT_EQ(put("ORQ/G", "g").rc, 0);
+  ASSERT_EQ(erase("ORQ/G").rc, 0);
   const Bytes store = readFile(dataFile());
   const struct {
     const Bytes *oldKey, *newKey;
     Counts counts;
-    int sourceD, sourceX;
-  } cases[] = {{nullptr, nullptr, {1, 1, 1}, 2, 0}, {&kKey1, nullptr, {1, 2, 0}, 2, 2},
-               {nullptr, &kKey2, {1, 1, 1}, 1, 0}, {nullptr, &kKey1, {1, 2, 0}, 1, 1},
-               {&kKey1, &kKey2, {1, 2, 0}, 1, 1}};
+    int sourceX;
+  } cases[] = {{nullptr, nullptr, {1, 1, 1}, 0}, {&kKey1, nullptr, {1, 2, 0}, 2}, {nullptr, &kKey2, {1, 1, 1}, 0},
+               {nullptr, &kKey1, {1, 2, 0}, 1}, {&kKey1, &kKey2, {1, 2, 0}, 1}};
   for (const auto& c : cases) {
     const int i = static_cast<int>(&c - cases);
     writeFile(dataFile(), store);
     unlink(keyFile().c_str());
-    const Outcome out = convert(c.oldKey, c.newKey);
+    const Result out = convert(c.oldKey, c.newKey);
     EXPECT_EQ(out.rc, RSEC_SSFS_RC_OK) << i << out.text;
     EXPECT_EQ(out.counts, c.counts) << i;
+    EXPECT_FALSE(backupsLeft() || exists(lockFile())) << i;
     const Bytes key = readFile(keyFile());
-    EXPECT_EQ(key.size() == 92 ? Bytes(&key[12], &key[36]) : key, c.newKey != nullptr ? *c.newKey : Bytes{});
-    EXPECT_TRUE(get("ORQ/P").isPlaintext) << i;
-    for (const auto& [name, source] : {std::pair{"ORQ/D", c.sourceD}, std::pair{"ORQ/X", c.sourceX}}) {
-      const Value read = get(name);
-      EXPECT_EQ(read.rc, source == 0 ? RSEC_SSFS_RC_INCORRECT_KEY : RSEC_SSFS_RC_OK) << i << name;
-      EXPECT_EQ(read.keySource, source == 0 ? RSECSSFS_KEYSOURCE_DEFAULT : source) << i << name;
-    }
+    EXPECT_EQ(key.size() == 92 ? slice(key, 12, 24) : key, c.newKey != nullptr ? *c.newKey : Bytes{}) << i;
+    const Bytes now = readFile(dataFile());
+    ASSERT_EQ(now.size(), 787u) << i;
+    for (size_t at : {0, 179, 483}) EXPECT_EQ(slice(now, at + 24, 132), slice(store, at + 24, 132)) << i << at;
+    EXPECT_EQ(slice(now, 0, 179), slice(store, 0, 179)) << i;
+    EXPECT_EQ(slice(now, 179, 304) == slice(store, 179, 304), c.sourceX == 0) << i;
+    EXPECT_NE(slice(now, 483 + 176, 128), slice(store, 483 + 176, 128)) << i;
+    EXPECT_EQ(get("ORQ/P").text_value + get("ORQ/D").text_value, "pd") << i;
+    const Result x = get("ORQ/X");
+    EXPECT_EQ(x.keySource, c.sourceX == 0 ? RSECSSFS_KEYSOURCE_DEFAULT : c.sourceX) << i;
+    EXPECT_EQ(x.text, c.sourceX != 0 ? ""
+                                     : "Record \"ORQ/X\" was inserted with an encryption key that was different "
+                                       "from the current one; when you still know the old one, you can try the "
+                                       "\"migrate\" operation of the \"vaultadm\" utility");
   }
-}
-
-// Every encrypted record is under a key that is not at hand: the new key is
-// refused and the store stays as it was. The call record served a conversion
-// before; its counters grow, but the refusal looks at this call only.
-TEST_F(ConvertTest, RefusesANewKeyThatWouldOpenNoEncryptedRecord) {
+  // P and X alone, X moved to key 2 and the key file gone: no encrypted
+  // record can be opened, so a new key is refused and the store stays as it
+  // was. The call record served a conversion before; its counters grow, but
+  // this call decides.
   RSecSSFsConvertAPI* api = RSecSSFsConvertAPIGet();
-  ASSERT_EQ(convert(nullptr, &kKey1, api).rc, 0);
-  const Bytes key1File = readFile(keyFile());
-  ASSERT_EQ(put("ORQ/S", "secret", false).rc, 0);
-  ASSERT_EQ(putBinary("ORQ/B", {9}, false).rc, 0);
-  ASSERT_EQ(put("ORQ/P", "plain").rc, 0);
-  ASSERT_EQ(convert(nullptr, nullptr, api).rc, 0);
-  Bytes otherKeyFile = key1File;
-  std::fill(&otherKeyFile[12], &otherKeyFile[36], 0x33);
-  writeFile(keyFile(), otherKeyFile);
-  const Bytes store = readFile(dataFile());
-
-  const Outcome out = convert(nullptr, &kKey2, api);
+  writeFile(dataFile(), slice(store, 0, 483));
+  ASSERT_EQ(convert(&kKey1, &kKey2, api).rc, 0);
+  unlink(keyFile().c_str());
+  const Bytes kept = readFile(dataFile());
+  const Result refused = convert(nullptr, &kKey1, api);
   RSecSSFsConvertAPIRelease(api);
-  EXPECT_EQ(out.rc, RSEC_SSFS_RC_INCORRECT_KEY);
-  EXPECT_EQ(out.text.rfind("No encrypted record in the secure storage could be successfully", 0), 0u);
-  EXPECT_EQ(out.counts, (Counts{2, 2, 2}));
-  EXPECT_EQ(readFile(keyFile()), otherKeyFile);
-  EXPECT_EQ(readFile(dataFile()), store);
-  EXPECT_FALSE(backupsLeft() || exists(lockFile()));
-  writeFile(keyFile(), key1File);
-  EXPECT_EQ(get("ORQ/S").text_value, "secret");
+  EXPECT_EQ(refused.rc, RSEC_SSFS_RC_INCORRECT_KEY);
+  EXPECT_EQ(refused.text.rfind("No encrypted record in the secure storage could be successfully converted", 0), 0u);
+  EXPECT_EQ(refused.counts, (Counts{2, 1, 1}));
+  EXPECT_EQ(readFile(dataFile()), kept);
+  EXPECT_FALSE(exists(keyFile()) || backupsLeft() || exists(lockFile()));
 }
 
 // A failure after the data file was touched leaves the backups, which then
-// block updates; a failure before that leaves the store as it was.
+// block updates; a failure before that leaves the store as it was. Each
+// damage is certain to change the bytes: the encrypted payload of B, being
+// random, is left alone.
 TEST_F(ConvertTest, FailuresLeaveBackupsExactlyWhenSomethingChanged) {
   const struct {
     size_t offset;  // into record B (encrypted) of A, B and E (malformed encrypted payload)
-    Bytes bytes;
-    bool cut, lock;
+    Bytes bytes;    // none: the file ends at `offset`
+    bool lock;
     rlim_t sizeLimit;
-    size_t keyFileSize;
+    Bytes keyFile;
     bool changed;
     const char* message;
   } cases[] = {
       // clang-format off
-      {200, {0}, false, false, 0, 0, true, "Checksum over data header and payload incorrect"},
-      {200, {}, true, false, 0, 0, true, "Premature end of file when reading 128 bytes of payload data"},
-      {12, {0, 1, 0x81, 0x51}, false, false, 0, 0, true, "exceeds the maximum expected record length"},
-      {0, {}, false, false, 0, 0, true, "During conversion an error has occurred when reading the source "
+      {40, {0}, false, 0, {}, true, "Checksum over data header and payload incorrect"},  // in B's key
+      {200, {}, false, 0, {}, true, "Premature end of file when reading 128 bytes of payload data"},
+      {12, {0, 1, 0x81, 0x51}, false, 0, {}, true, "exceeds the maximum expected record length"},
+      {0, {}, false, 0, {}, true, "During conversion an error has occurred when reading the source "
           "record <-- Payload length of encrypted record is no multiple of 128"},
-      {0, {}, false, true, 0, 0, false, "Update of the secure storage is locked for update by user"},
-      {0, {}, false, false, 80, 0, false, "SSFS_TST.DA_\" cannot be written completely"},  // lock fits
-      {0, {}, false, false, 0, 50, false, "SSFS_TST.KEY\" has content that is shorter than the expected"},
+      {0, {}, true, 0, {}, false, "Update of the secure storage is locked for update by user"},
+      {0, {}, false, 80, {}, false, "SSFS_TST.DA_\" cannot be written completely"},  // lock fits
+      {0, {}, false, 0, Bytes(91, 1), false, "SSFS_TST.KEY\" has content that is shorter than the expected length"},
+      {0, {}, false, 0, Bytes(92, 2), false, "SSFS_TST.KEY\" has wrong type code"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -174,23 +130,31 @@ TEST_F(ConvertTest, FailuresLeaveBackupsExactlyWhenSomethingChanged) {
     Bytes file = readFile(dataFile());
     for (unsigned char byte : makeRecord("ORQ/E", false, false, Bytes(200, 1))) file.push_back(byte);
     std::copy(c.bytes.begin(), c.bytes.end(), &file[179 + c.offset]);
-    if (c.cut) file.resize(179 + c.offset);
+    if (c.bytes.empty() && c.offset != 0) file.resize(179 + c.offset);
     writeFile(dataFile(), file);
-    writeFile(keyFile(), Bytes(c.keyFileSize, 1));
-    const Outcome out = convertLimited(c.sizeLimit);
-    EXPECT_NE(out.rc, RSEC_SSFS_RC_OK) << i;
+    writeFile(keyFile(), c.keyFile);
+    const Result out = withFileSizeLimit(c.sizeLimit, [this] { return convert(nullptr, &kKey1); });
     EXPECT_NE(out.text.find(c.message), std::string::npos) << i << out.text;
-    EXPECT_EQ(readFile(keyFile()), Bytes(c.keyFileSize, 1));
+    EXPECT_EQ(readFile(keyFile()), c.keyFile);
     EXPECT_EQ(exists(lockFile()), c.lock);
     if (c.lock) removeLock();
     EXPECT_EQ(readFile(c.changed ? path(".DA_") : dataFile()), file) << i;
     EXPECT_EQ(exists(path(".KE_")), c.changed) << i;
+    // A person is to restore from the backups first; readers go on, unless
+    // the key file is broken. An empty key file stands for the default key.
     const Result next = put("ORQ/C", "c");
-    EXPECT_EQ(next.text.find("The data file backup at location"), c.changed ? 0 : std::string::npos) << i;
+    EXPECT_EQ(next.text.rfind("The data file backup at location \"" + path(".DA_") + "\" exists.", 0),
+              c.changed ? 0 : std::string::npos)
+        << i;
+    EXPECT_EQ(get("ORQ/A").text_value, c.keyFile.empty() ? "abc" : "") << i;
   }
+  writeFile(path(".KE_"), {});
+  const Result next = put("ORQ/C", "c");
+  EXPECT_EQ(next.text.rfind("The key file backup at location \"" + path(".KE_") + "\" exists.", 0), 0u);
+  EXPECT_NE(next.text.find("by renaming it to \"" + keyFile() + "\" and check again."), std::string::npos);
   // A new key file that cannot be written completely is not left behind.
-  for (const char* suffix : {".DAT", ".KEY"}) unlink(path(suffix).c_str());
-  const Outcome out = convertLimited(80);  // the lock file fits
+  for (const char* suffix : {".DAT", ".KEY", ".KE_"}) unlink(path(suffix).c_str());
+  const Result out = withFileSizeLimit(80, [this] { return convert(nullptr, &kKey1); });  // the lock fits
   EXPECT_EQ(out.text, "Cannot write new key into key file \"" + keyFile() + "\"");
   EXPECT_FALSE(exists(keyFile()) || backupsLeft() || exists(lockFile()));
 }

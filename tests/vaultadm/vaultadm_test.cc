@@ -1,0 +1,255 @@
+// vaultadm as a user runs it: usage, refused command lines and keys, the
+// choice of the store, list, get, put, delete and unlock on the console's
+// store, and rekey and migrate: where keys come from, what is printed, exit
+// codes. It runs as the test user, whose home is a private directory: every
+// test starts without a profile directory, so the console's store is empty.
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "private_home.h"
+#include "program_runner.h"
+
+namespace nebrix_test {
+namespace {
+
+std::string readFile(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+// The permission bits, or -1 when there is no such file.
+int fileMode(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
+
+class Vaultadm : public testing::Test {
+ protected:
+  void SetUp() override {
+    removeTree(privateHomeDirectory() + "/.orq");
+    removeTree(scratch(""));
+    mkdir(scratch("").c_str(), 0700);
+  }
+
+  // `input` becomes standard input (the shell redirects it and hands the
+  // arguments on untouched); `environment` adds to the inherited one.
+  ProgramResult vaultadm(const std::vector<std::string>& args, const std::string& input = "",
+                         const std::vector<std::string>& environment = {}) const {
+    std::vector<std::string> env = inheritedTestEnvironment();
+    env.insert(env.end(), environment.begin(), environment.end());
+    writeFile(scratch("stdin"), input);
+    std::vector<std::string> shellArgs = {"-c", "exec \"$0\" \"$@\" < '" + scratch("stdin") + "'", VAULTADM_BINARY};
+    shellArgs.insert(shellArgs.end(), args.begin(), args.end());
+    return runProgram("/bin/sh", shellArgs, env);
+  }
+
+  // Expects success with nothing on standard error; returns standard output.
+  std::string vaultadmOk(const std::vector<std::string>& args, const std::string& input = "") const {
+    const ProgramResult r = vaultadm(args, input);
+    EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+    EXPECT_EQ(r.err, "") << args[0];
+    return r.out;
+  }
+
+  // SSFS_ORQ.<suffix> in the profile directory.
+  std::string storeFile(const std::string& suffix) const {
+    struct utsname names;
+    uname(&names);
+    return privateHomeDirectory() + "/.orq/" + names.nodename + "/SSFS_ORQ." + suffix;
+  }
+
+  std::string scratch(const std::string& name) const { return privateHomeDirectory() + "/scratch/" + name; }
+};
+
+TEST_F(Vaultadm, UsageOnRequestOrWithoutArguments) {
+  const std::string usage = vaultadmOk({"-h"});
+  EXPECT_EQ(usage.find("Usage: vaultadm [-s SYSTEM -d DATAPATH -k KEYPATH] COMMAND"), 0u);
+  EXPECT_NE(usage.find("KEEP IT"), std::string::npos);
+  EXPECT_EQ(vaultadmOk({"rekey", "--help"}), usage);
+  EXPECT_EQ(vaultadm({}).err, usage);
+}
+
+// Refused with exit code 1, the store untouched; a key never shows in the
+// reply. `file` holds the row's key text, if it has one.
+TEST_F(Vaultadm, MistakesAndMalformedKeysAreRefused) {
+  const std::string key = "0123456789abcdef0123456789ABCDEF0123456789abcdef", file = scratch("bad.key");
+  const std::string onCommandLine = "Keys are not accepted on the command line, where other users";
+  const std::string inFile = "The key in \"" + file + "\"", inStdin = "The key in standard input";
+  const std::string must = " must be 24 bytes written as 48 hexadecimal digits; it has ";
+  const struct {
+    std::vector<std::string> args;
+    std::string keyText, err;
+  } cases[] = {
+      {{"migrate", "--old-key-file", key}, "", onCommandLine},
+      {{"rekey", "--new-key-file=" + key}, "", onCommandLine},
+      {{"rekey", key}, "", onCommandLine},
+      {{"rekey", "--new-key", key}, "", onCommandLine},
+      {{"--key", key, "list"}, "", onCommandLine},
+      {{"-k", key, "-s", "ORQ", "-d", "/tmp", "list"}, "", "-k names the directory of the key file, not the key."},
+      {{"-s", "ORQ", "list"}, "", "The options -s, -d and -k select a store together; give all three, once each."},
+      {{"-s", "", "-d", "/tmp", "-k", "/tmp", "list"}, "",
+       "Not all configuration data (systemname, datapath, keypath) could be determined from profile or "
+       "environment\n"},
+      {{"put", "ORQ/A", "v", "--value-file", "-"}, "", "Give the value either on the command line or with"},
+      {{"rekey", "--old-key-file", "-", "--new-key-file", "-"}, "", "Only one key can come from standard input;"},
+      {{"rekey", "--new-key-file", file}, key.substr(1) + "\n", inFile + must + "47 characters.\n"},
+      {{"migrate", "--old-key-file", "-"}, key.substr(1) + "\n", inStdin + must + "47 characters.\n"},
+      {{"rekey", "--new-key-file", file}, key.substr(0, 24) + " " + key.substr(24), inFile + must + "49 characters.\n"},
+      {{"migrate", "--old-key-file", "-"}, "0x" + key.substr(2), inStdin + must + "other characters.\n"},
+      {{"rekey", "--new-key-file", file}, std::string(2000, '0'), inFile + " is longer than 1024 bytes.\n"},
+      {{"rekey", "--new-key-file", "-"}, std::string(48, '0'),
+       "A key of 24 zero bytes is the store's built-in default key and protects nothing; choose another one.\n"},
+      {{"migrate", "--old-key-file", file + "x"}, "",
+       "Cannot read the key from \"" + file + "x\": No such file or directory.\n"},
+  };
+  vaultadmOk({"put", "ORQ/A", "alpha"});
+  const std::string data = readFile(storeFile("DAT"));
+  for (const auto& c : cases) {
+    writeFile(file, c.keyText);
+    const ProgramResult r = vaultadm(c.args, c.keyText);
+    EXPECT_EQ(r.status, 1) << c.err;
+    EXPECT_EQ(r.err.find("Error: " + c.err), 0u) << r.err;
+    EXPECT_EQ((r.out + r.err).find(key), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(readFile(storeFile("DAT")), data);
+  EXPECT_EQ(fileMode(storeFile("KEY")), -1);
+}
+
+// The options win over the environment; without them, one variable set is
+// enough to leave the choice to the store, which then needs all three.
+TEST_F(Vaultadm, StoreChosenByOptionsEnvironmentOrProfile) {
+  const std::string dir = scratch("");
+  const std::vector<std::string> environment = {"VXRSYSTEMNAME=ABC", "RSEC_SSFS_DATAPATH=" + dir,
+                                                "RSEC_SSFS_KEYPATH=" + dir + "keys"};
+  EXPECT_EQ(vaultadm({"-s", "ABC", "-d", dir, "-k", dir + "keys", "put", "ABC/X", "v1"}, "", {"VXRSYSTEMNAME=ENV"}).err,
+            "");
+  EXPECT_EQ(fileMode(dir + "/SSFS_ABC.DAT"), 0600);  // the user's alone, whatever the directory
+  const struct {
+    std::vector<std::string> environment;
+    std::string start;
+  } cases[] = {
+      {environment, "Data file: " + dir + "/SSFS_ABC.DAT\nKey file:  " + dir + "keys/SSFS_ABC.KEY\n"},
+      {{"VXRSYSTEMNAME="}, "Data file: " + storeFile("DAT") + "\nKey file:  " + storeFile("KEY") + "\n"},
+      {{"VXRSYSTEMNAME=ABC"},
+       "Error: VXR-Profile is not used; in this case, all three environment parameters VXRSYSTEMNAME, "
+       "RSEC_SSFS_DATAPATH and RSEC_SSFS_KEYPATH must exist and have non-initial values\n"},
+  };
+  for (const auto& c : cases) {
+    const ProgramResult r = vaultadm({"list"}, "", c.environment);
+    EXPECT_EQ((r.out + r.err).find(c.start), 0u) << r.out << r.err;
+    EXPECT_EQ(r.status, c.start.find("Error") == 0 ? 1 : 0);
+  }
+}
+
+// Values from the command line or standard input come back as they went in.
+// The listing shows them beside what the console stored, with UTC times.
+TEST_F(Vaultadm, ValuesRoundTripAndTheListingShowsThem) {
+  const time_t before = time(nullptr);
+  ASSERT_EQ(runConsole({"CONFIG", "TRACE", "SQL", "ON"}).status, 0);
+  const struct {
+    std::vector<std::string> args;
+    std::string input, value;
+  } puts[] = {
+      {{"put", "ORQ/A", "s3cret"}, "", "s3cret"},
+      {{"put", "ORQ/B", "plain text", "--plaintext"}, "", "plain text"},
+      {{"put", "ORQ/C", "--plaintext", "--", "-5"}, "", "-5"},
+      {{"put", "ORQ/D", "--value-file", "-"}, "from stdin\n", "from stdin"},
+      {{"put", "--plaintext", "ORQ/E", "--value-file=-"}, "two\r\nlines\r\n", "two\r\nlines"},
+      {{"put", "ORQ/A", "replaced"}, "", "replaced"},
+  };
+  for (const auto& put : puts) {
+    vaultadmOk(put.args, put.input);
+    const std::string& key = put.args[put.args[1] == "--plaintext" ? 2 : 1];
+    EXPECT_EQ(vaultadmOk({"get", key}), put.value + "\n") << key;
+  }
+  // A time zone far from UTC shows that the times are UTC.
+  const std::string listing = vaultadm({"list"}, "", {"TZ=XYZ-5"}).out;
+  const std::regex stamp("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d");
+  std::smatch first;
+  ASSERT_TRUE(std::regex_search(listing, first, stamp)) << listing;
+  struct tm utc = {};
+  strptime(first.str().c_str(), "%Y-%m-%d %H:%M:%S", &utc);
+  EXPECT_TRUE(timegm(&utc) >= before && timegm(&utc) <= time(nullptr)) << first.str();
+  std::string lines = "Data file: " + storeFile("DAT") + "\nKey file:  " + storeFile("KEY") + "\n\n";
+  for (const char* line : {"Key                    Status            Last update (UTC)",
+                           "ORQ/NEBRIX/TRACEFLAGS  plaintext         T", "ORQ/B                  plaintext         T",
+                           "ORQ/C                  plaintext         T", "ORQ/D                  encrypted         T",
+                           "ORQ/E                  plaintext         T", "ORQ/A                  encrypted         T"})
+    lines += line + std::string("\n");
+  EXPECT_EQ(std::regex_replace(listing, stamp, "T"), lines + "\nActive records:  6\nDeleted records: 1\n");
+
+  vaultadmOk({"delete", "ORQ/A"});
+  for (const char* command : {"get", "delete"}) {
+    const ProgramResult gone = vaultadm({command, "ORQ/A"});
+    EXPECT_EQ(gone.out + gone.err, "Error: Record with key \"ORQ/A\" not found in secure storage\n");
+    EXPECT_EQ(gone.status, 1);
+  }
+}
+
+// unlock removes a lock that a dead update left behind and says whose it
+// was; without a lock it has nothing to do.
+TEST_F(Vaultadm, UnlockRemovesAStaleLock) {
+  vaultadmOk({"put", "ORQ/X", "v"});
+  // Locked for update since 2021-03-04 05:06:07 UTC.
+  writeFile(storeFile("LCK"), std::string("RSecSSFsLock\1\1\0\0\0\0\x60\x40\x6A\xBF", 22) + "crashed" +
+                                  std::string(17, ' ') + "deadhost" + std::string(16, ' '));
+  const std::string lockMessage =
+      "Update of the secure storage is locked for update by user \"crashed\" from host \"deadhost\" since "
+      "\"2021-03-04  05:06:07  UTC\"";
+  EXPECT_EQ(vaultadmOk({"unlock"}), "The lock has been removed (" + lockMessage + ").\n");
+  const ProgramResult unlocked = vaultadm({"unlock"});
+  EXPECT_EQ(unlocked.status, 1);
+  EXPECT_EQ(unlocked.out + unlocked.err,
+            "Error: The secure storage is currently not locked, therefore the operation for forced removal of "
+            "the lock has no effect\n");
+  EXPECT_EQ(fileMode(storeFile("LCK")), -1);
+}
+
+// A given key is written to the key file as it is; a generated one is
+// printed once. Once the key file is lost, migrate opens the records with the
+// printed key; a wrong key leaves them, with a warning and exit code 2.
+TEST_F(Vaultadm, RekeyThenMigrateAfterTheKeyFileIsLost) {
+  vaultadmOk({"put", "ORQ/A", "alpha"});
+  vaultadmOk({"put", "ORQ/B", "beta", "--plaintext"});
+  const std::string converted = "Converted 1 plaintext and 1 encrypted records; deleted records were dropped.\n";
+  writeFile(scratch("new.key"), "6162636465666768696A6B6C6D6E6F707172737475767778\n");  // a to x
+  EXPECT_EQ(vaultadmOk({"rekey", "--new-key-file", scratch("new.key")}), converted);
+  EXPECT_EQ(readFile(storeFile("KEY")).substr(12, 24), "abcdefghijklmnopqrstuvwx");
+  const std::string out = vaultadmOk({"rekey"});
+  std::smatch printed;
+  ASSERT_TRUE(std::regex_match(out, printed, std::regex(converted + "New key: ([0-9a-f]{48})\nKeep this key in a "
+                                                                    "safe place\\. The key file holds it;[^]*")))
+      << out;
+  EXPECT_EQ(fileMode(storeFile("KEY")), 0600);
+
+  ASSERT_EQ(unlink(storeFile("KEY").c_str()), 0);
+  EXPECT_NE(vaultadmOk({"list"}).find("\nORQ/A  wrong key         "), std::string::npos);
+  const ProgramResult wrong = vaultadm({"migrate", "--old-key-file", "-"}, std::string(48, '1'));
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_EQ(wrong.out, "Converted 1 plaintext and 0 encrypted records; deleted records were dropped.\n");
+  EXPECT_EQ(wrong.err,
+            "Warning: 1 encrypted records could not be opened with any key and were kept unchanged; \"vaultadm list\" "
+            "shows them with the status \"wrong key\". Record \"ORQ/A\" was inserted with an encryption key that was "
+            "different from the current one; when you still know the old one, you can try the \"migrate\" "
+            "operation of the \"vaultadm\" utility\n");
+  vaultadmOk({"migrate", "--old-key-file", "-"}, printed[1].str());
+  EXPECT_EQ(vaultadmOk({"get", "ORQ/A"}), "alpha\n");
+}
+
+}  // namespace
+}  // namespace nebrix_test
