@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 
 namespace {
 

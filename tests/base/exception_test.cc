@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 #include "test_allocator.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "base/allocator.h"
+#include "base/exception_allocator.h"
 
 struct TestAllocator final : public ltt::allocator {
   explicit TestAllocator(std::set<int> failing = {}, bool failAll = false) : failing(std::move(failing)), failAll(failAll) {}

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 #include "base/exception.h"
 #include "private_home.h"
 

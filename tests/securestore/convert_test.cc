@@ -2,7 +2,7 @@
 // what a failed conversion leaves behind.
 #include <unistd.h>
 
-#include "securestore/allocator.h"
+#include "securestore/checked_allocator.h"
 #include "store_test_support.h"
 
 namespace store_test {

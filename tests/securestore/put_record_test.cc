@@ -2,7 +2,7 @@
 // data file whose last record broke off.
 #include <unistd.h>
 
-#include "securestore/allocator.h"
+#include "securestore/checked_allocator.h"
 #include "store_test_support.h"
 
 namespace store_test {

@@ -1,6 +1,6 @@
 // Where the store's files come from (explicit configuration, environment),
 // the lock file between writers, and the leftover backups of a conversion.
-#include "securestore/configuration.h"
+#include "securestore/store_files.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -7,9 +7,9 @@
 
 #include "crypto/hmac.h"
 #include "crypto/payload_cipher.h"
-#include "securestore/allocator.h"
-#include "securestore/configuration.h"
+#include "securestore/checked_allocator.h"
 #include "securestore/get_record.h"
+#include "securestore/store_files.h"
 
 namespace store_test {
 

@@ -1,8 +1,8 @@
 // The trace, the error text of a call, and the store's allocator.
-#include "securestore/trace.h"
+#include "securestore/diagnostics.h"
 
-#include "securestore/allocator.h"
 #include "securestore/api_frame.h"
+#include "securestore/checked_allocator.h"
 #include "store_test_support.h"
 
 namespace store_test {
