@@ -34,8 +34,8 @@ std::string effectiveFlags(NEBRIX::TraceSharedMemory& sharedMemory, std::string&
   source = "configuration";
   char flags[1024] = "";
   char errortext[512] = "";
-  if (NEBRIX::Configuration::getTraceFlags(nullptr, "NEBRIX", nullptr, flags, sizeof flags, errortext,
-                                           sizeof errortext) != NEBRIX_OK) {
+  if (NEBRIX::Configuration::getTraceFlags(nullptr, NEBRIX::Configuration::NEBRIX_COMPONENT, nullptr, flags,
+                                           sizeof flags, errortext, sizeof errortext) != NEBRIX_OK) {
     source = std::string("configuration unreadable: ") + errortext;
   }
   return flags;
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
 
   NEBRIX::TraceSharedMemory sharedMemory;
   try {
-    sharedMemory.attach("NEBRIX", nullptr);
+    sharedMemory.attach(NEBRIX::Configuration::NEBRIX_COMPONENT, nullptr);
   } catch (const ltt::exception& ex) {
     std::cerr << "Error opening shared memory: ";
     ex.expandAll(std::cerr);

@@ -17,8 +17,8 @@
 #include <iosfwd>
 #include <iterator>
 
-#include "base/allocator.h"
 #include "base/error_code.h"
+#include "base/exception_allocator.h"
 #include "base/message_argument.h"
 
 namespace ltt {

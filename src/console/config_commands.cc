@@ -9,10 +9,6 @@
 
 namespace NEBRIX {
 
-namespace {
-const char* const kComponent = "NEBRIX";
-}  // namespace
-
 TraceSetting Console::settingOf(Command command) const {
   switch (command) {
     case C_CONFIG_TRACE_SHORT: case C_TRACE_SHORT: return onOffSetting("SHORT", &TraceFlags::m_call, m_on);
@@ -40,21 +36,17 @@ NEBRIX_Retcode Console::changeConfiguredFlags(const TraceSetting& setting) {
   Configuration::UpdateLock lock;  // no other console changes the flags in between
   char flags[1024] = "";
   char errortext[512] = "";
-  if (Configuration::getTraceFlags(m_user, kComponent, nullptr, flags, sizeof flags, errortext,
+  if (Configuration::getTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr, flags, sizeof flags, errortext,
                                    sizeof errortext) != NEBRIX_OK) {
-    std::cerr << "Error getting trace flags (" << errortext << ")." << std::endl;
-    return NEBRIX_NOT_OK;
+    return reportConfigurationError("Error getting trace flags", errortext);
   }
   TraceFlags traceFlags(flags);
   setting.apply(traceFlags);
   m_commandstring = setting.configText;
   errortext[0] = '\0';
-  const NEBRIX_Retcode rc = Configuration::setTraceFlags(m_user, kComponent, nullptr, traceFlags.toString().c_str(),
-                                                        errortext, sizeof errortext);
-  if (rc != NEBRIX_OK) {
-    std::cerr << "Error setting trace flags (" << errortext << ")." << std::endl;
-    return rc;
-  }
+  const NEBRIX_Retcode rc = Configuration::setTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr,
+                                                         traceFlags.toString().c_str(), errortext, sizeof errortext);
+  if (rc != NEBRIX_OK) return reportConfigurationError("Error setting trace flags", errortext);
   return NEBRIX_OK;
 }
 
@@ -82,10 +74,12 @@ NEBRIX_Retcode Console::configTraceProfile(TraceSharedMemory::ProfileAction acti
 // process when it opens the file.
 NEBRIX_Retcode Console::configureFileName(bool profile) {
   char errortext[512] = "";
-  const NEBRIX_Retcode rc =
-      profile ? Configuration::setProfileFileName(m_user, kComponent, nullptr, m_filename, errortext, sizeof errortext)
-              : Configuration::setTraceFileName(m_user, kComponent, nullptr, m_filename, errortext, sizeof errortext);
-  if (rc != NEBRIX_OK) std::cerr << "Error setting trace file name (" << errortext << ")" << std::endl;
+  const NEBRIX_Retcode rc = profile
+                                ? Configuration::setProfileFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr,
+                                                                    m_filename, errortext, sizeof errortext)
+                                : Configuration::setTraceFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr,
+                                                                  m_filename, errortext, sizeof errortext);
+  if (rc != NEBRIX_OK) reportConfigurationError("Error setting trace file name", errortext, "");
   m_commandstring = std::string(profile ? "PROFILE FILENAME " : "CONFIG TRACE FILENAME ") + m_filename;
   return rc;
 }

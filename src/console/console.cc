@@ -4,6 +4,11 @@
 
 namespace NEBRIX {
 
+NEBRIX_Retcode reportConfigurationError(const char* what, const char* errortext, const char* end) {
+  std::cerr << what << " (" << errortext << ")" << end << std::endl;
+  return NEBRIX_NOT_OK;
+}
+
 bool Console::isChangingCommand(Command command) {
   return command >= C_CONFIG_TRACE_SHORT && command <= C_PROFILE_FILENAME &&
          command != C_CONFIG_TRACE_PROFILE && command != C_TRACE_PROFILE && command != C_TRACE_COMPRESS;

@@ -15,6 +15,10 @@ namespace NEBRIX {
 struct TraceFlags;
 struct TraceSetting;
 
+// Reports a failed configuration call on standard error as
+// "<what> (<errortext>)<end>" and returns NEBRIX_NOT_OK.
+NEBRIX_Retcode reportConfigurationError(const char* what, const char* errortext, const char* end = ".");
+
 class Console {
  public:
   // The command codes that connect the parser to the operations. The numbers

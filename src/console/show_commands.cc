@@ -20,8 +20,6 @@ namespace NEBRIX {
 
 namespace {
 
-const char* const kComponent = "NEBRIX";
-
 const char* enabled(bool on) { return on ? "enabled" : "disabled"; }
 
 // The file name the client library uses when none is configured: the
@@ -39,20 +37,18 @@ std::string defaultTraceFileName() {
 NEBRIX_Retcode Console::showConfig() {
   char filename[1024] = "";
   char errortext[512] = "";
-  if (Configuration::getTraceFileName(m_user, kComponent, nullptr, filename, sizeof filename, errortext,
-                                      sizeof errortext) != NEBRIX_OK) {
-    std::cerr << "Error getting trace file name (" << errortext << ")." << std::endl;
-    return NEBRIX_NOT_OK;
+  if (Configuration::getTraceFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
+                                      errortext, sizeof errortext) != NEBRIX_OK) {
+    return reportConfigurationError("Error getting trace file name", errortext);
   }
   const std::string shownName = filename[0] != '\0' ? filename : defaultTraceFileName();
   std::cout << "\nConfiguration:\n  Trace file name    : " << shownName << std::endl;
 
   char flags[1024] = "";
   errortext[0] = '\0';
-  if (Configuration::getTraceFlags(m_user, kComponent, nullptr, flags, sizeof flags, errortext,
+  if (Configuration::getTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr, flags, sizeof flags, errortext,
                                    sizeof errortext) != NEBRIX_OK) {
-    std::cerr << "Error getting trace flags (" << errortext << ")." << std::endl;
-    return NEBRIX_NOT_OK;
+    return reportConfigurationError("Error getting trace flags", errortext);
   }
   std::cout << "  Trace flags        : " << (flags[0] != '\0' ? flags : "(none set)") << "\n";
   if (flags[0] == '\0') {
@@ -104,10 +100,9 @@ NEBRIX_Retcode Console::showTracesettings() {
 NEBRIX_Retcode Console::showProfile(bool) {
   char filename[1024] = "";
   char errortext[512] = "";
-  if (Configuration::getFullProfileFileName(m_user, kComponent, nullptr, filename, sizeof filename, errortext,
-                                            sizeof errortext) != NEBRIX_OK) {
-    std::cerr << "Error getting profile file name (" << errortext << ")." << std::endl;
-    return NEBRIX_NOT_OK;
+  if (Configuration::getFullProfileFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
+                                            errortext, sizeof errortext) != NEBRIX_OK) {
+    return reportConfigurationError("Error getting profile file name", errortext);
   }
   const std::string name = filename;
   const size_t slash = name.rfind('/');
@@ -145,7 +140,7 @@ NEBRIX_Retcode Console::showHistory() {
 
   bool printed = false;
   for (const char* record : records) {
-    if (record[ConsoleHistory::TIMESTAMP_SIZE + 1] == '-') continue;  // an empty record
+    if (ConsoleHistory::isEmptyRecord(record)) continue;
     if (!printed) {
       std::cout << "DATE                       USER                PROCESS     COMMAND\n"
                 << std::string(ConsoleHistory::RECORD_SIZE, '-') << "\n";

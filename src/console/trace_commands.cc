@@ -14,7 +14,6 @@
 namespace NEBRIX {
 
 namespace {
-const char* const kComponent = "NEBRIX";
 // A process whose part holds this marker follows the configuration.
 const char* const kFollowConfiguration = "R";
 }  // namespace
@@ -25,7 +24,7 @@ NEBRIX_Retcode Console::attachToSharedMemory(TraceSharedMemory& sharedMemory) {
     return NEBRIX_NOT_OK;
   }
   try {
-    sharedMemory.attach(kComponent, nullptr);
+    sharedMemory.attach(Configuration::NEBRIX_COMPONENT, nullptr);
   } catch (const ltt::exception& ex) {
     std::cerr << "Error opening shared memory: ";
     ex.expandAll(std::cerr);
@@ -44,11 +43,10 @@ NEBRIX_Retcode Console::getProcessTraceFlags(TraceSharedMemory& sharedMemory, Tr
   // No settings of its own: the process starts from the configured flags.
   char configured[256] = "";
   char errortext[512] = "";
-  if (Configuration::getTraceFlags(m_user, kComponent, nullptr, configured, sizeof configured, errortext,
-                                   sizeof errortext) != NEBRIX_OK) {
-    std::cerr << "Error getting configuration default (" << errortext << ")." << std::endl;
+  if (Configuration::getTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr, configured, sizeof configured,
+                                   errortext, sizeof errortext) != NEBRIX_OK) {
     flags = TraceFlags();
-    return NEBRIX_NOT_OK;
+    return reportConfigurationError("Error getting configuration default", errortext);
   }
   flags = TraceFlags(configured);
   return NEBRIX_OK;
@@ -124,12 +122,9 @@ NEBRIX_Retcode Console::traceOff() {
   // error included.
   char errortext[512] = "";
   const NEBRIX_Retcode rc =
-      Configuration::setTraceFlags(m_user, kComponent, nullptr, "", errortext, sizeof errortext);
+      Configuration::setTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr, "", errortext, sizeof errortext);
   m_commandstring = "TRACE OFF";
-  if (rc != NEBRIX_OK) {
-    std::cerr << "Failed to write trace configuration (" << errortext << ")." << std::endl;
-    return rc;
-  }
+  if (rc != NEBRIX_OK) return reportConfigurationError("Failed to write trace configuration", errortext);
   return traceRefresh();
 }
 

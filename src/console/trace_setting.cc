@@ -47,10 +47,10 @@ TraceSetting stopOnErrorSetting(bool stop, int32_t code, int32_t count) {
       text);
 }
 
-TraceSetting profileSetting(TraceSharedMemory::ProfileAction action) {
-  const char* text = action == TraceSharedMemory::PROFILE_RESET     ? "PROFILE RESET"
-                     : action == TraceSharedMemory::PROFILE_COLLECT ? "PROFILE COLLECT ON"
-                                                                    : "PROFILE COLLECT OFF";
+TraceSetting profileSetting(ProfileAction action) {
+  const char* text = action == PROFILE_RESET     ? "PROFILE RESET"
+                     : action == PROFILE_COLLECT ? "PROFILE COLLECT ON"
+                                                 : "PROFILE COLLECT OFF";
   return {[action](TraceFlags& f) { f.m_profile = action; }, text, text};
 }
 

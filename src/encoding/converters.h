@@ -22,7 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "encoding/unicode_conversion.h"
+#include "encoding/char_encoding.h"
 
 enum t_sp78ConversionResult {
   sp78_Ok = 0,

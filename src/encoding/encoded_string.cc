@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 #include "base/exception.h"
 #include "encoding/converters.h"
 #include "encoding/encoding_exceptions.h"

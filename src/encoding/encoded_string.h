@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <iosfwd>
 
-#include "base/allocator.h"
+#include "base/exception_allocator.h"
 #include "base/retcode.h"
 #include "encoding/string_encoding_type.h"
 

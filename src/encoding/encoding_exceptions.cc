@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 
 namespace support {
 namespace UC {

@@ -115,6 +115,17 @@ Measure measureSequences(const unsigned char* p, std::size_t limit, bool limitIn
 
 }  // namespace
 
+bool isValidText(char_encoding encoding, const void* text, std::size_t length) {
+  const impl::EncodingDescription* description = impl::describe(encoding);
+  if (description == nullptr || (text == nullptr && length != 0)) return false;
+  const auto* p = static_cast<const unsigned char*>(text);
+  for (std::size_t done = 0, step = 0; done < length; done += step) {
+    char32_t codePoint = 0;
+    if (description->decode(p + done, length - done, codePoint, step) != impl::DecodeStatus::Ok) return false;
+  }
+  return true;
+}
+
 std::size_t terminatorWidth(char_encoding encoding) {
   return NEBRIX_StringEncodingType::terminatorWidth(
       static_cast<NEBRIX_StringEncodingType::Encoding>(encoding));

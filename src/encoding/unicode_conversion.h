@@ -4,27 +4,10 @@
 
 #include <cstddef>
 
+#include "encoding/char_encoding.h"
+
 namespace support {
 namespace UC {
-
-// Numerically identical to NEBRIX_StringEncodingType::Encoding. Values
-// without a converter (0, the UTF-16 forms, anything above 9) are accepted
-// everywhere and make a conversion fail. The native aliases are those of a
-// little-endian machine.
-enum char_encoding : int {
-  CHAR_ENCODING_ASCII = 1,
-  CHAR_ENCODING_UCS2_BE = 2,
-  CHAR_ENCODING_UCS2_LE = 3,
-  CHAR_ENCODING_UCS2_NATIVE = 3,
-  CHAR_ENCODING_UTF8 = 4,
-  CHAR_ENCODING_CESU8 = 5,
-  CHAR_ENCODING_UTF16_BE = 6,
-  CHAR_ENCODING_UTF16_LE = 7,
-  CHAR_ENCODING_UTF16_NATIVE = 7,
-  CHAR_ENCODING_UCS4_BE = 8,
-  CHAR_ENCODING_UCS4_LE = 9,
-  CHAR_ENCODING_UCS4_NATIVE = 9,
-};
 
 enum ConversionResult {
   Success = 0,
@@ -57,6 +40,12 @@ ConversionResult convertString(char_encoding targetEncoding, void* target, std::
 void stringInfo(char_encoding encoding, const void* text, std::size_t limit, bool limitInBytes,
                 std::size_t& characters, std::size_t& bytes, bool* terminated = nullptr,
                 bool* corrupted = nullptr, bool* incomplete = nullptr);
+
+// True when the `length` bytes of `text` are whole characters of `encoding`
+// that its strict decoder accepts (for UTF-8: no overlong forms, no
+// sequences of five or six bytes, nothing above U+10FFFF). False for an
+// encoding without a converter.
+bool isValidText(char_encoding encoding, const void* text, std::size_t length);
 
 // Writes the encoding's terminator (zero bytes of its terminator width) at
 // at and returns the width.

@@ -9,11 +9,11 @@
 #include <cstring>
 #include <sstream>
 #include <string>
-#include <vector>
 
-#include "base/allocator.h"
 #include "base/exception.h"
+#include "base/exception_allocator.h"
 #include "encoding/encoded_string.h"
+#include "encoding/unicode_conversion.h"
 #include "profile/user_profile.h"
 #include "securestore/rsecssfs.h"
 
@@ -22,12 +22,14 @@ namespace {
 using NEBRIX::EncodedString;
 using Encoding = NEBRIX_StringEncodingType::Encoding;
 
-const char* const kDefaultComponent = "NEBRIX";
+// A missing record travels to the callers as this error text, not as a code:
+// the low-level functions have only the text to report with, and the
+// readers below tell "nothing configured" from a real failure by it.
 const char* const kNotFound = "error profile not found";
 constexpr size_t kNameBufferSize = 1024;
 
 const char* componentOrDefault(const char* component) {
-  return component != nullptr && *component != '\0' ? component : kDefaultComponent;
+  return component != nullptr && *component != '\0' ? component : NEBRIX::Configuration::NEBRIX_COMPONENT;
 }
 
 // Copies `text` into a caller's buffer, cut to fit and always terminated.
@@ -39,20 +41,10 @@ void copyText(char* target, size_t size, const char* text) {
 
 // Text the caller typed is taken as UTF-8 when it is valid UTF-8, so names
 // with non-ASCII characters are stored as typed; any other byte sequence is
-// 8-bit text and converted.
-bool isUtf8(const char* text) {
-  const EncodedString probe(text, NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
-  if (probe.length() != strlen(text)) return false;
-  // The strict decoder refuses overlong forms, surrogates and values beyond
-  // the Unicode range.
-  std::vector<char> decoded((probe.length() + 1) * 4);
-  std::int64_t written = 0;
-  return probe.convert(decoded.data(), NEBRIX_StringEncodingType::UCS4BE, decoded.size(), written, nullptr,
-                       true) == NEBRIX_OK;
-}
-
+// 8-bit text and converted. The text is checked once, here, on its way in.
 void appendText(EncodedString& target, const char* text) {
-  target.append(text, isUtf8(text) ? NEBRIX_StringEncodingType::UTF8 : NEBRIX_StringEncodingType::Ascii);
+  const bool utf8 = support::UC::isValidText(support::UC::CHAR_ENCODING_UTF8, text, strlen(text));
+  target.append(text, utf8 ? NEBRIX_StringEncodingType::UTF8 : NEBRIX_StringEncodingType::Ascii);
 }
 
 // "ORQ/<COMPONENT>/<key>" as UTF-8. The store takes only upper-case letters
@@ -232,7 +224,7 @@ NEBRIX_Retcode readWithDefault(const char* user, const char* component, const ch
   if (readValue(user, component, vhost, key, value, length, firstError, sizeof firstError) == NEBRIX_OK) {
     return NEBRIX_OK;
   }
-  if (strcmp(firstError, kNotFound) != 0) {
+  if (strcmp(firstError, kNotFound) != 0) {  // only a missing value gets its default
     copyText(errortext, errortextlength, firstError);
     return NEBRIX_NOT_OK;
   }
@@ -254,7 +246,7 @@ NEBRIX_Retcode copyAbsoluteName(const char* name, char* filename, size_t length)
 
 std::string sharedMemoryDefault(const char* component) {
   const std::string name = componentOrDefault(component);
-  if (name == kDefaultComponent) return "nebrixtrace.shm";
+  if (name == Configuration::NEBRIX_COMPONENT) return "nebrixtrace.shm";
   std::string lower;
   for (size_t i = 0; i < name.size() && i < 118; ++i) {
     lower += static_cast<char>(tolower(static_cast<unsigned char>(name[i])));
@@ -275,7 +267,8 @@ NEBRIX_Retcode Configuration::getTraceFlags(const char* user, const char* compon
       NEBRIX_OK) {
     return NEBRIX_OK;
   }
-  // A missing record is no error: nothing is configured.
+  // A missing record is no error: nothing is configured. It is known only
+  // by its text.
   if (errortext != nullptr && strcmp(errortext, kNotFound) == 0) {
     if (flags != nullptr && length != 0) flags[0] = '\0';
     return NEBRIX_OK;

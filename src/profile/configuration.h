@@ -18,6 +18,10 @@ namespace NEBRIX {
 
 class Configuration {
  public:
+  // The component whose settings the console and the client library share;
+  // also the default when a caller names none.
+  static constexpr const char* NEBRIX_COMPONENT = "NEBRIX";
+
   // Consoles of one user exclude each other from the configuration while
   // one of them holds an UpdateLock: a change that reads a value, alters it
   // and writes it back loses no concurrent change. The first store call of

@@ -38,6 +38,8 @@ class ConsoleHistory {
   static constexpr size_t FILE_SIZE = RECORD_SIZE * RECORD_COUNT;
   static constexpr size_t TIMESTAMP_SIZE = 26;
   static const char EMPTY_RECORD[RECORD_SIZE + 1];
+  // An empty record has dashes where a real one has its user field.
+  static bool isEmptyRecord(const char* record) { return record[TIMESTAMP_SIZE + 1] == '-'; }
 
   ConsoleHistory() = default;
   ~ConsoleHistory();

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 #include "base/exception.h"
 
 namespace SecureStore {

@@ -1,8 +1,8 @@
 #include "securestore/api_frame.h"
 
-#include "securestore/allocator.h"
-#include "securestore/configuration.h"
-#include "securestore/trace.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/diagnostics.h"
+#include "securestore/store_files.h"
 
 namespace {
 

@@ -9,15 +9,13 @@
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
-#include "securestore/allocator.h"
 #include "securestore/api_frame.h"
-#include "securestore/configuration.h"
-#include "securestore/environment_info.h"
-#include "securestore/file_writes.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/diagnostics.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
 #include "securestore/record_checksum.h"
-#include "securestore/trace.h"
+#include "securestore/store_files.h"
 
 namespace {
 
@@ -229,25 +227,13 @@ RSEC_SSFS_RC writeKeyFile(Conversion* c) {
   }
   const bool changedBefore = c->filesChanged;
   c->filesChanged = true;
-  rsecssfsKeyfileRecord record;
-  std::memcpy(record.preamble, rsecssfsKeyPreamble, sizeof record.preamble);
-  record.type = 1;
-  std::memcpy(record.key, c->api->in_pNewKey, sizeof record.key);
-  rsecssfs_getEnvironmentInfo(&record.environmentInfo);
-  bool written = rsecssfs_writeAll(fd, &record, sizeof record) && fdatasync(fd) == 0;
-  if (close(fd) != 0) written = false;
-  RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
-  if (!written) {
+  if (!rsecssfs_writeKeyFile(fd, c->api->in_pNewKey)) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "Cannot write new key into key file \"%s\"", path);
     if (created && unlink(path) == 0) c->filesChanged = changedBefore;
-    rc = RSEC_SSFS_RC_NO_WRITE_PERMISSION;
-  } else {
-    syncDirectoryOf(path);
-    RSECSSFS_TRACE(RSECSSFS_TRC3, "Written key file::");
-    RSECSSFS_HEXTRACE(&record, sizeof record, 1, record.key, record.key + sizeof record.key);
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
   }
-  secureWipe(&record, sizeof record);
-  return rc;
+  syncDirectoryOf(path);
+  return RSEC_SSFS_RC_OK;
 }
 
 RSEC_SSFS_RC installNewKey(Conversion* c) {

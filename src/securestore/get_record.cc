@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
-#include "securestore/allocator.h"
 #include "securestore/api_frame.h"
-#include "securestore/configuration.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/diagnostics.h"
 #include "securestore/key_file.h"
 #include "securestore/record_checksum.h"
-#include "securestore/trace.h"
+#include "securestore/store_files.h"
 
 namespace {
 

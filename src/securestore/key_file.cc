@@ -1,11 +1,15 @@
 #include "securestore/key_file.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
-#include "securestore/configuration.h"
-#include "securestore/trace.h"
+#include "securestore/diagnostics.h"
+#include "securestore/environment_info.h"
+#include "securestore/file_writes.h"
+#include "securestore/store_files.h"
 
 namespace {
 
@@ -49,4 +53,20 @@ RSEC_SSFS_RC rsecssfs_getKeyFromKeyfile(unsigned char pGlobalKey[kEncryptionKeyS
   rc = readKey(config->pKeyFile, pGlobalKey);
   rsecssfs_releaseConfiguration(config, false);
   return rc;
+}
+
+bool rsecssfs_writeKeyFile(int fd, const unsigned char key[kEncryptionKeySize]) {
+  rsecssfsKeyfileRecord record;
+  std::memcpy(record.preamble, rsecssfsKeyPreamble, sizeof record.preamble);
+  record.type = 1;
+  std::memcpy(record.key, key, sizeof record.key);
+  rsecssfs_getEnvironmentInfo(&record.environmentInfo);
+  bool written = rsecssfs_writeAll(fd, &record, sizeof record) && fdatasync(fd) == 0;
+  if (close(fd) != 0) written = false;
+  if (written) {
+    RSECSSFS_TRACE(RSECSSFS_TRC3, "Written key file::");
+    RSECSSFS_HEXTRACE(&record, sizeof record, 1, record.key, record.key + sizeof record.key);
+  }
+  secureWipe(&record, sizeof record);
+  return written;
 }

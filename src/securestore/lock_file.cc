@@ -9,12 +9,12 @@
 #include <ctime>
 #include <string>
 
-#include "securestore/allocator.h"
 #include "securestore/byte_fields.h"
-#include "securestore/configuration.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/diagnostics.h"
 #include "securestore/environment_info.h"
 #include "securestore/file_writes.h"
-#include "securestore/trace.h"
+#include "securestore/store_files.h"
 #include "securestore/utf8_conversion.h"
 
 namespace {

@@ -7,10 +7,10 @@
 #include "crypto/random_generator.h"
 #include "crypto/secure_wipe.h"
 #include "crypto/sha1.h"
-#include "securestore/allocator.h"
 #include "securestore/byte_fields.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/diagnostics.h"
 #include "securestore/record_format.h"
-#include "securestore/trace.h"
 #include "securestore/utf8_conversion.h"
 
 const unsigned char rsecssfsDefaultGlobalKey[kEncryptionKeySize] = {};

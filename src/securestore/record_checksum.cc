@@ -5,7 +5,7 @@
 #include "crypto/hmac.h"
 #include "crypto/payload_cipher.h"
 #include "crypto/secure_wipe.h"
-#include "securestore/trace.h"
+#include "securestore/diagnostics.h"
 
 namespace {
 

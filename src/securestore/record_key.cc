@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "securestore/trace.h"
+#include "securestore/diagnostics.h"
 
 RSEC_SSFS_RC rsecssfs_checkRecordKeyLength(const char* key) {
   if (std::strlen(key) <= kMaxRecordKeyLength) return RSEC_SSFS_RC_OK;

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "securestore/byte_fields.h"
-#include "securestore/trace.h"
+#include "securestore/diagnostics.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 // Forced removal of the lock, for a person who knows that the update that
 // left it behind is gone. A lock file with bad length or content is left
 // alone, since it cannot be told whose it is.
-#include "securestore/allocator.h"
 #include "securestore/api_frame.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/diagnostics.h"
 #include "securestore/lock_file.h"
-#include "securestore/trace.h"
 
 RSecSSFsRemoveLockAPI* RSecSSFsRemoveLockAPIGet() {
   rsecssfs_clearAllocatorFlags();

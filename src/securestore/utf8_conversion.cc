@@ -1,7 +1,7 @@
 #include "securestore/utf8_conversion.h"
 
-#include "securestore/allocator.h"
-#include "securestore/trace.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/diagnostics.h"
 
 namespace {
 

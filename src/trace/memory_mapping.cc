@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 #include "base/exception.h"
 
 namespace System {

@@ -46,10 +46,8 @@ TraceFlags::TraceFlags(const char* flags) {
       case 'G':
         if (hasValue) {
           const int32_t action = strtosize(value.c_str(), value.size());
-          m_profile = (action == TraceSharedMemory::PROFILE_RESET ||
-                       action == TraceSharedMemory::PROFILE_COLLECT)
-                          ? static_cast<TraceSharedMemory::ProfileAction>(action)
-                          : TraceSharedMemory::PROFILE_NOTSET;
+          m_profile = action == PROFILE_RESET || action == PROFILE_COLLECT ? static_cast<ProfileAction>(action)
+                                                                           : PROFILE_NOTSET;
         }
         break;
       case 'p':
@@ -86,7 +84,7 @@ std::string TraceFlags::toString() const {
   if (m_distribution) token("D");
   if (m_sql) token("a");
   if (m_compressed) token("z");
-  if (m_profile != TraceSharedMemory::PROFILE_NOTSET) token("G" + std::to_string(m_profile));
+  if (m_profile != PROFILE_NOTSET) token("G" + std::to_string(m_profile));
   if (m_timestamp) token("T");
   if (m_packet) token("p" + std::to_string(m_packetsize));
   if (m_filesize > 0) token("s" + std::to_string(m_filesize));

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "trace/trace_shared_memory.h"
+#include "trace/profile_action.h"
 
 namespace NEBRIX {
 
@@ -32,7 +32,7 @@ struct TraceFlags {
   bool m_call = false;
   bool m_api = false;
   bool m_debug = false;
-  TraceSharedMemory::ProfileAction m_profile = TraceSharedMemory::PROFILE_NOTSET;
+  ProfileAction m_profile = PROFILE_NOTSET;
   bool m_packet = false;
   bool m_sql = false;
   bool m_distribution = false;

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 #include "base/exception.h"
 #include "profile/user_profile.h"
 

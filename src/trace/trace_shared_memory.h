@@ -66,19 +66,17 @@
 
 #include "trace/memory_mapping.h"
 #include "trace/process_information.h"
+#include "trace/profile_action.h"
 #include "trace/spin_lock.h"
 
 namespace NEBRIX {
 
 class TraceSharedMemory {
  public:
-  // Profile counter action a process is asked to take; carried inside the
-  // trace flags string as "G" and the number.
-  enum ProfileAction : int {
-    PROFILE_NOTSET = 0,
-    PROFILE_RESET = 1,
-    PROFILE_COLLECT = 2,
-  };
+  using ProfileAction = NEBRIX::ProfileAction;
+  static constexpr ProfileAction PROFILE_NOTSET = NEBRIX::PROFILE_NOTSET;
+  static constexpr ProfileAction PROFILE_RESET = NEBRIX::PROFILE_RESET;
+  static constexpr ProfileAction PROFILE_COLLECT = NEBRIX::PROFILE_COLLECT;
 
   using ProcessID = System::ProcessID;
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 
 namespace {
 

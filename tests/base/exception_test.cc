@@ -8,7 +8,7 @@
 #include <string>
 #include <tuple>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 #include "test_allocator.h"
 
 namespace {

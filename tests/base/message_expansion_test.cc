@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 #include "base/exception.h"
 
 namespace {

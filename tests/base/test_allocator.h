@@ -7,7 +7,7 @@
 #include <set>
 #include <utility>
 
-#include "base/allocator.h"
+#include "base/exception_allocator.h"
 
 struct TestAllocator final : public ltt::allocator {
   explicit TestAllocator(std::set<int> failing = {}, bool failAll = false)

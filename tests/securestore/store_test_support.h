@@ -16,8 +16,8 @@
 
 #include "crypto/hmac.h"
 #include "crypto/payload_cipher.h"
-#include "securestore/allocator.h"
-#include "securestore/configuration.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/store_files.h"
 #include "securestore/get_record.h"
 #include "securestore/rsecssfs.h"
 

@@ -1,11 +1,11 @@
-#include "securestore/trace.h"
+#include "securestore/diagnostics.h"
 
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
-#include "securestore/allocator.h"
+#include "securestore/checked_allocator.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "securestore/allocator.h"
+#include "securestore/checked_allocator.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,5 +1,5 @@
 // The default allocator of the base layer.
-#include "base/allocator.h"
+#include "base/exception_allocator.h"
 
 #include <cstdlib>
 

@@ -1,12 +1,12 @@
-#include "securestore/configuration.h"
+#include "securestore/store_files.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
-#include "securestore/allocator.h"
-#include "securestore/trace.h"
+#include "securestore/checked_allocator.h"
+#include "securestore/diagnostics.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Definitions of the error code accessors declared in error_codes.h.
-#include "base/error_codes.h"
+#include "base/error_code_table.h"
 
 // The function-local static makes the compiler's one-time guard do the
 // registration, so two threads calling an accessor first still register the
