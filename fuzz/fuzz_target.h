@@ -82,20 +82,14 @@ class Capture {
   std::streambuf* m_old;
 };
 
-// argv of a command line whose words stay where they are.
-inline std::vector<char*> argvOf(std::vector<std::string>& words) {
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  return argv;
-}
-
 // Runs the console on `words` as the program would, what it writes to
 // standard output going to `out`; the words must parse. What run() throws
 // passes on.
 inline NEBRIX_Retcode runConsole(std::vector<std::string> words, std::string& out) {
   words.insert(words.begin(), "nebrix_cons");
-  std::vector<char*> argv = argvOf(words);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
   std::string errors;
   Capture captureOut(std::cout, out);
   Capture captureErr(std::cerr, errors);

@@ -1,8 +1,7 @@
 // libFuzzer target: arbitrary bytes as the trace shared-memory file, used by
 // TraceSharedMemory (attach with its checks and re-creation, parts, flags,
-// update counter, dead parts, the watcher side) and by the console's
-// dynamic "-p" commands and SHOW TRACESETTINGS, in a private profile
-// directory.
+// update counter, dead parts, the watcher side) and by the console's SHOW
+// TRACESETTINGS, in a private profile directory.
 //
 // Input: one control byte, the file, then operations until the input ends.
 //   control bits 0-1  0, 3: a file image (below); 1: the rest of the input
@@ -13,26 +12,24 @@
 //          <slot><processID: 4><readCount: 4><length><flags>; the other
 //          parts stay zero. A length of 255 fills all 256 bytes of the
 //          field, so that it has no terminating NUL.
-//   operation  one byte (modulo 10) and its arguments:
+//   operation  one byte (modulo 9) and its arguments:
 //     0 setFlags <pid: 4><length><flags>   5 clearDeadParts
 //     1 getFlags <pid: 4>                  6 detach and attach again
 //     2 setFlags of this process <length><flags>
 //     3 watcher: updateMyReadCount, isMyReadCountLower, getMyFlags
 //     4 incUpdateCount                     7 setFlags <pid: 4> of 256 characters
-//     8 SHOW TRACESETTINGS                 9 "-p <pid: 4>" and a dynamic command <which>
+//     8 SHOW TRACESETTINGS
 //
 // Process ids in the file are only ever probed with signal 0, which sends
 // nothing. Besides crashes, the target checks that flags never come out
 // longer than their field, that a failed setFlags changes nothing, that the
-// counter moves by exactly one, that the console writes back only canonical
-// flags, and that SHOW TRACESETTINGS lists exactly the parts in use.
+// counter moves by exactly one, and that SHOW TRACESETTINGS lists exactly
+// the parts in use.
 #include "fuzz_target.h"
-#include "trace/trace_flags.h"
 #include "trace/trace_shared_memory.h"
 
 namespace {
 
-using NEBRIX::TraceFlags;
 using NEBRIX::TraceSharedMemory;
 
 constexpr size_t kFileSize = 26656;
@@ -123,27 +120,6 @@ void checkSetFlags(TraceSharedMemory& memory, int32_t pid, const std::string& fl
 // The counter wraps as an unsigned number would.
 uint32_t updateCount(TraceSharedMemory& memory) { return static_cast<uint32_t>(memory.getUpdateCount()); }
 
-// A dynamic command for one process: on success its part holds canonical
-// flags (or the marker "R" after a refresh), and the counter moved once.
-void checkDynamicCommand(TraceSharedMemory& memory, int32_t pid, uint8_t which) {
-  static const std::vector<std::vector<std::string>> kCommands = {
-      {"TRACE", "SQL", "ON"},       {"TRACE", "DEBUG", "OFF"},   {"TRACE", "PACKET", "4096"},
-      {"TRACE", "SIZE", "16384"},   {"TRACE", "STOP", "ON", "ERROR", "-10", "COUNT", "3"},
-      {"TRACE", "OFF"},             {"TRACE", "REFRESH"},        {"PROFILE", "COLLECT", "ON"},
-      {"TRACE", "TIMESTAMP", "ON"}, {"TRACE", "API", "OFF"},
-  };
-  if (pid < 1) return;  // not a process id the console accepts
-  const std::vector<std::string>& command = kCommands[which % kCommands.size()];
-  std::vector<std::string> words = {"-p", std::to_string(pid)};
-  words.insert(words.end(), command.begin(), command.end());
-  const uint32_t before = updateCount(memory);
-  std::string out, flags;
-  if (nebrix_fuzz::runConsole(words, out) != NEBRIX_OK) return;
-  NEBRIX_FUZZ_CHECK(updateCount(memory) == before + 1u);
-  NEBRIX_FUZZ_CHECK(memory.getFlags(pid, flags));
-  NEBRIX_FUZZ_CHECK(command[1] == "REFRESH" ? flags == "R" : TraceFlags(flags.c_str()).toString() == flags);
-}
-
 // SHOW TRACESETTINGS shows the file as it leaves it (`memory` attached, or
 // on disk): one row per part in use, in slot order, with the part's flags up
 // to their NUL, never more than the field holds.
@@ -197,7 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int consoleRuns = 0;
   while (!in.empty()) {
-    switch (in.byte() % 10) {
+    switch (in.byte() % 9) {
       case 0: {
         const int32_t pid = in.word();
         checkSetFlags(memory, pid, in.text(in.byte()));
@@ -234,12 +210,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 8:
         if (++consoleRuns <= kMaxConsoleRuns) checkShown(&memory);
         break;
-      case 9: {
-        const int32_t pid = in.word();
-        const uint8_t which = in.byte();
-        if (++consoleRuns <= kMaxConsoleRuns) checkDynamicCommand(memory, pid, which);
-        break;
-      }
     }
   }
   memory.detach();

@@ -29,21 +29,17 @@ complete_line() {
 complete_line "-H -f -h -p -u -v CONFIG PROFILE SHOW TRACE"  ''
 complete_line "-H -f -h -p -u -v"                            -
 complete_line "-H -f -h -p -u -v PROFILE SHOW TRACE"         -v -p 4711 ''
-complete_line "PROFILE"                                      -p 4711 P
 complete_line "TRACESETTINGS"                                SHOW T
-complete_line "tracesettings"                                SHOW t
 complete_line "trace"                                        tr
 complete_line "TRACE"                                        CONFIG ''
 complete_line "API COMPRESS DEBUG DISTRIBUTION FILENAME PACKET SHORT SIZE SQL STOP TIMESTAMP" CONFIG TRACE ''
 complete_line "API DEBUG DISTRIBUTION OFF PACKET REFRESH SHORT SIZE SQL STOP TIMESTAMP"        TRACE ''
 complete_line "SHORT SIZE SQL STOP"                          -H myhost TRACE S
 complete_line "OFF ON"                                       TRACE SQL ''
-complete_line "OFF ON"                                       t sq ''
 complete_line "OFF ON"                                       c t pa ''
 complete_line "UNLIMITED"                                    TRACE SIZE ''
 complete_line "ON"                                           TRACE STOP ''
 complete_line "ERROR"                                        t st o ''
-complete_line "OFF"                                          t st o e ''
 complete_line "COUNT"                                        t st o e -10709 ''
 complete_line ""                                             t st o e -10709 c ''
 complete_line "ALL CONFIG HISTORY PROFILE TRACESETTINGS"     SHOW ''
@@ -51,9 +47,7 @@ complete_line "DETAILS"                                      SHOW PROFILE ''
 complete_line "COLLECT FILENAME RESET"                       PROFILE ''
 complete_line "OFF ON"                                       PROFILE COLLECT ''
 complete_line ""                                             TRACE OFF ''
-complete_line ""                                             TRACE REFRESH ''
 complete_line ""                                             -h ''
-complete_line ""                                             -x ''
 complete_line ""                                             TRACES ''
 complete_line ""                                             -H ''
 
