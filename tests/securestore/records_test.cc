@@ -39,7 +39,9 @@ TEST_F(RecordsTest, WrittenRecordsHaveEveryFieldInPlace) {
   ASSERT_EQ(put("ORQ/B", "abc", false).rc, RSEC_SSFS_RC_OK);
   EXPECT_TRUE(traced("3 RSecSSFs:     00000000 52 53 65 63 53 53 46 73 44 61 74 61 00 00 00 B3  RSecSSFsData.... ["));
   EXPECT_TRUE(traced("3 RSecSSFs:     00000020 ** ** ** "));
-  const int64_t after = time(nullptr);
+  RSecSSFsListRecordsAPI* list = RSecSSFsListRecordsAPIGet();  // reads both, then gives all back
+  RSecSSFsListRecords(list);
+  EXPECT_EQ(resultOf(list, RSecSSFsListRecordsAPIRelease).rc, RSEC_SSFS_RC_OK);
   const Bytes file = readFile(dataFile());
   ASSERT_EQ(file.size(), 179u + 304);
   EXPECT_EQ(std::string(file.begin(), file.begin() + 12), "RSecSSFsData");
@@ -47,7 +49,7 @@ TEST_F(RecordsTest, WrittenRecordsHaveEveryFieldInPlace) {
   EXPECT_EQ(slice(file, 24, 64), padded("ORQ/A", 64));
   int64_t stamp = 0;
   for (int i = 0; i < 8; ++i) stamp = stamp << 8 | file[88 + i];
-  EXPECT_TRUE(stamp >= before && stamp <= after) << stamp;
+  EXPECT_TRUE(stamp >= before && stamp <= time(nullptr)) << stamp;
   EXPECT_EQ(slice(file, 96, 24), padded(std::string(getpwuid(getuid())->pw_name).substr(0, 24), 24));
   struct utsname names;
   uname(&names);
@@ -95,7 +97,6 @@ TEST_F(RecordsTest, KeysAndValueLengthsAreChecked) {
   const std::string tooLong = "ORQ/" + std::string(61, 'X'), key = "ORQ/V";
   const RSEC_SSFS_RC ok = RSEC_SSFS_RC_OK, format = RSEC_SSFS_RC_RECORD_KEY_FORMAT;
   const RSEC_SSFS_RC tooBig = RSEC_SSFS_RC_VALUE_TOO_LONG;
-  const Bytes v = {'v'};
   const struct {
     std::string key;
     Kind kind;
@@ -104,19 +105,19 @@ TEST_F(RecordsTest, KeysAndValueLengthsAreChecked) {
     RSEC_SSFS_RC rc;
     std::string message;
   } cases[] = {
-      {"ORQ/", kPlainText, v, 1, ok, ""},
-      {"ORQ/NEBRIX/TRACEFLAGS_2", kPlainText, v, 1, ok, ""},
-      {"ORQ/" + std::string(60, 'X'), kPlainText, v, 1, ok, ""},
-      {tooLong, kPlainText, v, 0, format,
+      {"ORQ/", kPlainText, {'v'}, 1, ok, ""},
+      {"ORQ/NEBRIX/TRACEFLAGS_2", kPlainText, {'v'}, 1, ok, ""},
+      {"ORQ/" + std::string(60, 'X'), kPlainText, {'v'}, 1, ok, ""},
+      {tooLong, kPlainText, {'v'}, 0, format,
        "Record key \"" + tooLong + "\" is longer than the permitted length of 64 characters"},
-      {"/ORQ", kPlainText, v, 0, format,
+      {"/ORQ", kPlainText, {'v'}, 0, format,
        "Record key \"/ORQ\" either does not contain a \"/\" character at all or it contains it at the very "
        "first position."},
-      {"ORQ", kPlainText, v, 0, format, "Record key \"ORQ\" either does not contain a \"/\" character"},
-      {"orq/x", kPlainText, v, 0, format,
+      {"ORQ", kPlainText, {'v'}, 0, format, "Record key \"ORQ\" either does not contain a \"/\" character"},
+      {"orq/x", kPlainText, {'v'}, 0, format,
        "Record key \"orq/x\" contains illegal character at index 0. Allowed are only "
        "\"ABCDEFGHIJKLMNOPQRSTUVWXYZ_/0123456789\""},
-      {"ORQ/A-B", kPlainText, v, 0, format, "contains illegal character at index 5."},
+      {"ORQ/A-B", kPlainText, {'v'}, 0, format, "contains illegal character at index 5."},
       {"orq/x", kErase, {}, 0, RSEC_SSFS_RC_RECORD_NOT_FOUND, "Record with key \"orq/x\" not found in secure storage"},
       {tooLong, kErase, {}, 0, format, "is longer than the permitted length of 64 characters"},
       {key, kBinary, der(200, 0x81, 0xC5), 256, ok, ""},
@@ -148,6 +149,7 @@ TEST_F(RecordsTest, KeysAndValueLengthsAreChecked) {
     if (c.rc != RSEC_SSFS_RC_OK) continue;
     EXPECT_EQ(readFile(dataFile()).size(), before + 176 + c.stored) << i;
     const Result read = get(c.key.c_str());
+    EXPECT_EQ(read.rc, RSEC_SSFS_RC_OK) << i;
     EXPECT_EQ(binary ? read.binary : Bytes(read.text_value.begin(), read.text_value.end()), c.value) << i;
   }
   EXPECT_FALSE(exists(lockFile()));
@@ -316,9 +318,8 @@ TEST_F(RecordsTest, ExistingLockFileStopsWritersAndOnlyAValidOneIsRemovedByForce
 // update), and taking the lock never leaves another file in the directory.
 TEST_F(RecordsTest, LockAppearsWholeOrNotAtAll) {
   ASSERT_EQ(put("ORQ/A", "a", true, true).rc, RSEC_SSFS_RC_OK);
-  const Bytes lock = readFile(lockFile()), expected = lockBytes("RSecSSFsLock", 1, 1);
-  ASSERT_EQ(lock.size(), 70u);
-  EXPECT_TRUE(std::equal(&lock[0], &lock[14], &expected[0]));
+  ASSERT_EQ(readFile(lockFile()).size(), 70u);
+  EXPECT_EQ(slice(readFile(lockFile()), 0, 14), slice(lockBytes("RSecSSFsLock", 1, 1), 0, 14));
   EXPECT_EQ(removeLock().rc, RSEC_SSFS_RC_OK);
 
   const Bytes data = readFile(dataFile());

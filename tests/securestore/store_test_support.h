@@ -54,10 +54,9 @@ inline Result put(const char* key, const char* value, bool plaintext = true, boo
   api->in_pKey = key;
   api->in_pValue = value;
   api->in_isBinary = binary != nullptr;
-  if (binary != nullptr) {
-    api->in_pValueX = binary->empty() ? reinterpret_cast<const unsigned char*>("") : binary->data();
-    api->in_pValueXLen = binary->size();
-  }
+  static const unsigned char empty = 0;  // an empty value still has an address
+  api->in_pValueX = binary == nullptr ? nullptr : binary->empty() ? &empty : binary->data();
+  api->in_pValueXLen = api->in_isBinary ? binary->size() : 0;
   api->in_storePlaintext = plaintext;
   api->internalOpaque->in_forgetLockRemoval = keepLock;
   rsecssfs_failAllocationForTesting(failingAllocation);
