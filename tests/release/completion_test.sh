@@ -36,7 +36,6 @@ complete_line "API COMPRESS DEBUG DISTRIBUTION FILENAME PACKET SHORT SIZE SQL ST
 complete_line "API DEBUG DISTRIBUTION OFF PACKET REFRESH SHORT SIZE SQL STOP TIMESTAMP"        TRACE ''
 complete_line "SHORT SIZE SQL STOP"                          -H myhost TRACE S
 complete_line "OFF ON"                                       TRACE SQL ''
-complete_line "OFF ON"                                       c t pa ''
 complete_line "UNLIMITED"                                    TRACE SIZE ''
 complete_line "ON"                                           TRACE STOP ''
 complete_line "ERROR"                                        t st o ''
@@ -47,7 +46,6 @@ complete_line "DETAILS"                                      SHOW PROFILE ''
 complete_line "COLLECT FILENAME RESET"                       PROFILE ''
 complete_line "OFF ON"                                       PROFILE COLLECT ''
 complete_line ""                                             TRACE OFF ''
-complete_line ""                                             -h ''
 complete_line ""                                             TRACES ''
 complete_line ""                                             -H ''
 
