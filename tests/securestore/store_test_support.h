@@ -163,10 +163,12 @@ class StoreTest : public ::testing::Test {
     rsecssfs_setRetryPauseMillisecondsForTesting(1);
     signal(SIGXFSZ, SIG_IGN);  // a write beyond the file size limit fails, see withFileSizeLimit
     rsecssfs_activateMemoryCheck(true);
+    openFiles_ = openFiles();
   }
-  // Whatever a test did, its calls gave back all the memory they took.
+  // Whatever a test did, its calls gave back all the memory and files they took.
   void TearDown() override {
     EXPECT_FALSE(rsecssfs_checkMemoryState());
+    EXPECT_EQ(openFiles(), openFiles_);
     RSecSSFsSetTraceCallback(nullptr, 0);
     rsecssfs_activateMemoryCheck(false);
     rsecssfs_resetConfigurationForTesting();
@@ -176,7 +178,12 @@ class StoreTest : public ::testing::Test {
   std::string dataFile() const { return path(".DAT"); }
   std::string lockFile() const { return path(".LCK"); }
   std::string keyFile() const { return path(".KEY"); }
+  static long openFiles() {
+    const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return std::distance(begin(entries), end(entries));
+  }
   std::string dir_;
+  long openFiles_ = 0;
 };
 
 }  // namespace store_test
