@@ -42,6 +42,8 @@ TEST_F(RecordsTest, WrittenRecordsHaveEveryFieldInPlace) {
   RSecSSFsListRecordsAPI* list = RSecSSFsListRecordsAPIGet();  // reads both, then gives all back
   RSecSSFsListRecords(list);
   EXPECT_EQ(resultOf(list, RSecSSFsListRecordsAPIRelease).rc, RSEC_SSFS_RC_OK);
+  EXPECT_EQ(get("ORQ/B").text_value, "abc");
+  EXPECT_TRUE(traced("2 RSecSSFs: Entering function \"RSecSSFsGetRecord\""));
   const Bytes file = readFile(dataFile());
   ASSERT_EQ(file.size(), 179u + 304);
   EXPECT_EQ(std::string(file.begin(), file.begin() + 12), "RSecSSFsData");
