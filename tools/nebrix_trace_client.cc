@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
   action.sa_handler = requestStop;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
+  signal(SIGXFSZ, SIG_IGN);  // creating the shared-memory file fails instead
 
   NEBRIX::TraceSharedMemory sharedMemory;
   try {

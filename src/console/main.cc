@@ -1,6 +1,7 @@
 // nebrix_cons: one command of the trace console per invocation.
 #include <sys/stat.h>
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
   // The store creates its data, key and lock files with the process's
   // default mode; the console's files are for its user alone.
   umask(077);
+  // A file-size limit makes a write fail, which every update reports and
+  // recovers from; the default action would kill the program mid-update
+  // and leave the store locked.
+  signal(SIGXFSZ, SIG_IGN);
   // The operations report their own failures; an exception that still
   // arrives here (the profile directory cannot be had, say) is reported in
   // full, and the program ends normally with status 1.

@@ -1,8 +1,10 @@
 #include "securestore/key_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cerrno>
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
@@ -13,16 +15,37 @@
 
 namespace {
 
+// Only a missing key file means the built-in default key. A key file that is
+// there but cannot be read (no permission, a directory, a link, no file
+// descriptor left, an I/O error) fails the call: otherwise a secret would be
+// stored under, or a conversion would move every secret to, the public key.
 RSEC_SSFS_RC readKey(const char* path, unsigned char key[kEncryptionKeySize]) {
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
+  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
     std::memcpy(key, rsecssfsDefaultGlobalKey, kEncryptionKeySize);
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Key file \"%s\" not found, using default key", path);
     return RSEC_SSFS_RC_OK;
   }
+  struct stat status;
+  const char* problem = fd < 0 || fstat(fd, &status) != 0 ? std::strerror(errno)
+                        : S_ISDIR(status.st_mode)          ? std::strerror(EISDIR)
+                        : !S_ISREG(status.st_mode)         ? "not a regular file"
+                                                           : nullptr;
   rsecssfsKeyfileRecord record;
-  const size_t read = std::fread(&record, 1, sizeof record, file);
-  std::fclose(file);
+  size_t read = 0;
+  while (problem == nullptr && read < sizeof record) {
+    const ssize_t n = ::read(fd, reinterpret_cast<char*>(&record) + read, sizeof record - read);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) problem = std::strerror(errno);
+    if (n <= 0) break;
+    read += static_cast<size_t>(n);
+  }
+  if (fd >= 0) close(fd);
+  if (problem != nullptr) {
+    secureWipe(&record, sizeof record);
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Key file \"%s\" cannot be read: %s", path, problem);
+    return RSEC_SSFS_RC_FILE_CORRUPTION;
+  }
   RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
   if (read == 0) {
     std::memcpy(key, rsecssfsDefaultGlobalKey, kEncryptionKeySize);

@@ -4,6 +4,7 @@
 // memory, and the lock file between writers. (Where the store's files are:
 // see the vaultadm tests, which choose them.)
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -333,6 +334,24 @@ TEST_F(RecordsTest, LockAppearsWholeOrNotAtAll) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir_)) names.push_back(entry.path().filename());
   EXPECT_EQ(names, std::vector<std::string>{"SSFS_TST.DAT"});
+}
+
+// Only a missing key file means the built-in key: one that is there but
+// cannot be read (a directory, a FIFO that must not block) fails every
+// call, and nothing is written.
+TEST_F(RecordsTest, AKeyFileThatCannotBeReadFailsEveryCall) {
+  ASSERT_EQ(put("ORQ/A", "a").rc, RSEC_SSFS_RC_OK);
+  const Bytes data = readFile(dataFile());
+  const std::string key = keyFile();
+  for (const char* problem : {"Is a directory", "not a regular file"}) {
+    ASSERT_EQ(problem[0] == 'I' ? mkdir(key.c_str(), 0700) : mkfifo(key.c_str(), 0600), 0);
+    for (const Result& result : {put("ORQ/B", "b", false), get("ORQ/A"), erase("ORQ/A")}) {
+      EXPECT_EQ(result.rc, RSEC_SSFS_RC_FILE_CORRUPTION);
+      EXPECT_NE(result.text.find("Key file \"" + key + "\" cannot be read: " + problem), std::string::npos);
+    }
+    EXPECT_EQ(readFile(dataFile()), data);
+    std::filesystem::remove(key);
+  }
 }
 
 }  // namespace

@@ -199,6 +199,13 @@ TEST_F(Vaultadm, ValuesRoundTripAndTheListingShowsThem) {
     EXPECT_EQ(gone.out + gone.err, "Error: Record with key \"ORQ/A\" not found in secure storage\n");
     EXPECT_EQ(gone.status, 1);
   }
+  // A file-size limit below the data file's size: the append fails with a
+  // message, instead of a kill that would leave the store locked.
+  const ProgramResult limited = runProgram("/bin/sh", {"-c", "ulimit -f 1; exec \"$0\" \"$@\"", VAULTADM_BINARY, "put",
+                                                      "ORQ/F", "f"}, inheritedTestEnvironment());
+  EXPECT_EQ(limited.out + limited.err, "Error: EOF at writing record data\n");
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_EQ(fileMode(storeFile("LCK")), -1);
 }
 
 // unlock removes a lock that a dead update left behind and says whose it
