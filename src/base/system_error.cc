@@ -34,6 +34,8 @@ const char* getSystemErrorMessage(int rc, char* buffer, std::size_t size) noexce
   const char* text;
   if (rc == 0) {
     text = "[no error]";
+  } else if (rc == kNotARegularFile) {
+    text = "Not a regular file";
   } else {
     text = strerror_result(strerror_r(rc, scratch, sizeof scratch), scratch);
     if (text == nullptr || text[0] == '\0' ||

@@ -1,7 +1,6 @@
 #include "securestore/key_file.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include "securestore/diagnostics.h"
 #include "securestore/environment_info.h"
 #include "securestore/file_writes.h"
+#include "securestore/profile_file.h"
 #include "securestore/store_files.h"
 
 namespace {
@@ -20,23 +20,19 @@ namespace {
 // descriptor left, an I/O error) fails the call: otherwise a secret would be
 // stored under, or a conversion would move every secret to, the public key.
 RSEC_SSFS_RC readKey(const char* path, unsigned char key[kEncryptionKeySize]) {
-  const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int fd = rsecssfs_openProfileFile(path, O_RDONLY);
   if (fd < 0 && errno == ENOENT) {
     std::memcpy(key, rsecssfsDefaultGlobalKey, kEncryptionKeySize);
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Key file \"%s\" not found, using default key", path);
     return RSEC_SSFS_RC_OK;
   }
-  struct stat status;
-  const char* problem = fd < 0 || fstat(fd, &status) != 0 ? std::strerror(errno)
-                        : S_ISDIR(status.st_mode)          ? std::strerror(EISDIR)
-                        : !S_ISREG(status.st_mode)         ? "not a regular file"
-                                                           : nullptr;
+  const char* problem = fd < 0 ? rsecssfs_fileErrorText(errno) : nullptr;
   rsecssfsKeyfileRecord record;
   size_t read = 0;
   while (problem == nullptr && read < sizeof record) {
     const ssize_t n = ::read(fd, reinterpret_cast<char*>(&record) + read, sizeof record - read);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) problem = std::strerror(errno);
+    if (n < 0) problem = rsecssfs_fileErrorText(errno);
     if (n <= 0) break;
     read += static_cast<size_t>(n);
   }

@@ -343,7 +343,7 @@ TEST_F(RecordsTest, AKeyFileThatCannotBeReadFailsEveryCall) {
   ASSERT_EQ(put("ORQ/A", "a").rc, RSEC_SSFS_RC_OK);
   const Bytes data = readFile(dataFile());
   const std::string key = keyFile();
-  for (const char* problem : {"Is a directory", "not a regular file"}) {
+  for (const char* problem : {"Is a directory", "Not a regular file"}) {
     ASSERT_EQ(problem[0] == 'I' ? mkdir(key.c_str(), 0700) : mkfifo(key.c_str(), 0600), 0);
     for (const Result& result : {put("ORQ/B", "b", false), get("ORQ/A"), erase("ORQ/A")}) {
       EXPECT_EQ(result.rc, RSEC_SSFS_RC_FILE_CORRUPTION);

@@ -1,0 +1,49 @@
+#include "securestore/profile_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+int rsecssfs_openProfileFile(const char* path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  struct stat status;
+  int error = 0;
+  if (fstat(fd, &status) != 0) {
+    error = errno;
+  } else if (S_ISDIR(status.st_mode)) {
+    error = EISDIR;
+  } else if (!S_ISREG(status.st_mode)) {
+    error = RSECSSFS_ENOTREGULAR;
+  } else if ((flags & O_NONBLOCK) == 0) {
+    const int status_flags = fcntl(fd, F_GETFL);
+    if (status_flags < 0 || fcntl(fd, F_SETFL, status_flags & ~O_NONBLOCK) != 0) error = errno;
+  }
+  if (error == 0) return fd;
+  close(fd);
+  errno = error;
+  return -1;
+}
+
+FILE* rsecssfs_openProfileStream(const char* path, const char* mode) {
+  const bool update = std::strchr(mode, '+') != nullptr;
+  const int fd = rsecssfs_openProfileFile(path, update ? O_RDWR : O_RDONLY);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, mode);
+  if (file == nullptr) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+  }
+  return file;
+}
+
+const char* rsecssfs_fileErrorText(int error) {
+  return error == RSECSSFS_ENOTREGULAR ? "Not a regular file" : std::strerror(error);
+}
