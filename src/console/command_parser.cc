@@ -217,8 +217,8 @@ class Console::CommandParser {
     } else if (Console_matchCommand(word, "OFF", 2)) {
       m_console.m_on = false;
     } else {
-      const int32_t size = readSize(word);
-      if (size < 1) return print_syntax_error(std::cerr, "one of ON, OFF, <size>", word);
+      int32_t size = 0;
+      if (!readSize(word, size) || size < 1) return print_syntax_error(std::cerr, "one of ON, OFF, <size>", word);
       m_console.m_on = true;
       m_console.m_size = size;
     }
@@ -232,8 +232,10 @@ class Console::CommandParser {
       m_console.m_size = -1;
       return NEBRIX_OK;
     }
-    const int32_t size = readSize(word);
-    if (size <= 8191) return print_syntax_error(std::cerr, "UNLIMITED or a number > 8192", word);
+    int32_t size = 0;
+    if (!readSize(word, size) || size <= 8191) {
+      return print_syntax_error(std::cerr, "UNLIMITED or a number > 8192", word);
+    }
     m_console.m_size = size;
     return NEBRIX_OK;
   }
@@ -259,8 +261,8 @@ class Console::CommandParser {
       m_console.m_stop_on_error = false;
       return expectEnd();
     }
-    const int32_t code = strtoint32(word);
-    if (code == 0) return print_syntax_error(std::cerr, "an error code", word);
+    int32_t code = 0;
+    if (!readNumberWord(word, code) || code == 0) return print_syntax_error(std::cerr, "an error code", word);
     m_console.m_stop_on_error = true;
     m_console.m_errorcode = code;
     if (atEnd()) return NEBRIX_OK;
@@ -269,16 +271,17 @@ class Console::CommandParser {
     if (!Console_matchCommand(word, "COUNT", 1)) return print_syntax_error(std::cerr, "COUNT", word);
     word = take("<errorcount>");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    const int32_t count = strtoint32(word);
-    if (count < 1) return print_syntax_error(std::cerr, "a positive number", word);
+    int32_t count = 0;
+    if (!readNumberWord(word, count) || count < 1) return print_syntax_error(std::cerr, "a positive number", word);
     m_console.m_errorcount = count;
     return expectEnd();
   }
 
   // After CONFIG sizes may carry a unit ("16k"); after a plain TRACE they are
-  // plain decimal numbers and reading stops at the first non-digit.
-  int32_t readSize(const char* word) const {
-    return m_sizesWithUnits ? strtosize(word, strlen(word)) : strtoint32(word);
+  // plain decimal numbers and reading stops at the first non-digit. A size
+  // that does not fit its 32-bit field is refused, never cut to fit.
+  bool readSize(const char* word, int32_t& size) const {
+    return m_sizesWithUnits ? readSizeWord(word, size) : readNumberWord(word, size);
   }
 
   bool atEnd() const { return m_next >= m_count; }

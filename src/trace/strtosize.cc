@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,11 +12,9 @@ namespace NEBRIX {
 namespace {
 
 // The low 32 bits of a value, read as signed: the width the sizes are kept in.
-int32_t low32(unsigned long value) {
-  return static_cast<int32_t>(static_cast<uint32_t>(value));
-}
+int32_t low32(uint64_t value) { return static_cast<int32_t>(static_cast<uint32_t>(value)); }
 
-int32_t unitFactor(char unit) {
+int64_t unitFactor(char unit) {
   switch (unit) {
     case 'K': case 'k': return 1024;
     case 'M': case 'm': return 1048576;
@@ -24,39 +23,75 @@ int32_t unitFactor(char unit) {
   }
 }
 
-}  // namespace
+// A number as strtol reads it, whole: `fits` tells whether it was within a
+// signed 32-bit value before anything was cut.
+struct Reading {
+  uint64_t bits = 0;  // the value modulo 2^64; its low 32 bits are what a stored size keeps
+  bool fits = false;
+  bool wellFormed = false;
+};
 
-int32_t strtosize(const char* text, size_t length) {
+bool fitsInt32(long value) { return value >= INT32_MIN && value <= INT32_MAX; }
+
+Reading readSize(const char* text, size_t length) {
   // Work on a private, NUL-terminated copy of the value, so that strtol can
   // never run past `length` into text that does not belong to the value.
   const std::string value(text, strnlen(text, length));
   const char* const begin = value.c_str();
   const char* const end = begin + value.size();
 
+  Reading reading;
   char* stop = nullptr;
   errno = 0;
   const long number = strtol(begin, &stop, 0);
-  const int32_t n = low32(static_cast<unsigned long>(number));
+  reading.bits = static_cast<uint64_t>(number);
+  reading.fits = errno != ERANGE && fitsInt32(number);
   const char* p = stop;
-  if (p == end) return n;
-
   while (p != end && isspace(static_cast<unsigned char>(*p))) ++p;
-  if (p == end) return n;
+  if (p == end) {
+    reading.wellFormed = true;
+    return reading;
+  }
 
-  const int32_t factor = unitFactor(*p);
-  if (factor == 0) return -1;
-  const int32_t product = low32(static_cast<uint32_t>(n) * static_cast<uint32_t>(factor));
+  const int64_t factor = unitFactor(*p);
+  if (factor == 0) return reading;
+  long product = 0;
+  reading.fits = reading.fits && !__builtin_mul_overflow(number, factor, &product) && fitsInt32(product);
+  reading.bits *= static_cast<uint64_t>(factor);
   ++p;
-  if (p == end) return product;
-
-  if (*p == 'b' || *p == 'B') ++p;
+  if (p != end && (*p == 'b' || *p == 'B')) ++p;
   while (p != end && isspace(static_cast<unsigned char>(*p))) ++p;
-  return p == end ? product : -1;
+  reading.wellFormed = p == end;
+  return reading;
 }
 
-int32_t strtoint32(const char* text) {
+Reading readNumber(const char* text) {
   errno = 0;
-  return low32(static_cast<unsigned long>(strtol(text, nullptr, 10)));
+  const long number = strtol(text, nullptr, 10);
+  Reading reading;
+  reading.bits = static_cast<uint64_t>(number);
+  reading.fits = errno != ERANGE && fitsInt32(number);
+  reading.wellFormed = true;
+  return reading;
 }
+
+bool fittingValue(const Reading& reading, int32_t& value) {
+  if (!reading.wellFormed || !reading.fits) return false;
+  value = low32(reading.bits);
+  return true;
+}
+
+}  // namespace
+
+int32_t strtosize(const char* text, size_t length) {
+  const Reading reading = readSize(text, length);
+  return reading.wellFormed ? low32(reading.bits) : -1;
+}
+
+int32_t strtoint32(const char* text) { return low32(readNumber(text).bits); }
+
+bool readSizeWord(const char* word, int32_t& value) { return fittingValue(readSize(word, strlen(word)), value); }
+
+bool readNumberWord(const char* word, int32_t& value) { return fittingValue(readNumber(word), value); }
 
 }  // namespace NEBRIX

@@ -18,4 +18,11 @@ int32_t strtosize(const char* text, size_t length);
 // 32 bits as a signed value. A text without digits reads as 0.
 int32_t strtoint32(const char* text);
 
+// The same readings for a word typed on the command line, where a value that
+// does not fit a signed 32-bit value is refused instead of cut to its low 32
+// bits (which would store a different size or error code than the one typed).
+// False for such a value and for a malformed size.
+bool readSizeWord(const char* word, int32_t& value);
+bool readNumberWord(const char* word, int32_t& value);
+
 }  // namespace NEBRIX
