@@ -64,7 +64,10 @@ NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
         std::cerr << "Error: Option -u requires an argument." << std::endl;
         return NEBRIX_NOT_OK;
       }
-      m_user = argv[i + 1];
+      // An empty name is the calling user, as the configuration takes it; a
+      // name kept as empty would be refused by some steps of a command after
+      // others had already changed the configuration.
+      m_user = argv[i + 1][0] != '\0' ? argv[i + 1] : nullptr;
       i += 2;
     } else if (arg[0] == '-') {
       std::cerr << "Error: Unknown option " << arg << " given." << std::endl;

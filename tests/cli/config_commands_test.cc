@@ -24,7 +24,7 @@ TEST_F(ConfigCommands, EachCommandChangesOneSettingAndIsRecorded) {
     std::string flags;
     std::string history;
   } steps[] = {
-      {{"CONFIG", "TRACE", "SQL", "ON"}, "a:p1000", "CONFIG TRACE SQL ON"},
+      {{"-u", "", "CONFIG", "TRACE", "SQL", "ON"}, "a:p1000", "CONFIG TRACE SQL ON"},  // "": the calling user
       {{"c", "t", "sh", "on"}, "c:a:p1000", "CONFIG TRACE SHORT ON"},
       {{"CONFIG", "TRACE", "PACKET", "OFF"}, "c:a", "CONFIG TRACE PACKET OFF"},
       {{"CONFIG", "TRACE", "PACKET", "4k"}, "c:a:p4096", "CONFIG TRACE PACKET ON"},

@@ -23,7 +23,7 @@ TEST_F(TraceCommands, ProcessAndConfigurationSettings) {
     std::vector<std::string> parts;
     std::vector<std::string> history;
   } steps[] = {
-      {{"TRACE", "SHORT", "ON"}, "c", {}, {"CONFIG TRACE SHORT ON", "TRACE REFRESH"}},
+      {{"-u", "", "TRACE", "SHORT", "ON"}, "c", {}, {"CONFIG TRACE SHORT ON", "TRACE REFRESH"}},  // "": the caller
       {{"-p", "4711", "TRACE", "SQL", "ON"}, "c", {"4711 0 c:a"}, {"TRACE SQL ON"}},
       {{"-p", "4711", "TRACE", "SHORT", "OFF"}, "c", {"4711 0 a"}, {"TRACE SHORT OFF"}},
       {{"-p", "4711", "TRACE", "PACKET", "ON"}, "c", {"4711 0 a:p1000"}, {"TRACE PACKET ON"}},
