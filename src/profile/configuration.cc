@@ -39,9 +39,8 @@ void copyText(char* target, size_t size, const char* text) {
   target[size - 1] = '\0';
 }
 
-// Text the caller typed is taken as UTF-8 when it is valid UTF-8, so names
-// with non-ASCII characters are stored as typed; any other byte sequence is
-// 8-bit text and converted. The text is checked once, here, on its way in.
+// Key text is taken as UTF-8 when it is valid UTF-8; any other byte sequence
+// is 8-bit text and converted. The text is checked once, here, on its way in.
 void appendText(EncodedString& target, const char* text) {
   const bool utf8 = support::UC::isValidText(support::UC::CHAR_ENCODING_UTF8, text, strlen(text));
   target.append(text, utf8 ? NEBRIX_StringEncodingType::UTF8 : NEBRIX_StringEncodingType::Ascii);
@@ -120,14 +119,14 @@ void RTE_PutUserConfigString(const char* user, const char*, const char* componen
   inires = 1;
   try {
     EncodedString key(NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
-    EncodedString text(NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
     buildRecordKey(key, component, regKey);
     setUpStore(user, vhost);
-    appendText(text, value != nullptr ? value : "");
     MERO_RSecSSFsPutRecordAPI* api = MERO_RSecSSFsPutRecordAPIGet();
     if (api == nullptr) return failWith(err, inires, "error putuser");
     api->in_pKey = key.buffer();
-    api->in_pValue = text.buffer();
+    // A value (a file name) is stored byte for byte as the caller gave it:
+    // the name of a file is its bytes, whatever encoding they were typed in.
+    api->in_pValue = value != nullptr ? value : "";
     api->in_storePlaintext = true;
     MERO_RSecSSFsPutRecord(api);
     if (api->out_pProcessingInfo == nullptr || api->out_pProcessingInfo->rc != RSEC_SSFS_RC_OK) {
@@ -157,10 +156,15 @@ void RTE_GetUserConfigString(const char* user, const char*, const char* componen
     const RSEC_SSFS_RC rc = api->out_pProcessingInfo != nullptr ? api->out_pProcessingInfo->rc
                                                                : RSEC_SSFS_RC_LOW_MEMORY;
     if (rc == RSEC_SSFS_RC_OK && api->out_pValue != nullptr) {
-      // A value longer than the buffer is cut and still counts as read.
-      const EncodedString value(api->out_pValue, NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
-      std::int64_t written = 0;
-      if (filename != nullptr && len > 0) {
+      // A value longer than the buffer is cut and still counts as read; UTF-8
+      // is cut between characters. Other bytes are the caller's as stored,
+      // handed back byte for byte.
+      const char* stored = api->out_pValue;
+      if (!support::UC::isValidText(support::UC::CHAR_ENCODING_UTF8, stored, strlen(stored))) {
+        copyText(filename, filename != nullptr && len > 0 ? static_cast<size_t>(len) : 0, stored);
+      } else if (filename != nullptr && len > 0) {
+        const EncodedString value(stored, NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
+        std::int64_t written = 0;
         value.convert(filename, NEBRIX_StringEncodingType::UTF8, static_cast<size_t>(len), written, nullptr, true);
       }
     } else if (rc == RSEC_SSFS_RC_RECORD_NOT_FOUND) {

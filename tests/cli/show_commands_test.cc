@@ -45,6 +45,17 @@ TEST_F(ShowCommands, Config) {
   EXPECT_EQ(historyActions(), std::vector<std::string>{"CONFIG TRACE FILENAME"});
 }
 
+// File names come back byte for byte, UTF-8 or not.
+TEST_F(ShowCommands, FileNamesComeBackAsTyped) {
+  for (const std::string name : {"caf\xc3\xa9-%p.prt", "caf\xe9-%p.prt"}) {
+    check({{{"CONFIG", "TRACE", "FILENAME", "/tmp/" + name}, "", "", 0},
+           {{"PROFILE", "FILENAME", "/tmp/" + name}, "", "", 0},
+           {{"-v", "SHOW", "PROFILE"},
+            "\nsearch path:/tmp\n\nsearch name pattern:" + name + "\nno profile data found.\n", "", 0}});
+    EXPECT_NE(runConsole({"SHOW", "CONFIG"}).out.find("Trace file name    : /tmp/" + name + "\n"), std::string::npos);
+  }
+}
+
 TEST_F(ShowCommands, TraceSettingsOfAFreshFileAndOfParts) {
   check({{{"SHOW", "TRACESETTINGS"}, kFreshSettings, "", 0}});
   writePart(3, 4711, 3, "a");
