@@ -14,6 +14,7 @@
 #include <iostream>
 #include <string>
 
+#include "base/standard_streams.h"
 #include "base/exception.h"
 #include "profile/configuration.h"
 #include "trace/trace_shared_memory.h"
@@ -61,6 +62,7 @@ bool parseInterval(int argc, char** argv, long& milliseconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  Diagnose::occupyClosedStandardDescriptors();
   long interval = 0;
   if (!parseInterval(argc, argv, interval)) {
     std::cerr << "Usage: nebrix_trace_client [-i <milliseconds>]" << std::endl;
@@ -89,5 +91,5 @@ int main(int argc, char** argv) {
     if (sharedMemory.isMyReadCountLower()) report(sharedMemory);
   }
   std::cout << "process " << getpid() << " stopped" << std::endl;
-  return 0;
+  return Diagnose::finishStandardOutput() ? 0 : 1;
 }

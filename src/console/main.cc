@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "base/exception.h"
+#include "base/standard_streams.h"
 #include "console/console.h"
 
 namespace {
@@ -16,19 +17,10 @@ NEBRIX_Retcode parseAndRun(int argc, char** argv) {
   return rc == NEBRIX_OK ? console.run() : rc;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  // The store creates its data, key and lock files with the process's
-  // default mode; the console's files are for its user alone.
-  umask(077);
-  // A file-size limit makes a write fail, which every update reports and
-  // recovers from; the default action would kill the program mid-update
-  // and leave the store locked.
-  signal(SIGXFSZ, SIG_IGN);
-  // The operations report their own failures; an exception that still
-  // arrives here (the profile directory cannot be had, say) is reported in
-  // full, and the program ends normally with status 1.
+// The operations report their own failures; an exception that still arrives
+// here (the profile directory cannot be had, say) is reported in full, and
+// the program ends normally with status 1.
+int runCommand(int argc, char** argv) {
   try {
     return parseAndRun(argc, argv) == NEBRIX_OK ? 0 : 1;
   } catch (const ltt::exception& ex) {
@@ -39,4 +31,20 @@ int main(int argc, char** argv) {
     std::cerr << "Error: " << ex.what() << std::endl;
   }
   return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Diagnose::occupyClosedStandardDescriptors();
+  // The store creates its data, key and lock files with the process's
+  // default mode; the console's files are for its user alone.
+  umask(077);
+  // A file-size limit makes a write fail, which every update reports and
+  // recovers from; the default action would kill the program mid-update
+  // and leave the store locked.
+  signal(SIGXFSZ, SIG_IGN);
+  const int status = runCommand(argc, argv);
+  // What was shown is part of the result: output that was lost is a failure.
+  return Diagnose::finishStandardOutput() ? status : 1;
 }

@@ -65,6 +65,12 @@ TEST_F(Messages, CommandWords) {
       {{"TRACE", "SIZE"}, "", endOf + "one of UNLIMITED, <size>.\n", 1},
       {{"TRACE", "SIZE", "8k"}, "", syntax + "8k, expected UNLIMITED or a number > 8192.\n", 1},  // no units
       {{"CONFIG", "TRACE", "SIZE", "8191"}, "", syntax + "8191, expected UNLIMITED or a number > 8192.\n", 1},
+      // Values that do not fit their 32-bit field are refused, not cut to fit.
+      {{"CONFIG", "TRACE", "SIZE", "5G"}, "", syntax + "5G, expected UNLIMITED or a number > 8192.\n", 1},
+      {{"CONFIG", "TRACE", "SIZE", "4294975488"}, "", syntax + "4294975488, expected UNLIMITED or a number > 8192.\n",
+       1},
+      {{"TRACE", "PACKET", "4294968296"}, "", syntax + "4294968296, expected one of ON, OFF, <size>.\n", 1},
+      {{"TRACE", "STOP", "ON", "ERROR", "4294967306"}, "", syntax + "4294967306, expected an error code.\n", 1},
       {{"TRACE", "STOP"}, "", endOf + "ON.\n", 1},
       {{"TRACE", "STOP", "X"}, "", syntax + "X, expected ON.\n", 1},
       {{"TRACE", "STOP", "ON"}, "", endOf + "ERROR.\n", 1},
@@ -74,6 +80,8 @@ TEST_F(Messages, CommandWords) {
       {{"TRACE", "STOP", "ON", "ERROR", "10", "X"}, "", syntax + "X, expected COUNT.\n", 1},
       {{"TRACE", "STOP", "ON", "ERROR", "10", "COUNT"}, "", endOf + "<errorcount>.\n", 1},
       {{"TRACE", "STOP", "ON", "ERROR", "10", "COUNT", "0"}, "", syntax + "0, expected a positive number.\n", 1},
+      {{"TRACE", "STOP", "ON", "ERROR", "10", "COUNT", "99999999999"}, "",
+       syntax + "99999999999, expected a positive number.\n", 1},
       {{"SHOW", "CONFIG", "now"}, "", "Error: Extra arguments after CONFIG: now\n", 1},
       {{"TRACE", "SQL", "ON", "a", "b"}, "", "Error: Extra arguments after ON: a b\n", 1},
       {{"TRACE", "STOP", "ON", "ERROR", "OFF", "x"}, "", "Error: Extra arguments after OFF: x\n", 1},
@@ -98,6 +106,16 @@ TEST_F(Messages, AnotherUserIsRefusedAndNothingIsRecorded) {
       {{"-u", "x", "SHOW", "TRACESETTINGS"}, "", dynamic, 1},
   });
   EXPECT_TRUE(historyActions().empty());
+}
+
+// Output that cannot be written is a failure, also of a command that did its work.
+TEST_F(Messages, LostOutputIsAFailure) {
+  for (const std::string redirection : {">&-", ">/dev/full"}) {
+    const ProgramResult r = runProgram("/bin/sh", {"-c", "exec \"$0\" SHOW CONFIG " + redirection, NEBRIX_CONS_BINARY},
+                                       inheritedTestEnvironment());
+    EXPECT_EQ(r.err, "Error: Output to standard output was lost.\n") << redirection;
+    EXPECT_EQ(r.status, 1) << redirection;
+  }
 }
 
 }  // namespace
