@@ -3,12 +3,15 @@
 # nothing written before is lost.
 #
 # Each run starts one writer (nebrix_cons CONFIG TRACE SQL ON/OFF, CONFIG
-# TRACE FILENAME, or vaultadm put of one of a few keys), kills it with SIGKILL
-# after a delay drawn at random over its usual run time, and then checks
-# every key: one whose writer had exited 0 keeps its last value, the key being
-# written holds its old or its new value, and no lookup fails. A lock file
-# left by a killed update is removed with vaultadm unlock, and the next
-# update must succeed.
+# TRACE FILENAME, or vaultadm put of one of a few keys, or vaultadm rekey),
+# sends it SIGKILL, SIGINT, SIGTERM or SIGHUP after a delay drawn at random
+# over its usual run time, and then checks every key: one whose writer had
+# exited 0 keeps its last value, the key being written holds its old or its
+# new value, and no lookup fails. A lock file left by a SIGKILL is removed with
+# vaultadm unlock, and the next update must succeed. The other signals must
+# leave the store as a finished or a never started update would: no lock, no
+# conversion backup, no empty data file. A rekey is killed only by those
+# (SIGKILL leaves its backups for the recovery by hand).
 #
 #     crash_injection.py BIN_DIR [--runs N] [--seed S]
 
@@ -28,13 +31,17 @@ VAULT_KEYS = [f"ORQ/CAMPAIGN/KEY{i}" for i in range(6)]
 
 
 # (kind, program and arguments, key, the value it leaves) of every writer.
-def writers(serial):
+def writers(serial, user):
     filename = f"/tmp/trace-{serial}-%p"
     return [("SQL ON", ["nebrix_cons", "CONFIG", "TRACE", "SQL", "ON"], FLAGS, "a"),
             ("SQL OFF", ["nebrix_cons", "CONFIG", "TRACE", "SQL", "OFF"], FLAGS, ""),
             ("FILENAME", ["nebrix_cons", "CONFIG", "TRACE", "FILENAME", filename], FILENAME, filename)] + [
         (key, ["vaultadm", "put", key, f"value-{serial}"] + (["--plaintext"] if key != VAULT_KEYS[0] else []),
-         key, f"value-{serial}") for key in VAULT_KEYS]
+         key, f"value-{serial}") for key in VAULT_KEYS] + [
+        ("REKEY", ["vaultadm", "rekey", "--new-key-file", new_key_file(user)], None, None)]
+
+
+CATCHABLE = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
 
 
 def campaign(options, user):
@@ -42,31 +49,37 @@ def campaign(options, user):
     # Every key gets a first value, so each has one to lose; the median
     # of seven runs is a writer's usual run time.
     run_time = {}
-    for kind, command, _, _ in writers(0):
+    for kind, command, _, _ in writers(0, user):
         times = []
         for _ in range(7):
             start = time.perf_counter()
+            write_new_key(user, rng)
             if user.run(*command)[0] != 0:
                 raise Failure(f"setting up {' '.join(command)} failed")
             times.append(time.perf_counter() - start)
         run_time[kind] = statistics.median(times)
-    expected = {key: user.get(key) for _, _, key, _ in writers(0)}
+    expected = {key: user.get(key) for _, _, key, _ in writers(0, user) if key}
     finished = killed = locks_left = 0
     for serial in range(1, options.runs + 1):
-        kind, command, key, value = rng.choice(writers(serial))
+        kind, command, key, value = rng.choice(writers(serial, user))
+        sig = rng.choice(CATCHABLE + ([signal.SIGKILL] * 3 if key else []))
+        write_new_key(user, rng)
         proc = user.start(*command)
         time.sleep(rng.uniform(0, run_time[kind]))
-        proc.send_signal(signal.SIGKILL)
+        proc.send_signal(sig)
         _, err = proc.communicate()
-        what = f"run {serial} ({' '.join(command)})"
-        if proc.returncode == -signal.SIGKILL:
+        what = f"run {serial} ({' '.join(command)}, signal {sig.name})"
+        if sig != signal.SIGKILL:
+            check_left_alone(user, what)
+        if proc.returncode == -sig:
             killed += 1
         else:
             check_clean_end(command[0], command[1:], proc.returncode, err)
             if proc.returncode != 0:
                 raise Failure(f"{what} failed: {err.strip()}")
             finished += 1
-            expected[key] = value
+            if key:
+                expected[key] = value
         if os.path.exists(user.file("SSFS_ORQ.LCK")):
             locks_left += 1
             if user.vault("unlock")[0] != 0 or user.vault("put", "ORQ/CAMPAIGN/PROBE", str(serial))[0] != 0:
@@ -77,8 +90,27 @@ def campaign(options, user):
                 raise Failure(f"{what}: {other} holds {found!r}, expected {old!r}")
             expected[other] = found
     print(f"crash injection: seed {options.seed}, {options.runs} runs, {killed} writers killed, "
-          f"{finished} finished before the kill, {locks_left} kills inside an update "
+          f"{finished} finished before the signal, {locks_left} SIGKILLs inside an update "
           f"(lock left and cleared), 0 keys lost")
+
+
+def new_key_file(user):
+    return os.path.join(user.root, "new-key.txt")
+
+
+# The key file a rekey reads its new key from: 48 hexadecimal digits.
+def write_new_key(user, rng):
+    with open(new_key_file(user), "w") as f:
+        f.write("".join(rng.choice("0123456789abcdef") for _ in range(48)) + "\n")
+
+
+# What SIGINT, SIGTERM or SIGHUP may never leave behind.
+def check_left_alone(user, what):
+    for name in ("SSFS_ORQ.LCK", "SSFS_ORQ.DA_", "SSFS_ORQ.KE_"):
+        if os.path.exists(user.file(name)):
+            raise Failure(f"{what}: {name} left behind")
+    if os.path.getsize(user.file("SSFS_ORQ.DAT")) == 0:
+        raise Failure(f"{what}: the data file is empty")
 
 
 if __name__ == "__main__":
