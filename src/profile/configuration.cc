@@ -267,16 +267,17 @@ NEBRIX_Retcode Configuration::setTraceFlags(const char* user, const char* compon
 
 NEBRIX_Retcode Configuration::getTraceFlags(const char* user, const char* component, const char* virtualhostname,
                                             char* flags, size_t length, char* errortext, size_t errortextlength) {
-  if (readValue(user, component, virtualhostname, "TRACEFLAGS", flags, length, errortext, errortextlength) ==
-      NEBRIX_OK) {
+  // A missing record is no error: nothing is configured. It is known only
+  // by its text, so the text is read whole, whatever room the caller has.
+  char error[sizeof(tsp00_ErrTextc)] = "";
+  if (readValue(user, component, virtualhostname, "TRACEFLAGS", flags, length, error, sizeof error) == NEBRIX_OK) {
     return NEBRIX_OK;
   }
-  // A missing record is no error: nothing is configured. It is known only
-  // by its text.
-  if (errortext != nullptr && strcmp(errortext, kNotFound) == 0) {
+  if (strcmp(error, kNotFound) == 0) {
     if (flags != nullptr && length != 0) flags[0] = '\0';
     return NEBRIX_OK;
   }
+  copyText(errortext, errortextlength, error);
   return NEBRIX_NOT_OK;
 }
 

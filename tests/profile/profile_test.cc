@@ -83,15 +83,14 @@ TEST_F(ProfileTest, Directory) {
   }
 }
 
-// Missing flags read as none and store nothing, but only when the message
-// that they are missing fits. Other values read as their defaults, stored
-// under the component's name in capitals; the store keeps plaintext.
+// Missing flags read as none and store nothing, whatever room the caller
+// has for a message. Other values read as their defaults, stored under the
+// component's name in capitals; the store keeps plaintext.
 TEST_F(ProfileTest, ConfigurationValues) {
   EXPECT_EQ(get(Configuration::getTraceFlags), NEBRIX_OK);
   EXPECT_STREQ(value, "");
-  EXPECT_EQ(Configuration::getTraceFlags(nullptr, "NEBRIX", nullptr, value, sizeof value, errortext, 10),
-            NEBRIX_NOT_OK);
-  EXPECT_STREQ(errortext, "error pro");
+  EXPECT_EQ(Configuration::getTraceFlags(nullptr, "NEBRIX", nullptr, value, sizeof value, errortext, 10), NEBRIX_OK);
+  EXPECT_EQ(Configuration::getTraceFlags(nullptr, "NEBRIX", nullptr, value, sizeof value, nullptr, 0), NEBRIX_OK);
   EXPECT_EQ(readFile(directory + "/SSFS_ORQ.DAT"), "");
   EXPECT_EQ(get(Configuration::getSharedMemoryName, "Client"), NEBRIX_OK);
   EXPECT_STREQ(value, "clienttrace.shm");
@@ -101,11 +100,13 @@ TEST_F(ProfileTest, ConfigurationValues) {
   EXPECT_NE(readFile(directory + "/SSFS_ORQ.DAT").find("c:a:p1000"), std::string::npos);
   EXPECT_EQ(get(Configuration::getTraceFlags, "NEBRIX", 3), NEBRIX_OK);  // cut to the buffer, still read
   EXPECT_STREQ(value, "c:");
-  // Names typed in UTF-8 are kept as they are; other 8-bit text becomes UTF-8.
+  // Names are kept byte for byte, UTF-8 or not, and cut only to the buffer.
   for (const char* typed : {"/tmp/j\xc3\xbcrgen.prt", "/tmp/j\xfcrgen.prt"}) {
     ASSERT_EQ(set(Configuration::setTraceFileName, typed), NEBRIX_OK);
     EXPECT_EQ(get(Configuration::getTraceFileName), NEBRIX_OK);
-    EXPECT_STREQ(value, "/tmp/j\xc3\xbcrgen.prt");
+    EXPECT_STREQ(value, typed);
+    EXPECT_EQ(get(Configuration::getTraceFileName, "NEBRIX", 9), NEBRIX_OK);
+    EXPECT_EQ(std::string(value), std::string(typed).substr(0, 8));
   }
   // Names of up to 1023 bytes; longer ones fail without a message.
   const std::string longest = "/" + std::string(1022, 'n');
