@@ -31,14 +31,14 @@ VAULT_KEYS = [f"ORQ/CAMPAIGN/KEY{i}" for i in range(6)]
 
 
 # (kind, program and arguments, key, the value it leaves) of every writer.
-def writers(serial, user):
+def writers(serial, new_key_file):
     filename = f"/tmp/trace-{serial}-%p"
     return [("SQL ON", ["nebrix_cons", "CONFIG", "TRACE", "SQL", "ON"], FLAGS, "a"),
             ("SQL OFF", ["nebrix_cons", "CONFIG", "TRACE", "SQL", "OFF"], FLAGS, ""),
             ("FILENAME", ["nebrix_cons", "CONFIG", "TRACE", "FILENAME", filename], FILENAME, filename)] + [
         (key, ["vaultadm", "put", key, f"value-{serial}"] + (["--plaintext"] if key != VAULT_KEYS[0] else []),
          key, f"value-{serial}") for key in VAULT_KEYS] + [
-        ("REKEY", ["vaultadm", "rekey", "--new-key-file", new_key_file(user)], None, None)]
+        ("REKEY", ["vaultadm", "rekey", "--new-key-file", new_key_file], None, None)]
 
 
 CATCHABLE = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
@@ -46,24 +46,25 @@ CATCHABLE = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
 
 def campaign(options, user):
     rng = random.Random(options.seed)
+    key_file = os.path.join(user.root, "new-key.txt")
     # Every key gets a first value, so each has one to lose; the median
     # of seven runs is a writer's usual run time.
     run_time = {}
-    for kind, command, _, _ in writers(0, user):
+    for kind, command, _, _ in writers(0, key_file):
         times = []
         for _ in range(7):
             start = time.perf_counter()
-            write_new_key(user, rng)
+            write_new_key(key_file, rng)
             if user.run(*command)[0] != 0:
                 raise Failure(f"setting up {' '.join(command)} failed")
             times.append(time.perf_counter() - start)
         run_time[kind] = statistics.median(times)
-    expected = {key: user.get(key) for _, _, key, _ in writers(0, user) if key}
+    expected = {key: user.get(key) for _, _, key, _ in writers(0, key_file) if key}
     finished = killed = locks_left = 0
     for serial in range(1, options.runs + 1):
-        kind, command, key, value = rng.choice(writers(serial, user))
+        kind, command, key, value = rng.choice(writers(serial, key_file))
         sig = rng.choice(CATCHABLE + ([signal.SIGKILL] * 3 if key else []))
-        write_new_key(user, rng)
+        write_new_key(key_file, rng)
         proc = user.start(*command)
         time.sleep(rng.uniform(0, run_time[kind]))
         proc.send_signal(sig)
@@ -94,13 +95,9 @@ def campaign(options, user):
           f"(lock left and cleared), 0 keys lost")
 
 
-def new_key_file(user):
-    return os.path.join(user.root, "new-key.txt")
-
-
 # The key file a rekey reads its new key from: 48 hexadecimal digits.
-def write_new_key(user, rng):
-    with open(new_key_file(user), "w") as f:
+def write_new_key(path, rng):
+    with open(path, "w") as f:
         f.write("".join(rng.choice("0123456789abcdef") for _ in range(48)) + "\n")
 
 
