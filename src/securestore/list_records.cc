@@ -2,7 +2,8 @@
 // one fills a line per active record, with a status found by reading that
 // record as GetRecord would. No lock is taken and nothing is retried; should
 // the file grow between the passes, the second pass fills no more lines than
-// the first one counted.
+// the first one counted. Only a missing data file is an empty list; one that
+// is there but cannot be opened or read fails the call (RC -6).
 #include <cerrno>
 #include <cstring>
 
