@@ -190,8 +190,9 @@ RSEC_SSFS_RC backUpKeyFile(Conversion* c) {
   return rc;
 }
 
-// Creates the file that is to replace `original`, with the permission bits
-// of `original` (or the process's default ones, when there is none). A file
+// Creates the file that is to replace `original`, with the owner and the
+// permission bits of `original` (or the process's defaults, when there is
+// none; an owner that cannot be given stays the process's user). A file
 // of that name is what a conversion that died left behind: under the lock
 // nobody else writes it, so it goes first.
 int createSuccessor(const std::string& name, const char* original, bool* made) {
@@ -201,6 +202,8 @@ int createSuccessor(const std::string& name, const char* original, bool* made) {
   const int fd = rsecssfs_openProfileFile(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, keepMode ? 0600 : 0666);
   if (fd < 0) return fd;
   *made = true;
+  if (keepMode && fchown(fd, status.st_uid, status.st_gid) != 0)
+    RSECSSFS_TRACE(RSECSSFS_TRC2, "The owner of \"%s\" stays the current user", name.c_str());
   if (keepMode && fchmod(fd, status.st_mode & 07777) != 0) {
     const int error = errno;
     close(fd);

@@ -258,19 +258,13 @@ TEST_F(Vaultadm, StoreFilesThatAreNoRegularFilesFailTheCommand) {
 // Output that cannot be written fails the command, even when the store did
 // its part: a rekey whose generated key was lost never ends with status 0.
 TEST_F(Vaultadm, LostOutputFailsTheCommand) {
-  const std::string full = "Error: Standard output cannot be written: No space left on device.\n";
-  const struct {
-    std::vector<std::string> args;
-    std::string redirection, err;
-  } cases[] = {
-      {{"list"}, ">/dev/full", full},
-      {{"rekey"}, ">/dev/full", full},
-      {{"list"}, ">&-", "Error: Standard output cannot be written: Bad file descriptor.\n"},
-  };
-  for (const auto& c : cases) {
-    const ProgramResult r = vaultadm(c.args, "", {}, "exec " + c.redirection + "; ");
-    EXPECT_EQ(r.err, c.err) << c.args[0];
-    EXPECT_EQ(r.status, 1) << c.args[0];
+  for (const std::string redirection : {">/dev/full", ">&-"}) {
+    const std::string reason = redirection == ">&-" ? "Bad file descriptor" : "No space left on device";
+    for (const char* command : {"list", "rekey"}) {
+      const ProgramResult r = vaultadm({command}, "", {}, "exec " + redirection + "; ");
+      EXPECT_EQ(r.err, "Error: Standard output cannot be written: " + reason + ".\n") << command;
+      EXPECT_EQ(r.status, 1) << command;
+    }
   }
 }
 
