@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "crypto/secure_wipe.h"
 #include "securestore/api_frame.h"
@@ -14,7 +15,9 @@
 #include "securestore/diagnostics.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
+#include "securestore/profile_file.h"
 #include "securestore/record_checksum.h"
+#include "securestore/signal_block.h"
 #include "securestore/store_files.h"
 
 namespace {
@@ -29,6 +32,12 @@ struct Conversion {
   FILE* dataBackup;  // open for reading while the data file is written anew
   bool dataBackupMade;
   bool keyBackupMade;
+  // The new data and key file, written beside the old ones under these names
+  // and renamed over them once complete; *Made while such a file exists.
+  std::string newDataFile;
+  std::string newKeyFile;
+  bool newDataMade;
+  bool newKeyMade;
   bool filesChanged;  // the data or key file may differ from its backup
   // The call record's counters only ever grow; this call's share decides.
   int readableBefore;
@@ -59,24 +68,26 @@ void syncDirectoryOf(const char* path) {
 // exclusively. (An existing file that cannot be read is never truncated.)
 RSEC_SSFS_RC probeFile(const char* path, bool isKeyFile) {
   RSECSSFS_TRACE(RSECSSFS_TRC2, isKeyFile ? "Key file is \"%s\"" : "Data file is \"%s\"", path);
-  FILE* file = std::fopen(path, "rb");
-  if (file != nullptr) {
-    RSECSSFS_TRACE(RSECSSFS_TRC2, "File exists already");
-    std::fclose(file);
-    file = std::fopen(path, "r+b");
-    if (file == nullptr) {
+  int fd = rsecssfs_openProfileFile(path, O_RDONLY);
+  if (fd >= 0 || errno != ENOENT) {
+    if (fd >= 0) {
+      RSECSSFS_TRACE(RSECSSFS_TRC2, "File exists already");
+      close(fd);
+      fd = rsecssfs_openProfileFile(path, O_RDWR);
+    }
+    if (fd < 0) {
       RSECSSFS_TRACE(RSECSSFS_TRCERR,
-                     isKeyFile ? "Key file \"%s\" cannot be opened for write"
-                               : "Data file \"%s\" cannot be opened for write",
-                     path);
+                     isKeyFile ? "Key file \"%s\" cannot be opened for write: %s"
+                               : "Data file \"%s\" cannot be opened for write: %s",
+                     path, rsecssfs_fileErrorText(errno));
       return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
     }
     RSECSSFS_TRACE(RSECSSFS_TRC2, "File can be opened for update; closing again");
-    std::fclose(file);
+    close(fd);
     return RSEC_SSFS_RC_OK;
   }
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Open for read failed");
-  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  fd = rsecssfs_openProfileFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (fd < 0) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR,
                    isKeyFile ? "Key file \"%s\" does not exist and cannot be created"
@@ -112,7 +123,7 @@ RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, 
   struct stat status;
   const mode_t mode =
       (fstat(fileno(source), &status) == 0 ? status.st_mode & 0777 : 0600) | S_IRUSR | S_IWUSR;
-  const int fd = open(backupPath, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  const int fd = rsecssfs_openProfileFile(backupPath, O_RDWR | O_CREAT | O_EXCL, mode);
   FILE* target = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
   if (target == nullptr) {
     if (fd >= 0) {
@@ -145,20 +156,33 @@ RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, 
   return RSEC_SSFS_RC_OK;
 }
 
-// Without a data file there is nothing to back up or convert.
+// The file to back up, or null without one (there is nothing to back up or
+// convert then). Probed before, it is a regular file that can be read.
+RSEC_SSFS_RC openOriginal(const char* path, bool isKeyFile, FILE** file) {
+  *file = rsecssfs_openProfileStream(path, "rb");
+  if (*file != nullptr || errno == ENOENT) return RSEC_SSFS_RC_OK;
+  RSECSSFS_TRACE(RSECSSFS_TRCERR,
+                 isKeyFile ? "Key file \"%s\" cannot be opened for read: %s"
+                           : "Data file \"%s\" cannot be opened for read: %s",
+                 path, rsecssfs_fileErrorText(errno));
+  return RSEC_SSFS_RC_FILE_CORRUPTION;
+}
+
 RSEC_SSFS_RC backUpDataFile(Conversion* c) {
-  FILE* source = std::fopen(c->config->pDataFile, "rb");
-  if (source == nullptr) return RSEC_SSFS_RC_OK;
-  const RSEC_SSFS_RC rc = copyToBackup(source, c->config->pDataFileBackup, false, &c->dataBackup);
+  FILE* source = nullptr;
+  RSEC_SSFS_RC rc = openOriginal(c->config->pDataFile, false, &source);
+  if (source == nullptr) return rc;
+  rc = copyToBackup(source, c->config->pDataFileBackup, false, &c->dataBackup);
   c->dataBackupMade = c->dataBackup != nullptr;
   return rc;
 }
 
 RSEC_SSFS_RC backUpKeyFile(Conversion* c) {
-  FILE* source = std::fopen(c->config->pKeyFile, "rb");
-  if (source == nullptr) return RSEC_SSFS_RC_OK;
+  FILE* source = nullptr;
+  RSEC_SSFS_RC rc = openOriginal(c->config->pKeyFile, true, &source);
+  if (source == nullptr) return rc;
   FILE* backup = nullptr;
-  const RSEC_SSFS_RC rc = copyToBackup(source, c->config->pKeyFileBackup, true, &backup);
+  rc = copyToBackup(source, c->config->pKeyFileBackup, true, &backup);
   if (backup != nullptr) {
     c->keyBackupMade = true;
     std::fclose(backup);
@@ -166,28 +190,43 @@ RSEC_SSFS_RC backUpKeyFile(Conversion* c) {
   return rc;
 }
 
-// Truncates the data file (or creates it, should it have gone meanwhile).
-FILE* openEmptyDataFile(Conversion* c) {
-  const int fd = open(c->config->pDataFile, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  c->filesChanged = true;
-  FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) {
+// Creates the file that is to replace `original`, with the owner and the
+// permission bits of `original` (or the process's defaults, when there is
+// none; an owner that cannot be given stays the process's user). A file
+// of that name is what a conversion that died left behind: under the lock
+// nobody else writes it, so it goes first.
+int createSuccessor(const std::string& name, const char* original, bool* made) {
+  unlink(name.c_str());
+  struct stat status;
+  const bool keepMode = lstat(original, &status) == 0 && S_ISREG(status.st_mode);
+  const int fd = rsecssfs_openProfileFile(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, keepMode ? 0600 : 0666);
+  if (fd < 0) return fd;
+  *made = true;
+  if (keepMode && fchown(fd, status.st_uid, status.st_gid) != 0)
+    RSECSSFS_TRACE(RSECSSFS_TRC2, "The owner of \"%s\" stays the current user", name.c_str());
+  if (keepMode && fchmod(fd, status.st_mode & 07777) != 0) {
+    const int error = errno;
     close(fd);
-    return nullptr;
+    errno = error;
+    return -1;
   }
-  return file;
+  return fd;
 }
 
-// The current key is read before the data file is touched, so that a broken
-// key file changes nothing.
+// The current key is read before anything is written, so that a broken key
+// file changes nothing. The data file itself is not touched here: the new
+// one is written beside it and takes its place in putInPlace.
 RSEC_SSFS_RC rewriteDataFile(Conversion* c) {
   unsigned char currentKey[kEncryptionKeySize];
   RSEC_SSFS_RC rc = rsecssfs_getKeyFromKeyfile(currentKey);
   if (rc != RSEC_SSFS_RC_OK) return rc;
-  FILE* file = openEmptyDataFile(c);
+  const int fd = createSuccessor(c->newDataFile, c->config->pDataFile, &c->newDataMade);
+  FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (file == nullptr) {
-    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for write", c->config->pDataFile);
+    const int error = errno;
+    if (fd >= 0) close(fd);
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for write: %s", c->config->pDataFile,
+                   rsecssfs_fileErrorText(error));
     rc = RSEC_SSFS_RC_NO_WRITE_PERMISSION;
   } else {
     RSecSSFsConvertAPI* api = c->api;
@@ -200,40 +239,60 @@ RSEC_SSFS_RC rewriteDataFile(Conversion* c) {
     comm.convert.pNumberRecordsSecureReadable = &api->out_numberRecordsSecureReadable;
     comm.convert.pNumberRecordsSecureNotReadable = &api->out_numberRecordsSecureNotReadable;
     rc = rsecssfs_genericLooper(c->dataBackup, &comm, rsecssfs_loopCallbackConvert);
-    if (rc == RSEC_SSFS_RC_OK && !flushToDisk(file)) {
+    const bool written = flushToDisk(file);
+    const bool closed = std::fclose(file) == 0;
+    if (rc == RSEC_SSFS_RC_OK && !(written && closed)) {
       RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data to temporary file");
       rc = RSEC_SSFS_RC_NO_WRITE_PERMISSION;
     }
-    std::fclose(file);
-    if (rc == RSEC_SSFS_RC_OK) syncDirectoryOf(c->config->pDataFile);
   }
   secureWipe(currentKey, sizeof currentKey);
   return rc;
 }
 
-// A key file that this call created and could not fill is removed again: a
-// short key file would fail every reader, no key file is what was there.
+// The new key file, beside the old one.
 RSEC_SSFS_RC writeKeyFile(Conversion* c) {
   const char* path = c->config->pKeyFile;
-  bool created = false;
-  int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    created = fd >= 0;
-  }
+  const int fd = createSuccessor(c->newKeyFile, path, &c->newKeyMade);
   if (fd < 0) {
-    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Key file \"%s\" cannot be opened for write", path);
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Key file \"%s\" cannot be opened for write: %s", path,
+                   rsecssfs_fileErrorText(errno));
     return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
   }
-  const bool changedBefore = c->filesChanged;
-  c->filesChanged = true;
   if (!rsecssfs_writeKeyFile(fd, c->api->in_pNewKey)) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "Cannot write new key into key file \"%s\"", path);
-    if (created && unlink(path) == 0) c->filesChanged = changedBefore;
     return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
   }
-  syncDirectoryOf(path);
   return RSEC_SSFS_RC_OK;
+}
+
+// Renames `from` over `to`; a reader finds the old file or the new one,
+// never a part of either.
+RSEC_SSFS_RC replaceFile(const std::string& from, const char* to, bool isKeyFile, bool* made) {
+  if (std::rename(from.c_str(), to) != 0) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR,
+                   isKeyFile ? "Key file \"%s\" cannot be replaced: %s" : "Data file \"%s\" cannot be replaced: %s",
+                   to, rsecssfs_fileErrorText(errno));
+    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+  }
+  *made = false;
+  syncDirectoryOf(to);
+  return RSEC_SSFS_RC_OK;
+}
+
+// Both new files are complete and on disk: the data file goes first, then
+// the key file, as the old files were written in that order.
+RSEC_SSFS_RC putInPlace(Conversion* c) {
+  RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
+  if (c->newDataMade) {
+    rc = replaceFile(c->newDataFile, c->config->pDataFile, false, &c->newDataMade);
+    c->filesChanged = rc == RSEC_SSFS_RC_OK;
+  }
+  if (rc == RSEC_SSFS_RC_OK && c->newKeyMade) {
+    rc = replaceFile(c->newKeyFile, c->config->pKeyFile, true, &c->newKeyMade);
+    c->filesChanged = c->filesChanged || rc == RSEC_SSFS_RC_OK;
+  }
+  return rc;
 }
 
 RSEC_SSFS_RC installNewKey(Conversion* c) {
@@ -244,9 +303,7 @@ RSEC_SSFS_RC installNewKey(Conversion* c) {
                    "No encrypted record in the secure storage could be successfully converted to the new "
                    "key because none was readable with the current key, the default key or an externally "
                    "provided key; no update was executed");
-    // Nothing was re-encrypted: the data file holds the active records of
-    // its backup, every payload byte for byte, so the backups can go.
-    c->filesChanged = false;
+    // The new data file is not put in place; the backups can go.
     return RSEC_SSFS_RC_INCORRECT_KEY;
   }
   return writeKeyFile(c);
@@ -278,6 +335,7 @@ RSEC_SSFS_RC runConversion(Conversion* c) {
   if (rc == RSEC_SSFS_RC_OK && newKey) rc = backUpKeyFile(c);
   if (rc == RSEC_SSFS_RC_OK && c->dataBackup != nullptr) rc = rewriteDataFile(c);
   if (rc == RSEC_SSFS_RC_OK && newKey) rc = installNewKey(c);
+  if (rc == RSEC_SSFS_RC_OK) rc = putInPlace(c);
   return rc;
 }
 
@@ -288,10 +346,14 @@ RSEC_SSFS_RC convertUnderLock(RSecSSFsConvertAPI* api) {
   Conversion c = {};
   c.api = api;
   c.config = config;
+  c.newDataFile = std::string(config->pDataFile) + ".new";
+  c.newKeyFile = std::string(config->pKeyFile) + ".new";
   c.readableBefore = api->out_numberRecordsSecureReadable;
   c.notReadableBefore = api->out_numberRecordsSecureNotReadable;
   rc = runConversion(&c);
   if (c.dataBackup != nullptr) std::fclose(c.dataBackup);
+  if (c.newDataMade) unlink(c.newDataFile.c_str());
+  if (c.newKeyMade) unlink(c.newKeyFile.c_str());
   // After a failure that may have changed a file the backups stay for a
   // person to restore from; the backup check refuses updates till then.
   if (rc == RSEC_SSFS_RC_OK || !c.filesChanged) {
@@ -391,10 +453,14 @@ void RSecSSFsConvertAPIRelease(RSecSSFsConvertAPI* api) {
 void RSecSSFsConvert(RSecSSFsConvertAPI* api) {
   if (api == nullptr) return;
   rsecssfs_APIFunctionEntry("RSecSSFsConvert");
-  RSEC_SSFS_RC rc = rsecssfs_lockSet();
-  if (rc == RSEC_SSFS_RC_OK) {
-    rc = convertUnderLock(api);
-    rsecssfs_lockRemove();
+  RSEC_SSFS_RC rc;
+  {
+    const rsecssfsSignalBlock signalsWait;
+    rc = rsecssfs_lockSet();
+    if (rc == RSEC_SSFS_RC_OK) {
+      rc = convertUnderLock(api);
+      rsecssfs_lockRemove();
+    }
   }
   rsecssfs_APIFunctionExit("RSecSSFsConvert", rc, &api->out_pProcessingInfo);
 }

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
@@ -9,6 +10,7 @@
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
 #include "securestore/key_file.h"
+#include "securestore/profile_file.h"
 #include "securestore/record_checksum.h"
 #include "securestore/store_files.h"
 
@@ -47,17 +49,29 @@ RSEC_SSFS_RC deliver(MERO_RSecSSFsGetRecordAPI* api, rsecssfsLooperCallbackComm*
   return RSEC_SSFS_RC_OK;
 }
 
-RSEC_SSFS_RC scanDataFile(MERO_RSecSSFsGetRecordAPI* api, const char* dataFile) {
-  FILE* file = std::fopen(dataFile, "rb");
-  if (file == nullptr) {
+// Only a missing data file means that there is no record. One that is there
+// but cannot be opened (no permission, a link, a directory, a FIFO, no file
+// descriptor left) fails the read: a caller that took it for "not found"
+// would go on with defaults, and write them back. Retrying would not help,
+// nor with a key file that cannot be read (it is replaced whole, by rename).
+RSEC_SSFS_RC scanDataFile(MERO_RSecSSFsGetRecordAPI* api, const char* dataFile, bool* openFailed) {
+  FILE* file = rsecssfs_openProfileStream(dataFile, "rb");
+  if (file == nullptr && errno == ENOENT) {
     RSECSSFS_TRACE(RSECSSFS_TRC2_RETURNED, "Data file \"%s\" cannot be opened for read", dataFile);
     return RSEC_SSFS_RC_RECORD_NOT_FOUND;
+  }
+  if (file == nullptr) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for read: %s", dataFile,
+                   rsecssfs_fileErrorText(errno));
+    *openFailed = true;
+    return RSEC_SSFS_RC_FILE_CORRUPTION;
   }
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" opened for read", dataFile);
   rsecssfsLooperCallbackComm comm = {};
   rsecssfs_makeRecordIdentifier(api->in_pKey, comm.get.recordIdentifier);
   unsigned char key[kEncryptionKeySize];
   RSEC_SSFS_RC rc = rsecssfs_getKeyFromKeyfile(key);
+  *openFailed = rc != RSEC_SSFS_RC_OK;
   if (rc == RSEC_SSFS_RC_OK) {
     comm.get.pEncryptionKey = key;
     comm.get.keySource = RSECSSFS_KEYSOURCE_DEFAULT;
@@ -73,12 +87,12 @@ RSEC_SSFS_RC scanDataFile(MERO_RSecSSFsGetRecordAPI* api, const char* dataFile) 
   return rc;
 }
 
-RSEC_SSFS_RC readAttempt(MERO_RSecSSFsGetRecordAPI* api) {
+RSEC_SSFS_RC readAttempt(MERO_RSecSSFsGetRecordAPI* api, bool* openFailed) {
   releaseValue(api);
   rsecssfsConfiguration* config = nullptr;
   RSEC_SSFS_RC rc = rsecssfs_getConfiguration(&config);
   if (rc != RSEC_SSFS_RC_OK) return rc;
-  rc = scanDataFile(api, config->pDataFile);
+  rc = scanDataFile(api, config->pDataFile, openFailed);
   rsecssfs_releaseConfiguration(config, false);
   return rc;
 }
@@ -161,9 +175,11 @@ void MERO_RSecSSFsGetRecord(MERO_RSecSSFsGetRecordAPI* api) {
   } else {
     for (int failures = 0;;) {
       RSECSSFS_TRACE(RSECSSFS_TRC3, "Trying to read");
-      rc = readAttempt(api);
+      bool openFailed = false;
+      rc = readAttempt(api, &openFailed);
       RSECSSFS_TRACE(RSECSSFS_TRC3, "Read attempt gave RC = %d", static_cast<int>(rc));
-      if (rc != RSEC_SSFS_RC_FILE_CORRUPTION || api->internalOpaque->in_noRepeatForCorruptFile) break;
+      if (rc != RSEC_SSFS_RC_FILE_CORRUPTION || openFailed || api->internalOpaque->in_noRepeatForCorruptFile)
+        break;
       if (++failures == kReadAttempts) {
         RSECSSFS_TRACE(RSECSSFS_TRC2, "Waited long enough; exiting without success");
         break;

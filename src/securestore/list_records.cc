@@ -2,7 +2,9 @@
 // one fills a line per active record, with a status found by reading that
 // record as GetRecord would. No lock is taken and nothing is retried; should
 // the file grow between the passes, the second pass fills no more lines than
-// the first one counted.
+// the first one counted. Only a missing data file is an empty list; one that
+// is there but cannot be opened or read fails the call (RC -6).
+#include <cerrno>
 #include <cstring>
 
 #include "crypto/secure_wipe.h"
@@ -12,6 +14,7 @@
 #include "securestore/diagnostics.h"
 #include "securestore/get_record.h"
 #include "securestore/key_file.h"
+#include "securestore/profile_file.h"
 #include "securestore/record_scanner.h"
 #include "securestore/store_files.h"
 
@@ -105,8 +108,12 @@ RSEC_SSFS_RC listRecords(RSecSSFsListRecordsAPI* api) {
   FILE* file = nullptr;
   if (api->out_pDatafile == nullptr || api->out_pKeyfile == nullptr) {
     rc = RSEC_SSFS_RC_LOW_MEMORY;
-  } else if ((file = std::fopen(config->pDataFile, "rb")) == nullptr) {
+  } else if ((file = rsecssfs_openProfileStream(config->pDataFile, "rb")) == nullptr && errno == ENOENT) {
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" not existing; returning empty list", config->pDataFile);
+  } else if (file == nullptr) {  // an empty list would claim an empty store
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for read: %s", config->pDataFile,
+                   rsecssfs_fileErrorText(errno));
+    rc = RSEC_SSFS_RC_FILE_CORRUPTION;
   } else {
     rc = scanTwice(api, file, config->pDataFile);
     std::fclose(file);

@@ -14,6 +14,7 @@
 #include "securestore/diagnostics.h"
 #include "securestore/environment_info.h"
 #include "securestore/file_writes.h"
+#include "securestore/profile_file.h"
 #include "securestore/store_files.h"
 #include "securestore/utf8_conversion.h"
 
@@ -120,7 +121,7 @@ Linked linkNamed(const char* path, bool* written) {
   char temporary[4096];
   const int length = std::snprintf(temporary, sizeof temporary, "%s.%ld", path, static_cast<long>(getpid()));
   if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) return Linked::failed;
-  const int fd = open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = rsecssfs_openProfileFile(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (fd < 0) return Linked::failed;
   *written = writeLockRecord(fd, path);
   const bool closed = close(fd) == 0;
@@ -140,9 +141,14 @@ RSEC_SSFS_RC takeLock(const char* path) {
     if (linked == Linked::yes) return RSEC_SSFS_RC_OK;
     if (!written) return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
     if (linked != Linked::exists) break;
-    FILE* existing = std::fopen(path, "rb");
+    FILE* existing = rsecssfs_openProfileStream(path, "rb");
     if (existing != nullptr) return reportExistingLock(path, existing);
-    if (errno != ENOENT) break;  // removed meanwhile: try again
+    if (errno != ENOENT) {  // a link, a directory, a FIFO: nobody's lock
+      RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to open lockfile \"%s\" for write: %s", path,
+                     rsecssfs_fileErrorText(errno));
+      return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+    }
+    // removed meanwhile: try again
   }
   RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to open lockfile \"%s\" for write", path);
   return RSEC_SSFS_RC_NO_WRITE_PERMISSION;

@@ -26,7 +26,8 @@ static_assert(sizeof(rsecssfsLockfileRecord) == 70, "lock file layout");
 
 // 0 when this call now holds the lock; 3 when someone else holds it (with a
 // message naming lock type, user, host and time); -6 for a lock file of
-// unexpected length or content; -3 when it cannot be created or written.
+// unexpected length or content; -3 when it cannot be created or written, or
+// when a link, a directory or a FIFO stands under its name.
 RSEC_SSFS_RC rsecssfs_lockSet();
 
 // Deletes the lock file; -3 with a message when that fails.

@@ -15,8 +15,10 @@
 #include "securestore/file_writes.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
+#include "securestore/profile_file.h"
 #include "securestore/record_checksum.h"
 #include "securestore/record_key.h"
+#include "securestore/signal_block.h"
 #include "securestore/store_files.h"
 
 namespace {
@@ -69,9 +71,37 @@ RSEC_SSFS_RC buildRecord(const rsecssfsLooperCallbackComm* comm, unsigned char**
   return RSEC_SSFS_RC_OK;
 }
 
+// Whether a record preamble starts somewhere in the bytes from `from` to
+// `size`. An append that broke off is the last thing in the file; a record
+// that only seems to break off, because its length field is damaged, has
+// the next record behind it.
+bool preambleIn(int fd, long from, long size) {
+  constexpr size_t kPreamble = sizeof rsecssfsDataPreamble - 1;
+  unsigned char chunk[4096 + kPreamble];
+  size_t kept = 0;  // the end of the previous chunk, for a preamble across the border
+  for (long at = from; at < size;) {
+    const ssize_t n = pread(fd, chunk + kept, sizeof chunk - kept, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return true;  // cannot tell: the file is better left alone
+    const size_t length = kept + static_cast<size_t>(n);
+    if (memmem(chunk, length, rsecssfsDataPreamble, kPreamble) != nullptr) return true;
+    kept = length < kPreamble ? length : kPreamble - 1;
+    std::memmove(chunk, chunk + length - kept, kept);
+    at += n;
+  }
+  return false;
+}
+
 RSEC_SSFS_RC cutIncompleteRecord(FILE* file, const rsecssfsLooperCallbackComm* comm) {
   struct stat status;
   const long size = fstat(fileno(file), &status) == 0 ? static_cast<long>(status.st_size) : comm->recordStart;
+  if (size <= comm->recordStart || preambleIn(fileno(file), comm->recordStart + 1, size)) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR,
+                   "Record at file position %lu of data file \"%s\" is incomplete, but another record follows "
+                   "it; the file is damaged and is left as it is",
+                   static_cast<unsigned long>(comm->recordStart), comm->put.pDataFile);
+    return RSEC_SSFS_RC_FILE_CORRUPTION;
+  }
   RSECSSFS_TRACE(
       RSECSSFS_TRC1,
       "Data file \"%s\" ends inside an incomplete record at file position %lu; cutting off its %lu bytes",
@@ -130,19 +160,20 @@ RSEC_SSFS_RC finishAtEnd(FILE* file, rsecssfsLooperCallbackComm* comm) {
   return rc;
 }
 
+// Nothing is written, truncated or created through a link, and a FIFO
+// never blocks: anything but a regular data file fails the update.
 FILE* openForUpdate(const char* dataFile) {
-  FILE* file = std::fopen(dataFile, "r+b");
-  if (file != nullptr) {
-    return file;
-  }
+  FILE* file = rsecssfs_openProfileStream(dataFile, "r+b");
+  if (file != nullptr || errno != ENOENT) return file;
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" does not exist; creating new", dataFile);
   // Never truncates: the file may have appeared meanwhile.
-  const int fd = open(dataFile, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const int fd = rsecssfs_openProfileFile(dataFile, O_RDWR | O_CREAT, 0666);
   if (fd < 0) return nullptr;
   file = fdopen(fd, "r+b");
   if (file == nullptr) {
+    const int error = errno;
     close(fd);
-  } else {
+    errno = error;
   }
   return file;
 }
@@ -153,7 +184,8 @@ RSEC_SSFS_RC updateDataFile(const char* recordKey, const rsecssfsApplicationPayl
   if (rc != RSEC_SSFS_RC_OK) return rc;
   FILE* file = openForUpdate(config->pDataFile);
   if (file == nullptr) {
-    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for update/write", config->pDataFile);
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for update/write: %s", config->pDataFile,
+                   rsecssfs_fileErrorText(errno));
     rsecssfs_releaseConfiguration(config, false);
     return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
   }
@@ -207,6 +239,7 @@ RSEC_SSFS_RC putRecord(const MERO_RSecSSFsPutRecordAPI* api) {
 
   rc = rsecssfs_checkForExistingBackupFiles();
   if (rc != RSEC_SSFS_RC_OK) return rc;
+  const rsecssfsSignalBlock signalsWait;
   rc = rsecssfs_lockSet();
   if (rc != RSEC_SSFS_RC_OK) return rc;
   rc = updateDataFile(recordKey, &payload);

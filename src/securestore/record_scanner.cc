@@ -3,11 +3,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include "securestore/byte_fields.h"
 #include "securestore/diagnostics.h"
+#include "securestore/profile_file.h"
 
 namespace {
 
@@ -22,7 +24,12 @@ struct ScanReader {
   size_t begin = 0;
   size_t end = 0;
   size_t payloadLeft = 0;  // bytes of the current record's payload not yet taken
+  int error = 0;           // of a read that failed: the file did not end there
 };
+
+void noteReadError(ScanReader& r) {
+  if (r.error == 0 && std::ferror(r.file)) r.error = errno != 0 ? errno : EIO;
+}
 ScanReader g_reader;
 
 size_t available(const ScanReader& r) { return r.end - r.begin; }
@@ -40,7 +47,10 @@ size_t fill(ScanReader& r, size_t want) {
     size_t room = (sizeof r.buffer - r.end) / 4096 * 4096;
     if (room == 0) room = sizeof r.buffer - r.end;
     const size_t n = fread_unlocked(r.buffer + r.end, 1, room, r.file);
-    if (n == 0) break;
+    if (n == 0) {
+      noteReadError(r);
+      break;
+    }
     r.end += n;
   }
   return available(r);
@@ -53,6 +63,7 @@ size_t take(ScanReader& r, unsigned char* target, size_t length) {
   std::memcpy(target, r.buffer + r.begin, taken);
   r.begin += taken;
   if (taken < length) taken += fread_unlocked(target + taken, 1, length - taken, r.file);
+  if (taken < length) noteReadError(r);
   return taken;
 }
 
@@ -71,12 +82,20 @@ struct ScanInProgress {
   explicit ScanInProgress(FILE* file) {
     g_reader.file = file;
     g_reader.begin = g_reader.end = g_reader.payloadLeft = 0;
+    g_reader.error = 0;
   }
   ~ScanInProgress() { g_reader.file = nullptr; }
 };
 
+// A read error is no end of the file: nobody may take what was read so far
+// for all records, least of all a writer that would cut the file there.
 RSEC_SSFS_RC callAtEnd(FILE* file, long position, bool insideRecord, rsecssfsLooperCallbackComm* comm,
                        rsecssfsLooperCallback callback) {
+  if (g_reader.error != 0) {
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file cannot be read at file position %lu: %s",
+                   static_cast<unsigned long>(position), rsecssfs_fileErrorText(g_reader.error));
+    return RSEC_SSFS_RC_FILE_CORRUPTION;
+  }
   comm->recordStart = position;
   comm->endsInsideRecord = insideRecord;
   bool exit = false;
@@ -166,7 +185,7 @@ RSEC_SSFS_RC rsecssfs_genericLooper(FILE* file, rsecssfsLooperCallbackComm* comm
       return callAtEnd(file, position, true, comm, callback);
 
     if (headersRead < sizeof headers) {
-      if (comm->endsAtIncompleteRecord) return callAtEnd(file, position, true, comm, callback);
+      if (comm->endsAtIncompleteRecord || reader.error != 0) return callAtEnd(file, position, true, comm, callback);
       RSECSSFS_TRACE(RSECSSFS_TRCERR, "Premature end of file when reading data header");
       return RSEC_SSFS_RC_FILE_CORRUPTION;
     }

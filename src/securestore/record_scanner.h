@@ -21,7 +21,9 @@ struct rsecssfsLooperCallbackComm {
 
   // Set by a writer that holds the lock: a record broken off at the end of
   // the file (an interrupted append) counts as the end of the file instead of
-  // as corruption, so that the writer can cut it off.
+  // as corruption, so that the writer can cut it off; the writer first makes
+  // sure that no record preamble follows it (a damaged length field would
+  // otherwise cost every later record).
   bool endsAtIncompleteRecord;
 
   struct {
@@ -78,7 +80,8 @@ typedef void (*rsecssfsLooperCallback)(FILE* file, const rsecssfsDataHeader* pDa
 
 // Fewer than 24 bytes left count as the end of the file, where the callback
 // is called once more. A bad preamble, record length (outside 176..98640) or
-// record type, or a data header that breaks off, ends the scan with RC -6.
+// record type, a data header that breaks off, or a read that fails (which is
+// no end of the file), ends the scan with RC -6.
 // Returns the code the last callback left.
 RSEC_SSFS_RC rsecssfs_genericLooper(FILE* file, rsecssfsLooperCallbackComm* comm,
                                     rsecssfsLooperCallback callback);

@@ -5,6 +5,7 @@
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
 #include "securestore/lock_file.h"
+#include "securestore/signal_block.h"
 
 RSecSSFsRemoveLockAPI* RSecSSFsRemoveLockAPIGet() {
   rsecssfs_clearAllocatorFlags();
@@ -22,6 +23,7 @@ void RSecSSFsRemoveLockAPIRelease(RSecSSFsRemoveLockAPI* api) {
 void RSecSSFsRemoveLock(RSecSSFsRemoveLockAPI* api) {
   if (api == nullptr) return;
   rsecssfs_APIFunctionEntry("RSecSSFsRemoveLock");
+  const rsecssfsSignalBlock signalsWait;
   RSEC_SSFS_RC rc = rsecssfs_lockSet();
   if (rc == RSEC_SSFS_RC_OK) {
     RSECSSFS_TRACE(

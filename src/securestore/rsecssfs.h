@@ -34,7 +34,8 @@ enum RSEC_SSFS_RC : int32_t {
   RSEC_SSFS_RC_NO_WRITE_PERMISSION = -3,  // a file cannot be created, written or removed
   RSEC_SSFS_RC_UTF8_CONVERSION = -4,
   RSEC_SSFS_RC_INCORRECT_KEY = -5,    // no available key decrypts a record
-  RSEC_SSFS_RC_FILE_CORRUPTION = -6,  // bad file content, checksum, or a leftover backup file
+  RSEC_SSFS_RC_FILE_CORRUPTION = -6,  // bad file content or checksum, a data or key file that is there but
+                                      // cannot be opened or read, or a leftover backup file
   RSEC_SSFS_RC_VAULTADM_USAGE = -7,   // forced removal of a lock that does not exist
   RSEC_SSFS_RC_SEE_TRACE_FILE = -8,   // the random-number source failed
   RSEC_SSFS_RC_LOW_MEMORY = -9,

@@ -1,5 +1,9 @@
 #include "securestore/store_files.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +11,7 @@
 
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
+#include "securestore/profile_file.h"
 
 namespace {
 
@@ -186,10 +191,14 @@ void rsecssfs_emptyConfigurationCache() { rsecssfs_releaseConfiguration(g_callCa
 
 namespace {
 
+// A backup is there when it can be opened for reading, and also when
+// something that is no regular file, or that the user cannot read, stands
+// under its name: a person has to look at that too.
 bool canOpenForReading(const char* path) {
-  FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
-  std::fclose(file);
+  const int fd = rsecssfs_openProfileFile(path, O_RDONLY);
+  if (fd < 0)
+    return errno == ELOOP || errno == EISDIR || errno == RSECSSFS_ENOTREGULAR || errno == EACCES;
+  close(fd);
   return true;
 }
 

@@ -37,8 +37,9 @@ void rsecssfs_releaseConfiguration(rsecssfsConfiguration* config, bool force);
 void rsecssfs_fillConfigurationCache();
 void rsecssfs_emptyConfigurationCache();
 
-// 0, or -6 with a message when a data or key backup file exists: a
-// conversion ended halfway, and updates wait until a person has looked.
+// 0, or -6 with a message when a data or key backup file exists (or a link,
+// a directory, a FIFO or an unreadable file under its name): a conversion
+// ended halfway, and updates wait until a person has looked.
 RSEC_SSFS_RC rsecssfs_checkForExistingBackupFiles();
 
 // Profile-parameter lookup. There is no profile behind it: always null.

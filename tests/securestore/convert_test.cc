@@ -1,6 +1,10 @@
 // Converting the whole store: re-encryption, migration to a new key, and
 // what a failed conversion leaves behind.
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "store_test_support.h"
 
@@ -96,30 +100,27 @@ TEST_F(ConvertTest, CountsMigratesAndRekeys) {
   EXPECT_FALSE(exists(keyFile()) || backupsLeft() || exists(lockFile()));
 }
 
-// A failure after the data file was touched leaves the backups, which then
-// block updates; a failure before that leaves the store as it was. Each
-// damage is certain to change the bytes: the encrypted payload of B, being
-// random, is left alone.
-TEST_F(ConvertTest, FailuresLeaveBackupsExactlyWhenSomethingChanged) {
+// A conversion writes the new files beside the old ones and renames them
+// into place only when everything is done: a failure at any step leaves the
+// store as it was, without backups or new files. Each damage is certain to
+// change the bytes: the encrypted payload of B, being random, is left alone.
+TEST_F(ConvertTest, FailuresLeaveTheStoreAsItWas) {
   const struct {
     size_t offset;  // into record B (encrypted) of A, B and E (malformed encrypted payload)
     Bytes bytes;    // none: the file ends at `offset`
     bool lock;
     rlim_t sizeLimit;
     Bytes keyFile;
-    bool changed;
     const char* message;
   } cases[] = {
       // clang-format off
-      {40, {0}, false, 0, {}, true, "Checksum over data header and payload incorrect"},  // in B's key
-      {200, {}, false, 0, {}, true, "Premature end of file when reading 128 bytes of payload data"},
-      {12, {0, 1, 0x81, 0x51}, false, 0, {}, true, "exceeds the maximum expected record length"},
-      {0, {}, false, 0, {}, true, "During conversion an error has occurred when reading the source "
+      {40, {0}, false, 0, {}, "Checksum over data header and payload incorrect"},  // in B's key
+      {0, {}, false, 0, {}, "During conversion an error has occurred when reading the source "
           "record <-- Payload length of encrypted record is no multiple of 128"},
-      {0, {}, true, 0, {}, false, "Update of the secure storage is locked for update by user"},
-      {0, {}, false, 80, {}, false, "SSFS_TST.DA_\" cannot be written completely"},  // lock fits
-      {0, {}, false, 0, Bytes(91, 1), false, "SSFS_TST.KEY\" has content that is shorter than the expected length"},
-      {0, {}, false, 0, Bytes(92, 2), false, "SSFS_TST.KEY\" has wrong type code"},
+      {0, {}, true, 0, {}, "Update of the secure storage is locked for update by user"},
+      {0, {}, false, 80, {}, "SSFS_TST.DA_\" cannot be written completely"},  // lock fits
+      {0, {}, false, 0, Bytes(91, 1), "SSFS_TST.KEY\" has content that is shorter than the expected length"},
+      {0, {}, false, 0, Bytes(92, 2), "SSFS_TST.KEY\" has wrong type code"},
       // clang-format on
   };
   for (const auto& c : cases) {
@@ -138,16 +139,11 @@ TEST_F(ConvertTest, FailuresLeaveBackupsExactlyWhenSomethingChanged) {
     EXPECT_EQ(readFile(keyFile()), c.keyFile);
     EXPECT_EQ(exists(lockFile()), c.lock);
     if (c.lock) removeLock();
-    EXPECT_EQ(readFile(c.changed ? path(".DA_") : dataFile()), file) << i;
-    EXPECT_EQ(exists(path(".KE_")), c.changed) << i;
-    // A person is to restore from the backups first; readers go on, unless
-    // the key file is broken. An empty key file stands for the default key.
-    const Result next = put("ORQ/C", "c");
-    EXPECT_EQ(next.text.rfind("The data file backup at location \"" + path(".DA_") + "\" exists.", 0),
-              c.changed ? 0 : std::string::npos)
-        << i;
-    EXPECT_EQ(get("ORQ/A").text_value, c.keyFile.empty() ? "abc" : "") << i;
+    EXPECT_EQ(readFile(dataFile()), file) << i;
+    EXPECT_FALSE(backupsLeft() || exists(path(".DAT.new")) || exists(path(".KEY.new"))) << i;
   }
+  // A backup that is left (a conversion that died between its renames)
+  // blocks updates until a person has looked.
   writeFile(path(".KE_"), {});
   const Result next = put("ORQ/C", "c");
   EXPECT_EQ(next.text.rfind("The key file backup at location \"" + path(".KE_") + "\" exists.", 0), 0u);
@@ -156,7 +152,50 @@ TEST_F(ConvertTest, FailuresLeaveBackupsExactlyWhenSomethingChanged) {
   for (const char* suffix : {".DAT", ".KEY", ".KE_"}) unlink(path(suffix).c_str());
   const Result out = withFileSizeLimit(80, [this] { return convert(nullptr, &kKey1); });  // the lock fits
   EXPECT_EQ(out.text, "Cannot write new key into key file \"" + keyFile() + "\"");
-  EXPECT_FALSE(exists(keyFile()) || backupsLeft() || exists(lockFile()));
+  EXPECT_FALSE(exists(keyFile()) || backupsLeft() || exists(lockFile()) || exists(path(".KEY.new")));
+}
+
+// A reader never misses a record while conversions run: the new data file
+// takes the old one's place (another inode) in one rename.
+TEST_F(ConvertTest, ReadersFindEveryRecordDuringConversions) {
+  ASSERT_EQ(put("ORQ/A", "a").rc, 0);
+  struct stat before, after;
+  ASSERT_EQ(stat(dataFile().c_str(), &before), 0);
+  const pid_t reader = fork();
+  while (reader == 0)
+    if (get("ORQ/A").rc != RSEC_SSFS_RC_OK) _exit(1);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(convert(nullptr, i % 2 == 0 ? &kKey1 : &kKey2).rc, 0);
+  kill(reader, SIGKILL);
+  int status = 0;
+  waitpid(reader, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status)) << "a reader missed a record";
+  ASSERT_EQ(stat(dataFile().c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino);
+}
+
+// A termination signal that arrives while an update holds the lock takes
+// effect only after the lock is gone. The trace raises it at a message
+// written under the lock.
+volatile sig_atomic_t g_lockAtSignal = -1;  // whether the lock file existed then
+const char* g_lockPath = nullptr;
+const char* g_trigger = nullptr;
+
+TEST_F(ConvertTest, SignalsWaitUntilTheLockIsRemoved) {
+  const std::string lock = lockFile();
+  g_lockPath = lock.c_str();
+  signal(SIGTERM, [](int) { g_lockAtSignal = access(g_lockPath, F_OK) == 0; });
+  RSecSSFsSetTraceCallback(
+      [](int, const char* text) {
+        if (g_trigger != nullptr && std::strstr(text, g_trigger) != nullptr && raise(SIGTERM) == 0) g_trigger = nullptr;
+      },
+      3);
+  for (const char* trigger : {"opened for update", "Backup data file is"}) {
+    g_trigger = trigger;
+    g_lockAtSignal = -1;
+    EXPECT_EQ((trigger[0] == 'o' ? put("ORQ/A", "a") : convert(nullptr, &kKey1)).rc, 0);
+    EXPECT_EQ(g_lockAtSignal, 0) << trigger;
+  }
+  signal(SIGTERM, SIG_DFL);
 }
 
 }  // namespace

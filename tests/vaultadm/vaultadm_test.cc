@@ -7,7 +7,9 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -48,12 +50,14 @@ class Vaultadm : public testing::Test {
 
   // `input` becomes standard input (the shell redirects it and hands the
   // arguments on untouched); `environment` adds to the inherited one.
+  // `shell` comes before the command and may end in redirections of its own.
   ProgramResult vaultadm(const std::vector<std::string>& args, const std::string& input = "",
-                         const std::vector<std::string>& environment = {}) const {
+                         const std::vector<std::string>& environment = {}, const std::string& shell = "") const {
     std::vector<std::string> env = inheritedTestEnvironment();
     env.insert(env.end(), environment.begin(), environment.end());
     writeFile(scratch("stdin"), input);
-    std::vector<std::string> shellArgs = {"-c", "exec \"$0\" \"$@\" < '" + scratch("stdin") + "'", VAULTADM_BINARY};
+    std::vector<std::string> shellArgs = {"-c", shell + "exec \"$0\" \"$@\" < '" + scratch("stdin") + "'",
+                                          VAULTADM_BINARY};
     shellArgs.insert(shellArgs.end(), args.begin(), args.end());
     return runProgram("/bin/sh", shellArgs, env);
   }
@@ -206,6 +210,62 @@ TEST_F(Vaultadm, ValuesRoundTripAndTheListingShowsThem) {
   EXPECT_EQ(limited.out + limited.err, "Error: EOF at writing record data\n");
   EXPECT_EQ(limited.status, 1);
   EXPECT_EQ(fileMode(storeFile("LCK")), -1);
+}
+
+// A data, key, lock or backup file that is a symbolic link, a directory or
+// a FIFO fails every command that opens it, at once and with the reason;
+// nothing is written, and list never passes such a store off as empty.
+TEST_F(Vaultadm, StoreFilesThatAreNoRegularFilesFailTheCommand) {
+  vaultadmOk({"put", "ORQ/A", "alpha"});
+  const std::string data = storeFile("DAT"), saved = data + ".saved", target = scratch("target");
+  const std::string readData = "Data file \"" + data + "\" cannot be opened for read: ";
+  const struct {
+    std::string suffix;
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {"DAT", {"list"}, readData},
+      {"DAT", {"get", "ORQ/A"}, readData},
+      {"DAT", {"put", "ORQ/B", "b"}, "Data file \"" + data + "\" cannot be opened for update/write: "},
+      {"DAT", {"migrate", "--old-key-file", "-"}, "Data file \"" + data + "\" cannot be opened for write: "},
+      {"KEY", {"get", "ORQ/A"}, "Key file \"" + storeFile("KEY") + "\" cannot be read: "},
+      {"LCK", {"delete", "ORQ/A"}, "Unable to open lockfile \"" + storeFile("LCK") + "\" for write: "},
+      {"DA_", {"put", "ORQ/B", "b"}, "The data file backup at location \"" + storeFile("DA_") + "\" exists."},
+  };
+  ASSERT_EQ(rename(data.c_str(), saved.c_str()), 0);
+  const std::string before = readFile(saved);
+  writeFile(target, "target");
+  for (const std::string reason : {"Too many levels of symbolic links", "Is a directory", "Not a regular file"}) {
+    for (const auto& c : cases) {
+      const std::string file = storeFile(c.suffix);
+      ASSERT_EQ(reason[0] == 'T' ? symlink(target.c_str(), file.c_str())
+                : reason[0] == 'I' ? mkdir(file.c_str(), 0700)
+                                   : mkfifo(file.c_str(), 0600),
+                0);
+      ASSERT_TRUE(c.suffix == "DAT" || link(saved.c_str(), data.c_str()) == 0);
+      const ProgramResult r = vaultadm(c.args, std::string(48, '1'));
+      EXPECT_EQ(r.status, 1) << reason << " " << c.args[0];
+      const std::string expected = "Error: " + c.message + (c.suffix == "DA_" ? "" : reason + "\n");
+      EXPECT_EQ(c.suffix == "DA_" ? r.err.substr(0, expected.size()) : r.err, expected) << r.out;
+      std::filesystem::remove(file);
+      unlink(data.c_str());
+    }
+  }
+  EXPECT_EQ(readFile(target), "target");
+  EXPECT_EQ(readFile(saved), before);
+}
+
+// Output that cannot be written fails the command, even when the store did
+// its part: a rekey whose generated key was lost never ends with status 0.
+TEST_F(Vaultadm, LostOutputFailsTheCommand) {
+  for (const std::string redirection : {">/dev/full", ">&-"}) {
+    const std::string reason = redirection == ">&-" ? "Bad file descriptor" : "No space left on device";
+    for (const char* command : {"list", "rekey"}) {
+      const ProgramResult r = vaultadm({command}, "", {}, "exec " + redirection + "; ");
+      EXPECT_EQ(r.err, "Error: Standard output cannot be written: " + reason + ".\n") << command;
+      EXPECT_EQ(r.status, 1) << command;
+    }
+  }
 }
 
 // unlock removes a lock that a dead update left behind and says whose it

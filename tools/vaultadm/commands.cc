@@ -45,6 +45,8 @@ int reportStoreFailure(const RSecProcessingInfo* info) {
   return fail("The secure storage failed with return code " + std::to_string(info->rc) + ".");
 }
 
+int g_outputError = 0;  // of the first write to standard output that failed
+
 // Secrets go straight to the descriptor, so that no stream buffer keeps a
 // copy of them.
 void writeSecret(const char* data, size_t length) {
@@ -52,7 +54,10 @@ void writeSecret(const char* data, size_t length) {
   while (length > 0) {
     const ssize_t written = write(STDOUT_FILENO, data, length);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
+    if (written <= 0) {
+      if (g_outputError == 0) g_outputError = written < 0 ? errno : EIO;
+      return;
+    }
     data += written;
     length -= static_cast<size_t>(written);
   }
@@ -228,6 +233,8 @@ int rekey(const CommandLine& line) {
 }
 
 }  // namespace
+
+int lostOutputError() { return g_outputError; }
 
 int runCommand(const CommandLine& line) {
   switch (line.command) {

@@ -12,3 +12,7 @@ constexpr int kExitRecordsUnreadable = 2;
 
 // Runs the command on the store selectStore chose; returns the exit status.
 int runCommand(const CommandLine& commandLine);
+
+// The error of the first write of a secret to standard output that failed,
+// or 0.
+int lostOutputError();
