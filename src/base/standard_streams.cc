@@ -9,30 +9,36 @@
 #include <iostream>
 
 namespace Diagnose {
+namespace {
+bool g_outputWasClosed = false;
+}  // namespace
 
 void occupyClosedStandardDescriptors() noexcept {
-  for (int fd = 0; fd <= 2; ++fd) {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
     if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
-    // open returns the lowest free descriptor, which is this one.
-    const int standIn = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+    // open returns the lowest free descriptor, which is this one; opened the
+    // other way round, every use of it fails with EBADF as before.
+    const int standIn = open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
     if (standIn >= 0 && standIn != fd) close(standIn);
+    if (fd == STDOUT_FILENO) g_outputWasClosed = true;
   }
 }
 
-bool finishStandardOutput() noexcept {
+bool finishStandardOutput(int lostWriteError) noexcept {
   // A write that failed earlier (at a line end) left only the stream's error
-  // flag; its errno is long gone. A failure of the final flush or close is
-  // reported with its reason.
+  // flag; its errno is long gone. A failure of the final flush or close, or
+  // of a write the caller made itself, is reported with its reason.
   std::cout.flush();
-  const bool failedEarlier = std::cout.fail() || std::ferror(stdout) != 0;
-  int error = 0;
-  if (std::fflush(stdout) != 0) error = errno;
+  const bool failedEarlier = lostWriteError != 0 || std::cout.fail() || std::ferror(stdout) != 0;
+  int error = lostWriteError;
+  if (std::fflush(stdout) != 0 && error == 0) error = errno;
   if (std::fclose(stdout) != 0 && error == 0) error = errno;
   if (!failedEarlier && error == 0) return true;
+  if (g_outputWasClosed) error = EBADF;
   if (error != 0) {
-    std::fprintf(stderr, "Error: Output to standard output was lost: %s.\n", std::strerror(error));
+    std::fprintf(stderr, "Error: Standard output cannot be written: %s.\n", std::strerror(error));
   } else {
-    std::fputs("Error: Output to standard output was lost.\n", stderr);
+    std::fputs("Error: Standard output cannot be written.\n", stderr);
   }
   return false;
 }

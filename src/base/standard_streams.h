@@ -11,9 +11,10 @@ namespace Diagnose {
 void occupyClosedStandardDescriptors() noexcept;
 
 // Flushes and closes standard output (std::cout and stdout). When anything
-// written to it was lost (a full disk, a closed descriptor, an I/O error),
-// says so on standard error and returns false: the program must then exit
-// with a failure, whatever its command did.
-bool finishStandardOutput() noexcept;
+// written to it was lost (a full disk, a closed descriptor, an I/O error,
+// or `lostWriteError`, the errno of a write the caller made to descriptor 1
+// itself), says so on standard error and returns false: the program must
+// then exit with a failure, whatever its command did.
+bool finishStandardOutput(int lostWriteError = 0) noexcept;
 
 }  // namespace Diagnose
