@@ -27,7 +27,7 @@ TEST_F(ConfigCommands, EachCommandChangesOneSettingAndIsRecorded) {
       {{"-u", "", "CONFIG", "TRACE", "SQL", "ON"}, "a:p1000", "CONFIG TRACE SQL ON"},  // "": the calling user
       {{"c", "t", "sh", "on"}, "c:a:p1000", "CONFIG TRACE SHORT ON"},
       {{"CONFIG", "TRACE", "PACKET", "OFF"}, "c:a", "CONFIG TRACE PACKET OFF"},
-      {{"CONFIG", "TRACE", "PACKET", "4k"}, "c:a:p4096", "CONFIG TRACE PACKET ON"},
+      {{"CONFIG", "TRACE", "PACKET", "4kB"}, "c:a:p4096", "CONFIG TRACE PACKET ON"},
       {{"CONFIG", "TRACE", "COMPRESS", "ON"}, "c:a:z:p4096", "CONFIG TRACE COMPRESS ON"},
       {{"CONFIG", "TRACE", "SIZE", "16M"}, "c:a:z:p4096:s16777216", "CONFIG TRACE SIZE 16777216"},
       {{"CONFIG", "TRACE", "STOP", "ON", "ERROR", "-7", "COUNT", "2"}, "c:a:z:p4096:s16777216:e-7/2",
