@@ -25,6 +25,9 @@
   X(NEBRIX, ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED, 200303, "Shared memory is already attached")  \
   X(NEBRIX, ERR_NEBRIX_HISTORY_WRITE_FAILED, 200401,                                            \
     "Cannot write history file $file$, rc=$sysrc$:$sysmsg$")                                    \
+  X(NEBRIX, ERR_NEBRIX_CONFIGURATION_BUSY, 200402,                                              \
+    "Another nebrix_cons is changing the configuration in $dir$; "                              \
+    "gave up after $seconds$ seconds")                                                          \
   X(NEBRIX, ERR_NEBRIX_TRANSACTION_STARTED_ON_OTHER_CONNECTION, 200501,                         \
     "Write transaction already started on other connection")                                    \
   X(NEBRIX, ERR_NEBRIX_NO_TRANSACTION_STARTED, 200502, "Expected started transaction")          \

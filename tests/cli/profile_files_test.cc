@@ -49,5 +49,16 @@ TEST_F(ProfileFiles, OnlyReadableRegularFilesAreUsed) {
   EXPECT_EQ(parts(), std::vector<std::string>{"4711 0 a"});
 }
 
+// A console that another holds up gives up after a while and changes nothing.
+TEST_F(ProfileFiles, AConsoleGivesUpWaitingForAnother) {
+  const int held = open(profileDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_EQ(errorAndStatus({"CONFIG", "TRACE", "SQL", "ON"}),
+            "Error getting trace flags (Another nebrix_cons is changing the configuration in " + profileDirectory() +
+                "; gave up after 10 seconds).\n1");
+  close(held);
+  EXPECT_EQ(configuredFlags(), "");
+}
+
 }  // namespace
 }  // namespace nebrix_test
