@@ -23,6 +23,11 @@
   X(NEBRIX, ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE, 200302,                                       \
     "Cannot open shared memory file $file$, rc=$sysrc$:$sysmsg$")                               \
   X(NEBRIX, ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED, 200303, "Shared memory is already attached")  \
+  X(NEBRIX, ERR_NEBRIX_HISTORY_WRITE_FAILED, 200401,                                            \
+    "Cannot write history file $file$, rc=$sysrc$:$sysmsg$")                                    \
+  X(NEBRIX, ERR_NEBRIX_CONFIGURATION_BUSY, 200402,                                              \
+    "Another nebrix_cons is changing the configuration in $dir$; "                              \
+    "gave up after $seconds$ seconds")                                                          \
   X(NEBRIX, ERR_NEBRIX_TRANSACTION_STARTED_ON_OTHER_CONNECTION, 200501,                         \
     "Write transaction already started on other connection")                                    \
   X(NEBRIX, ERR_NEBRIX_NO_TRANSACTION_STARTED, 200502, "Expected started transaction")          \
@@ -44,6 +49,18 @@
   X(SecureStore, ERR_SECSTORE_USE_SUDO_FOR_IMPERSONATION, 91007,                                \
     "Impersonation not supported, use sudo on this platform")                                   \
   X(SecureStore, ERR_SECSTORE_RNG_FAILED, 91008, "Random number generator failed")              \
+  X(SecureStore, ERR_SECSTORE_DIRECTORY_IS_LINK, 91009,                                         \
+    "Profile directory $dir$ is a symbolic link; "                                              \
+    "remove it or put a directory of your own in its place")                                    \
+  X(SecureStore, ERR_SECSTORE_DIRECTORY_NOT_OWNED, 91010,                                       \
+    "Profile directory $dir$ belongs to user id $owner$, not to you; "                          \
+    "remove it or put a directory of your own in its place")                                    \
+  X(SecureStore, ERR_SECSTORE_DIRECTORY_NOT_PRIVATE, 91011,                                     \
+    "Profile directory $dir$ is writable by group or others; "                                  \
+    "make it private with chmod 700 $dir$")                                                     \
+  X(SecureStore, ERR_SECSTORE_INVALID_HOST_NAME, 91012,                                         \
+    "Host name \"$host$\" cannot name a profile directory: it must be one path component, "     \
+    "not empty, \".\" or \"..\" and without \"/\"")                                             \
   X(SecureStore, ERR_SECSTORE_USER_OPTION_NEEDS_VALUE, 91101, "Option -u needs an argument")    \
   X(SecureStore, ERR_SECSTORE_UNKNOWN_OPTION, 91102, "Unknown option $option$")                 \
   X(SecureStore, ERR_SECSTORE_UNKNOWN_COMMAND, 91104, "Unknown command $command$")              \

@@ -6,10 +6,12 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <sstream>
 #include <string>
 
+#include "base/error_code_table.h"
 #include "base/exception.h"
 #include "base/exception_allocator.h"
 #include "encoding/encoded_string.h"
@@ -61,18 +63,45 @@ void buildRecordKey(EncodedString& key, const char* component, const char* regKe
 // The update lock of this thread: how many UpdateLocks it holds, and the
 // descriptor of the profile directory it has locked (-1: none yet). Each
 // thread opens the directory on its own, so threads exclude each other
-// through flock as processes do.
+// through flock as processes do. Once the wait has been given up, every
+// further store call under the same UpdateLock fails at once.
 thread_local int t_updateDepth = 0;
 thread_local int t_lockedDirectory = -1;
+thread_local bool t_gaveUpWaiting = false;
+
+// How long a console waits for another one's change: a change takes a
+// fraction of a second, so a holder that takes longer is stuck, and waiting
+// on would make every console hang behind it.
+constexpr int kLockWaitSeconds = 10;
+constexpr useconds_t kLockPollMicroseconds = 20000;
+
+[[noreturn]] void throwConfigurationBusy(const std::string& path) {
+  ltt::tThrow(ltt::exception(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_CONFIGURATION_BUSY())
+              << ltt::msgarg_text("dir", path.c_str())
+              << ltt::msgarg_text("seconds", std::to_string(kLockWaitSeconds).c_str()));
+}
 
 // Best effort: a directory that cannot be opened or locked leaves the update
-// unlocked, as it was before consoles locked at all.
+// unlocked, as it was before consoles locked at all. A lock that another
+// holds for too long fails the call.
 void lockProfileDirectory(const std::string& path) {
   if (t_updateDepth == 0 || t_lockedDirectory >= 0) return;
-  t_lockedDirectory = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (t_lockedDirectory < 0) return;
-  while (flock(t_lockedDirectory, LOCK_EX) != 0 && errno == EINTR) {
+  if (t_gaveUpWaiting) throwConfigurationBusy(path);
+  const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
+  while (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    if (error == EINTR) continue;
+    if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+      close(descriptor);
+      if (error != EWOULDBLOCK) return;
+      t_gaveUpWaiting = true;
+      throwConfigurationBusy(path);
+    }
+    usleep(kLockPollMicroseconds);
   }
+  t_lockedDirectory = descriptor;
 }
 
 // Points the store at the profile directory of the calling user; another
@@ -89,11 +118,15 @@ void setUpStore(const char* user, const char* vhost) {
   MERO_RSecSSFsSetConfiguration("ORQ", path.c_str(), path.c_str());
 }
 
+// A busy configuration is not a problem of the path: its message stands alone.
 void reportException(const ltt::exception& ex, tsp00_ErrTextc err) {
   std::ostringstream text;
   auto first = ex.begin();
   if (first != ex.end()) first->expand(text);
   const std::string message = text.str();
+  if (first != ex.end() && first->error_no() == NEBRIX__ERR_NEBRIX_CONFIGURATION_BUSY().number()) {
+    return copyText(err, sizeof(tsp00_ErrTextc), message.c_str());
+  }
   copyText(err, sizeof(tsp00_ErrTextc),
            ("profile path error: " + (message.empty() ? std::string("Unknown error (no message)") : message)).c_str());
 }
@@ -108,7 +141,9 @@ void failWith(tsp00_ErrTextc err, RTE_IniFileResult& inires, const char* text) {
 NEBRIX::Configuration::UpdateLock::UpdateLock() { ++t_updateDepth; }
 
 NEBRIX::Configuration::UpdateLock::~UpdateLock() {
-  if (--t_updateDepth == 0 && t_lockedDirectory >= 0) {
+  if (--t_updateDepth != 0) return;
+  t_gaveUpWaiting = false;
+  if (t_lockedDirectory >= 0) {
     close(t_lockedDirectory);
     t_lockedDirectory = -1;
   }

@@ -27,7 +27,10 @@ class Configuration {
   // and writes it back loses no concurrent change. The first store call of
   // the holding thread locks the profile directory (flock, waiting for the
   // holder before); the last UpdateLock of the thread to end unlocks it.
-  // Locks nest. Every write of a value takes one by itself.
+  // Locks nest. Every write of a value takes one by itself. A console that
+  // has waited 10 seconds gives up: that call and every later one under the
+  // same lock fail with "Another nebrix_cons is changing the configuration
+  // in <dir>; gave up after 10 seconds" as their error text.
   class UpdateLock {
    public:
     UpdateLock();

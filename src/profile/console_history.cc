@@ -10,8 +10,11 @@
 #include <iostream>
 #include <vector>
 
+#include "base/error_code_table.h"
+#include "base/exception.h"
 #include "base/system_error.h"
 #include "profile/user_profile.h"
+#include "securestore/profile_file.h"
 
 namespace NEBRIX {
 
@@ -29,11 +32,17 @@ struct FileCloser {
   }
 };
 
-// Whether the file is exactly `size` bytes long.
-bool hasSize(const std::string& path, off_t size) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && info.st_size == size;
+// One line on standard error: the entry is lost, the command's result stands.
+void reportLostEntry(const std::string& path, int rc) {
+  ltt::exception ex(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_HISTORY_WRITE_FAILED());
+  ex << ltt::msgarg_text("file", path.c_str()) << ltt::msgarg_sysrc(rc);
+  std::cerr << "Warning: ";
+  ex.expandAll(std::cerr);
+  std::cerr << std::endl;
 }
+
+// The error of a stream that failed, or EIO when it only came up short.
+int streamError(FILE* file) { return ferror(file) && errno != 0 ? errno : EIO; }
 
 }  // namespace
 
@@ -68,30 +77,39 @@ void ConsoleHistory::prepare(const char* component, const char* hostname, const 
   }
 }
 
-bool ConsoleHistory::isHistoryFileValid() { return hasSize(m_file, FILE_SIZE); }
-
-void ConsoleHistory::createInitialHistoryFile() {
-  // Created with 0600 from the start: the history is never readable by
-  // others, not even for a moment.
-  const int fd = open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  FileCloser f{fd >= 0 ? fdopen(fd, "wb") : nullptr};
-  if (f.file == nullptr && fd >= 0) close(fd);
-  if (f.file != nullptr) {
-    for (size_t i = 0; i < RECORD_COUNT; ++i) {
-      if (fwrite(EMPTY_RECORD, RECORD_SIZE, 1, f.file) != 1) break;
-    }
-  }
-  validateAndAdjustPermissions();
+// Valid is a file that opens for reading and has the right size: one that
+// cannot be read (mode 0200, say) is made afresh like one of the wrong size.
+bool ConsoleHistory::isHistoryFileValid() {
+  FileCloser f{rsecssfs_openProfileStream(m_file.c_str(), "rb")};
+  return f.file != nullptr && fseek(f.file, 0, SEEK_END) == 0 && ftell(f.file) == static_cast<long>(FILE_SIZE);
 }
 
-void ConsoleHistory::validateAndAdjustPermissions() {
+// Created with 0600 from the start: the history is never readable by others,
+// not even for a moment. Nothing is written through a link or into anything
+// but a regular file; the entry that follows reports why it cannot be written.
+void ConsoleHistory::createInitialHistoryFile() {
+  const int fd = rsecssfs_openProfileFile(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return;
+  validateAndAdjustPermissions(fd);
+  FileCloser f{fdopen(fd, "wb")};
+  if (f.file == nullptr) {
+    close(fd);
+    return;
+  }
+  for (size_t i = 0; i < RECORD_COUNT; ++i) {
+    if (fwrite(EMPTY_RECORD, RECORD_SIZE, 1, f.file) != 1) break;
+  }
+}
+
+// Through the descriptor that was opened: a name could meanwhile be a link.
+void ConsoleHistory::validateAndAdjustPermissions(int fd) {
   struct stat info;
-  if (stat(m_file.c_str(), &info) != 0) {
+  if (fstat(fd, &info) != 0) {
     sendSysErrMsgToStdErr();
     memset(&info, 0, sizeof info);
   }
   if ((info.st_mode & 0777) == 0600) return;
-  if (chmod(m_file.c_str(), 0600) != 0) sendSysErrMsgToStdErr();
+  if (fchmod(fd, 0600) != 0) sendSysErrMsgToStdErr();
 }
 
 void ConsoleHistory::sendSysErrMsgToStdErr() {
@@ -101,15 +119,16 @@ void ConsoleHistory::sendSysErrMsgToStdErr() {
 }
 
 void ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* user, const char* action) {
-  FileCloser f{fopen(m_file.c_str(), "rb+")};
-  if (f.file == nullptr) return;
+  FileCloser f{rsecssfs_openProfileStream(m_file.c_str(), "r+b")};
+  if (f.file == nullptr) return reportLostEntry(m_file, errno);
 
   // The slot is the record with the smallest time stamp and the blank after
-  // it, compared byte by byte; of equal ones the first.
+  // it, compared byte by byte; of equals the first.
   constexpr size_t kKeySize = TIMESTAMP_SIZE + 1;
   std::vector<unsigned char> content(FILE_SIZE);
   const size_t needed = (RECORD_COUNT - 1) * RECORD_SIZE + kKeySize;
-  if (fread(content.data(), 1, FILE_SIZE, f.file) < needed) return;
+  errno = 0;
+  if (fread(content.data(), 1, FILE_SIZE, f.file) < needed) return reportLostEntry(m_file, streamError(f.file));
   unsigned char minimum[kKeySize];
   memset(minimum, 'X', kKeySize);
   long slot = 0;
@@ -121,15 +140,24 @@ void ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* u
     }
   }
 
+  // The record reaches the file only when the stream is flushed: a full
+  // disk shows at the close.
   const std::string record = formatHistoryRecord(timestamp, pid, user, action);
-  if (fseek(f.file, slot, SEEK_SET) != 0) return;
-  fwrite(record.data(), record.size(), 1, f.file);
+  errno = 0;
+  int rc = 0;
+  if (fseek(f.file, slot, SEEK_SET) != 0 || fwrite(record.data(), record.size(), 1, f.file) != 1) {
+    rc = errno != 0 ? errno : EIO;
+  }
+  FILE* const file = f.file;
+  f.file = nullptr;
+  if (fclose(file) != 0 && rc == 0) rc = errno;
+  if (rc != 0) reportLostEntry(m_file, rc);
 }
 
 int ConsoleHistory::getHistory(char* target, int32_t size, int32_t& entries) {
   entries = 0;
   if (target == nullptr || size < 0) return 1;
-  FileCloser f{fopen(m_file.c_str(), "rb")};
+  FileCloser f{rsecssfs_openProfileStream(m_file.c_str(), "rb")};
   if (f.file == nullptr) return 1;
   size_t count = static_cast<size_t>(size) / RECORD_SIZE;
   if (count > RECORD_COUNT) count = RECORD_COUNT;

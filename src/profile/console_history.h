@@ -15,8 +15,10 @@
 // dashes in the other fields, so it sorts before every real entry. A new
 // entry overwrites the record with the smallest time stamp (the first of
 // equals), so a fresh file fills from the front and a full one drops its
-// oldest entry. A file of any other size is replaced by a fresh one before
-// the next entry is written. No lock is taken.
+// oldest entry. A file of any other size, or one that cannot be opened for
+// reading, is replaced by a fresh one before the next entry is written. The
+// file is only ever opened as a regular file and never through a symbolic
+// link. No lock is taken.
 #pragma once
 
 #include <cstddef>
@@ -53,8 +55,9 @@ class ConsoleHistory {
   void prepare(const char* component, const char* hostname, const char* username, Prepare_mode mode);
 
   // Writes one entry over the oldest record. Fields longer than their column
-  // are cut, so every record keeps its width and its newline. File errors
-  // are silently ignored: the history never stops a command.
+  // are cut, so every record keeps its width and its newline. An entry that
+  // cannot be written is reported in one line on standard error, naming the
+  // file and the system error; the history never stops a command.
   void logAction(const char* timestamp, int32_t pid, const char* user, const char* action);
 
   // Copies up to `size` / 120 records (at most 100) in file order into
@@ -67,7 +70,7 @@ class ConsoleHistory {
  private:
   bool isHistoryFileValid();
   void createInitialHistoryFile();
-  void validateAndAdjustPermissions();
+  void validateAndAdjustPermissions(int fd);
   void sendSysErrMsgToStdErr();
   void undoPrepare();
 

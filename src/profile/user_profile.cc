@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 
 #include "base/error_code_table.h"
 #include "base/exception.h"
@@ -28,6 +29,10 @@ const char* identityFromEnvironment() {
   return ident_is_valid(ident) ? ident : nullptr;
 }
 
+[[noreturn]] void throwDirectoryError(const ltt::error_code& code, const std::string& path) {
+  ltt::tThrow(ltt::exception(__FILE__, __LINE__, code) << ltt::msgarg_text("dir", path.c_str()));
+}
+
 }  // namespace
 
 bool ident_is_valid(const char* ident) {
@@ -44,16 +49,31 @@ void throwSysCallFailed(const char* call, int rc) {
               << ltt::msgarg_text("call", call) << ltt::msgarg_sysrc(rc));
 }
 
+// A directory of the profile path is the user's alone: a link could lead
+// anywhere, and a directory that someone else owns or may write into lets
+// them plant or swap the files that hold the user's secrets.
 void checkDirectory(const std::string& path) {
   struct stat info;
-  if (stat(path.c_str(), &info) == 0) {
-    if (S_ISDIR(info.st_mode)) return;
-    std::cout << path << std::endl;
-    ltt::tThrow(ltt::exception(__FILE__, __LINE__, SecureStore__ERR_SECSTORE_DIRECTORY_UNAVAILABLE())
-                << ltt::msgarg_text("dir", path.c_str()));
+  if (lstat(path.c_str(), &info) != 0) {
+    if (errno != ENOENT) throwSysCallFailed("stat", errno);
+    if (mkdir(path.c_str(), 0700) != 0) throwSysCallFailed("mkdir", errno);
+    return;
   }
-  if (errno != ENOENT) throwSysCallFailed("stat", errno);
-  if (mkdir(path.c_str(), 0700) != 0) throwSysCallFailed("mkdir", errno);
+  if (S_ISLNK(info.st_mode)) throwDirectoryError(SecureStore__ERR_SECSTORE_DIRECTORY_IS_LINK(), path);
+  if (!S_ISDIR(info.st_mode)) {
+    std::cout << path << std::endl;
+    throwDirectoryError(SecureStore__ERR_SECSTORE_DIRECTORY_UNAVAILABLE(), path);
+  }
+  if (info.st_uid != geteuid()) {
+    ltt::tThrow(ltt::exception(__FILE__, __LINE__, SecureStore__ERR_SECSTORE_DIRECTORY_NOT_OWNED())
+                << ltt::msgarg_text("dir", path.c_str())
+                << ltt::msgarg_text("owner", std::to_string(info.st_uid).c_str()));
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    // The remedy names the directory too.
+    ltt::tThrow(ltt::exception(__FILE__, __LINE__, SecureStore__ERR_SECSTORE_DIRECTORY_NOT_PRIVATE())
+                << ltt::msgarg_text("dir", path.c_str()) << ltt::msgarg_text("dir", path.c_str()));
+  }
 }
 
 void getUserProfilePath(std::string& path, const std::string& virtualhost,
@@ -64,21 +84,27 @@ void getUserProfilePath(std::string& path, const std::string& virtualhost,
   const struct passwd* entry = getpwuid(geteuid());
   if (entry == nullptr) throwSysCallFailed("getpwuid", 0);
 
+  struct utsname names;
+  if (uname(&names) != 0) throwSysCallFailed("uname", errno);
+  std::string host;
+  if (!optionWasSpecified && ident != nullptr) {
+    host = ident;
+  } else if (!virtualhost.empty()) {
+    host = virtualhost;
+  } else {
+    host = names.nodename;
+  }
+  // The host part is one directory below .orq, never a way out of it.
+  if (host.empty() || host == "." || host == ".." || host.find('/') != std::string::npos) {
+    ltt::tThrow(ltt::exception(__FILE__, __LINE__, SecureStore__ERR_SECSTORE_INVALID_HOST_NAME())
+                << ltt::msgarg_text("host", host.c_str()));
+  }
+
   path.clear();
   if (entry->pw_dir != nullptr) path += entry->pw_dir;
   path += "/.orq";
   checkDirectory(path);
-
-  struct utsname names;
-  if (uname(&names) != 0) throwSysCallFailed("uname", errno);
-  path += "/";
-  if (!optionWasSpecified && ident != nullptr) {
-    path += ident;
-  } else if (!virtualhost.empty()) {
-    path += virtualhost;
-  } else {
-    path += names.nodename;
-  }
+  path += "/" + host;
   checkDirectory(path);
 }
 

@@ -1,7 +1,9 @@
 // The user profile directory: everything the console keeps for a user lives
 // in <home>/.orq/<host>, where <home> comes from the user database and <host>
 // is a virtual host name or the machine's node name. Both levels are created
-// with mode 0700 when missing. Acting for another user is refused.
+// with mode 0700 when missing; existing ones must be real directories (not
+// links) that the effective user owns and that neither group nor others may
+// write. Acting for another user is refused.
 #pragma once
 
 #include <string>
@@ -13,7 +15,9 @@ namespace UserProfile {
 // trailing "/"), creating missing levels. The identity in ORQ_USE_IDENT
 // replaces the host part only when `allowOverrideByEnvironment` is set and
 // `optionWasSpecified` is not; otherwise a non-empty `virtualhost` does.
-// Throws ltt::exception.
+// A host part that is not one ordinary path component (empty, ".", ".." or
+// with a "/") throws ERR_SECSTORE_INVALID_HOST_NAME before any directory is
+// made. Throws ltt::exception.
 void getUserProfilePath(std::string& path, const std::string& virtualhost,
                         bool allowOverrideByEnvironment, bool optionWasSpecified);
 
@@ -31,7 +35,9 @@ void setOwner(const std::string& path, const std::string& account);
 bool ident_is_valid(const char* ident);
 // Makes sure `path` is a directory, creating it with mode 0700 when missing.
 // A path that exists as something else is printed on standard output before
-// ERR_SECSTORE_DIRECTORY_UNAVAILABLE is thrown.
+// ERR_SECSTORE_DIRECTORY_UNAVAILABLE is thrown. A symbolic link, a directory
+// of another owner and one that group or others may write are refused with
+// ERR_SECSTORE_DIRECTORY_IS_LINK, _NOT_OWNED and _NOT_PRIVATE.
 void checkDirectory(const std::string& path);
 // Throws ERR_SECSTORE_SYSTEM_CALL_FAILED for `call`; an `rc` of 0 is replaced
 // by the current system error number.

@@ -8,6 +8,7 @@
 
 #include "base/error_code_table.h"
 #include "base/exception.h"
+#include "securestore/profile_file.h"
 
 namespace System {
 namespace {
@@ -21,7 +22,7 @@ namespace {
 
 MemoryMapping::MemoryMapping(const std::string& path, std::size_t length)
     : m_address(nullptr), m_length(length), m_descriptor(-1) {
-  m_descriptor = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  m_descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDWR);
   if (m_descriptor < 0) throwOpenError(path, errno);
   void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, m_descriptor, 0);
   if (address == MAP_FAILED) {

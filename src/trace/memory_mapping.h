@@ -11,9 +11,10 @@ namespace System {
 
 class MemoryMapping {
  public:
-  // Opens `path` read-write and maps `length` bytes from offset 0, readable,
-  // writable and shared. Throws ERR_SYS_MEMORYMAP_OPEN_ERR (name = path, and
-  // the system error) when the file cannot be opened or mapped.
+  // Opens `path` read-write, as a regular file and not through a symbolic
+  // link, and maps `length` bytes from offset 0, readable, writable and
+  // shared. Throws ERR_SYS_MEMORYMAP_OPEN_ERR (name = path, and the system
+  // error) when the file cannot be opened or mapped.
   MemoryMapping(const std::string& path, std::size_t length);
   // Unmaps and closes. A failing unmap is not raised: there is nothing a
   // caller could do about it, and the address range is gone with the process.

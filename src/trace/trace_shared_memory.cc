@@ -14,6 +14,7 @@
 #include "base/error_code_table.h"
 #include "base/exception.h"
 #include "profile/user_profile.h"
+#include "securestore/profile_file.h"
 
 namespace NEBRIX {
 namespace {
@@ -58,23 +59,38 @@ void lockFile(int descriptor, int operation) {
   }
 }
 
+// A descriptor that is closed when it goes out of scope.
+struct OpenFile {
+  explicit OpenFile(int opened) : descriptor(opened) {}
+  ~OpenFile() {
+    if (descriptor >= 0) ::close(descriptor);
+  }
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  int release() {
+    const int kept = descriptor;
+    descriptor = -1;
+    return kept;
+  }
+  int descriptor;
+};
+
 // Holds the file lock through a descriptor of its own while it lives; opening
-// creates an empty file with mode 0600 if there is none. When not even that
-// can be opened, nothing is held, and the caller's next step reports why.
+// creates an empty file with mode 0600 if there is none. A file its owner may
+// write but not read is locked through a write-only descriptor. When not even
+// that can be opened, nothing is held, and the caller's next step reports why.
 class FileGuard {
  public:
   explicit FileGuard(const std::string& path)
-      : m_descriptor(::open(path.c_str(), O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600)) {
-    if (m_descriptor >= 0) lockFile(m_descriptor, LOCK_EX);
+      : m_file(rsecssfs_openProfileFile(path.c_str(), O_RDONLY | O_CREAT, 0600)) {
+    if (m_file.descriptor < 0 && errno == EACCES) {
+      m_file.descriptor = rsecssfs_openProfileFile(path.c_str(), O_WRONLY);
+    }
+    if (m_file.descriptor >= 0) lockFile(m_file.descriptor, LOCK_EX);
   }
-  ~FileGuard() {
-    if (m_descriptor >= 0) ::close(m_descriptor);
-  }
-  FileGuard(const FileGuard&) = delete;
-  FileGuard& operator=(const FileGuard&) = delete;
 
  private:
-  int m_descriptor;
+  OpenFile m_file;
 };
 
 }  // namespace
@@ -156,18 +172,36 @@ void TraceSharedMemory::detach() {
 // The file is checked, replaced if need be and mapped under the file lock:
 // otherwise a console that finds the file half-written by another would
 // truncate it again and wipe what the other has changed in the meantime.
+// What is not a regular file (a link, a directory, a FIFO, a device) is never
+// replaced: it is reported, so that nothing is written through a link.
 void TraceSharedMemory::attachToCurrentPath() {
   FileGuard guard(m_sharedmemorypath);
-  if (!isSharedMemoryFileValid()) createShmFile();
+  int problem = 0;
+  if (!isSharedMemoryFileValid(problem)) {
+    if (problem == ELOOP || problem == EISDIR || problem == RSECSSFS_ENOTREGULAR) {
+      throwCannotOpen(m_sharedmemorypath, problem, nullptr);
+    }
+    createShmFile();
+  }
   m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, kTotalSize);
   m_header = static_cast<Header*>(m_mappedmemory->address());
   if (loadWord(m_header->version) != VERSION) initializeSharedMemoryHeader();
 }
 
-bool TraceSharedMemory::isSharedMemoryFileValid() const {
+// Valid is a file that opens for reading and has the right size; anything
+// else sets `problem` to the error of the open, or to 0 for a wrong size. A
+// file that cannot be read (mode 0200, say) is thus made afresh.
+bool TraceSharedMemory::isSharedMemoryFileValid(int& problem) const {
+  problem = 0;
+  const int descriptor = rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_RDONLY);
+  if (descriptor < 0) {
+    problem = errno;
+    return false;
+  }
   struct stat status;
-  return ::stat(m_sharedmemorypath.c_str(), &status) == 0 &&
-         status.st_size == static_cast<off_t>(kTotalSize);
+  const bool valid = ::fstat(descriptor, &status) == 0 && status.st_size == static_cast<off_t>(kTotalSize);
+  ::close(descriptor);
+  return valid;
 }
 
 // The file is created with mode 0600, so it is never readable by others, not
@@ -177,40 +211,32 @@ bool TraceSharedMemory::isSharedMemoryFileValid() const {
 // to its size; truncating it to nothing first would make ext4 write the file
 // out on close, for no gain.
 void TraceSharedMemory::createShmFile() {
-  const int descriptor = ::open(m_sharedmemorypath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  if (descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
+  OpenFile file(rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_WRONLY | O_CREAT, 0600));
+  if (file.descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
   const std::vector<char> zeros(kTotalSize, 0);
   std::size_t written = 0;
   while (written < zeros.size()) {
-    const ssize_t n = ::pwrite(descriptor, zeros.data() + written, zeros.size() - written,
+    const ssize_t n = ::pwrite(file.descriptor, zeros.data() + written, zeros.size() - written,
                                static_cast<off_t>(written));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int rc = n < 0 ? errno : ENOSPC;
-      ::close(descriptor);
-      throwCannotOpen(m_sharedmemorypath, rc, "fwrite");
-    }
+    if (n <= 0) throwCannotOpen(m_sharedmemorypath, n < 0 ? errno : ENOSPC, "fwrite");
     written += static_cast<std::size_t>(n);
   }
-  if (::ftruncate(descriptor, static_cast<off_t>(kTotalSize)) != 0) {
-    const int rc = errno;
-    ::close(descriptor);
-    throwCannotOpen(m_sharedmemorypath, rc, "ftruncate");
+  if (::ftruncate(file.descriptor, static_cast<off_t>(kTotalSize)) != 0) {
+    throwCannotOpen(m_sharedmemorypath, errno, "ftruncate");
   }
+  validateAndAdjustPermissions(file.descriptor);
   // A file left short would fault when mapped, so a failing close counts.
-  if (::close(descriptor) != 0) throwCannotOpen(m_sharedmemorypath, errno, "close");
-  validateAndAdjustPermissions();
+  if (::close(file.release()) != 0) throwCannotOpen(m_sharedmemorypath, errno, "close");
 }
 
-void TraceSharedMemory::validateAndAdjustPermissions() {
+// Through the descriptor that was written: the name could meanwhile be a
+// link.
+void TraceSharedMemory::validateAndAdjustPermissions(int descriptor) {
   struct stat status;
-  if (::stat(m_sharedmemorypath.c_str(), &status) != 0) {
-    throwCannotOpen(m_sharedmemorypath, errno, "stat");
-  }
+  if (::fstat(descriptor, &status) != 0) throwCannotOpen(m_sharedmemorypath, errno, "stat");
   if ((status.st_mode & 0777) == 0600) return;
-  if (::chmod(m_sharedmemorypath.c_str(), 0600) != 0) {
-    throwCannotOpen(m_sharedmemorypath, errno, "chmod");
-  }
+  if (::fchmod(descriptor, 0600) != 0) throwCannotOpen(m_sharedmemorypath, errno, "chmod");
 }
 
 // updateCount, spinLock and the parts are left alone: a file that some client

@@ -55,9 +55,12 @@
 // Every byte of the file may have been written by someone else: flags are
 // never read past their field, a negative processID names no process (its
 // part is free for reuse), and a file of the wrong size is replaced by a
-// zeroed one when attached. A file that another process
-// truncates while it is mapped cannot be guarded against here (the access
-// faults with SIGBUS).
+// zeroed one when attached, as is one that cannot be opened for reading. The
+// file is opened only as a regular file and never through a symbolic link:
+// a link, a directory, a FIFO or a device in its place fails the attach
+// (ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE with the system error) and is left
+// as it is. A file that another process truncates while it is mapped cannot
+// be guarded against here (the access faults with SIGBUS).
 #pragma once
 
 #include <cstddef>
@@ -173,10 +176,10 @@ class TraceSharedMemory {
   Part* getPart(ProcessID pid, bool create);
   Part* getPart();
   Part* createPart(ProcessID pid);
-  bool isSharedMemoryFileValid() const;
+  bool isSharedMemoryFileValid(int& problem) const;
   void createShmFile();
   void initializeSharedMemoryHeader();
-  void validateAndAdjustPermissions();
+  void validateAndAdjustPermissions(int descriptor);
   void attachToCurrentPath();
 
   Header* m_header;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 #include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -62,24 +63,39 @@ class ProfileTest : public testing::Test {
   char errortext[512] = "";
 };
 
-// Both levels of <home>/.orq/<host> are made for the user alone. System calls
-// that fail are named.
+// Both levels of <home>/.orq/<host> are made for the user alone, and only a
+// directory that is the user's alone is used. System calls that fail are
+// named; a virtual host name is one directory below .orq, never a way out.
 TEST_F(ProfileTest, Directory) {
-  const std::string orq = privateHomeDirectory() + "/.orq";
+  const std::string orq = privateHomeDirectory() + "/.orq", profile = "Profile directory " + orq;
   EXPECT_EQ(modeOf(orq), 0700u);
   EXPECT_EQ(modeOf(directory), 0700u);
 
   std::ofstream(orq + "/plain") << "x";
-  const std::tuple<std::string, std::string, int> cases[] = {{orq + "/missing/level", "mkdir", ENOENT},
-                                                              {orq + "/plain/below", "stat", ENOTDIR}};
-  for (const auto& [path, call, rc] : cases) {
+  symlink(directory.c_str(), (orq + "/link").c_str());
+  mkdir((orq + "/open").c_str(), 0700), chmod((orq + "/open").c_str(), 0702);
+  const std::string theirs = orq + "/theirs";  // only root can give a directory away
+  const bool given = mkdir(theirs.c_str(), 0700) == 0 && chown(theirs.c_str(), 4242, -1) == 0;
+  // A directory to check, or after a ":" a virtual host name, and how its message begins.
+  const std::pair<std::string, std::string> cases[] = {
+      {orq + "/missing/level", "System call 'mkdir' failed, rc=2:No such file or directory"},
+      {orq + "/plain/below", "System call 'stat' failed, rc=20:Not a directory"},
+      {orq + "/link", profile + "/link is a symbolic link; remove it"},
+      {orq + "/open", profile + "/open is writable by group or others; make it private with chmod 700 " + orq + "/open"},
+      {theirs, given ? profile + "/theirs belongs to user id 4242, not to you" : ""},
+      {":.", "Host name \".\" cannot"}, {":..", "Host name \"..\" cannot"}, {":a/b", "Host name \"a/b\" cannot"}};
+  for (const auto& [argument, message] : cases) {
     std::ostringstream text;
     try {
-      SecureStore::UserProfile::checkDirectory(path);
+      if (argument[0] == ':') {
+        SecureStore::UserProfile::getUserProfilePath(directory, argument.substr(1), false, false);
+      } else {
+        SecureStore::UserProfile::checkDirectory(argument);
+      }
     } catch (const ltt::exception& ex) {
       ex.expandAll(text);
     }
-    EXPECT_EQ(text.str(), "System call '" + call + "' failed, rc=" + std::to_string(rc) + ":" + strerror(rc));
+    EXPECT_EQ(text.str().substr(0, message.size()), message);
   }
 }
 

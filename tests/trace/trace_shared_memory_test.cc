@@ -146,12 +146,9 @@ TEST_F(TraceSharedMemoryTest, PartOfOneProcess) {
   const int32_t lower = -5;  // any difference counts, as after the counter wrapped
   poke(0, &lower, 4);
   EXPECT_TRUE(shm.isMyReadCountLower());
-  // A forked child is not its parent: it finds its own part.
-  EXPECT_EQ(waitFor(spawn([&] {
-              shm.setFlags(getpid(), "d");
-              return shm.getMyFlags() == std::string("d") ? 0 : 1;
-            })),
-            0);
+  // A forked child is not its parent: it finds its own part (exit status 1: true).
+  const pid_t child = spawn([&] { return shm.setFlags(getpid(), "d") && shm.getMyFlags() == std::string("d"); });
+  EXPECT_EQ(waitFor(child), 1);
 }
 
 TEST_F(TraceSharedMemoryTest, OnlyPartsOfEndedProcessesAreReused) {
