@@ -1,11 +1,21 @@
 #include "console/console.h"
 
 #include <iostream>
+#include <string>
+
+#include "profile/configuration.h"
 
 namespace NEBRIX {
 
+// A store locked by another update is the one failure a user can remedy
+// at once; the store's short reason does not say so.
 NEBRIX_Retcode reportConfigurationError(const char* what, const char* errortext, const char* end) {
   std::cerr << what << " (" << errortext << ")" << end << std::endl;
+  const std::string holder = Configuration::storeLockHolder();
+  if (!holder.empty()) {
+    std::cerr << holder << ". When no nebrix_cons or vaultadm is running, remove the lock with \"vaultadm unlock\"."
+              << std::endl;
+  }
   return NEBRIX_NOT_OK;
 }
 

@@ -68,6 +68,8 @@ void buildRecordKey(EncodedString& key, const char* component, const char* regKe
 thread_local int t_updateDepth = 0;
 thread_local int t_lockedDirectory = -1;
 thread_local bool t_gaveUpWaiting = false;
+// The store's text of the last write that met another update's lock.
+thread_local std::string t_storeLockHolder;
 
 // How long a console waits for another one's change: a change takes a
 // fraction of a second, so a holder that takes longer is stuck, and waiting
@@ -163,7 +165,13 @@ void RTE_PutUserConfigString(const char* user, const char*, const char* componen
     // the name of a file is its bytes, whatever encoding they were typed in.
     api->in_pValue = value != nullptr ? value : "";
     api->in_storePlaintext = true;
+    t_storeLockHolder.clear();
     MERO_RSecSSFsPutRecord(api);
+    const RSecProcessingInfo* info = api->out_pProcessingInfo;
+    if (info != nullptr && info->rc == RSEC_SSFS_RC_CONCURRENT_UPDATE && info->pErrorText != nullptr) {
+      const std::string text = info->pErrorText;
+      t_storeLockHolder = text.substr(0, text.find(" <-- "));  // the newest message only
+    }
     if (api->out_pProcessingInfo == nullptr || api->out_pProcessingInfo->rc != RSEC_SSFS_RC_OK) {
       failWith(err, inires, "error putuser");
     }
@@ -294,6 +302,8 @@ std::string sharedMemoryDefault(const char* component) {
 }
 
 }  // namespace
+
+std::string Configuration::storeLockHolder() { return t_storeLockHolder; }
 
 NEBRIX_Retcode Configuration::setTraceFlags(const char* user, const char* component, const char* virtualhostname,
                                             const char* flags, char* errortext, size_t errortextlength) {

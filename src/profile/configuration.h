@@ -9,6 +9,8 @@
 // is refused.
 #pragma once
 
+#include <string>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -21,6 +23,12 @@ class Configuration {
   // The component whose settings the console and the client library share;
   // also the default when a caller names none.
   static constexpr const char* NEBRIX_COMPONENT = "NEBRIX";
+
+  // When the last write of a value by this thread failed because another
+  // update held the store's lock: the store's text naming the lock's user,
+  // host and time. Empty otherwise. The callers' error texts stay as they
+  // are ("error putuser"); this says who holds the lock.
+  static std::string storeLockHolder();
 
   // Consoles of one user exclude each other from the configuration while
   // one of them holds an UpdateLock: a change that reads a value, alters it

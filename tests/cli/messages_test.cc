@@ -1,5 +1,6 @@
 // The usage text and every message of the option scan and the parser,
 // exactly as a user sees them.
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,19 @@ TEST_F(Messages, LostOutputIsAFailure) {
     EXPECT_EQ(r.err, "Error: Standard output cannot be written" + reason + ".\n") << redirection;
     EXPECT_EQ(r.status, 1) << redirection;
   }
+}
+
+// A store that another update holds: the short reason, then whose lock it is
+// and what to do, also for a SHOW that stores a default.
+TEST_F(Messages, ALockedStoreSaysWhoHoldsItAndWhatToDo) {
+  std::ofstream(profileDirectory() + "/SSFS_ORQ.LCK")
+      << "RSecSSFsLock\1\1" << std::string("\0\0\0\0\5\xF5\xE1\0", 8) << "alice" << std::string(19, ' ') << "host-x"
+      << std::string(18, ' ');
+  const std::string holder = "Update of the secure storage is locked for update by user \"alice\" from host \"host-x\" "
+                             "since \"1973-03-03  09:46:40  UTC\". When no nebrix_cons or vaultadm is running, remove "
+                             "the lock with \"vaultadm unlock\".\n";
+  check({{{"CONFIG", "TRACE", "SQL", "ON"}, "", "Error setting trace flags (error putuser).\n" + holder, 1},
+         {{"SHOW", "CONFIG"}, "", "Error getting trace file name (error putuser).\n" + holder, 1}});
 }
 
 }  // namespace
