@@ -6,6 +6,7 @@
 // printed as one line. SIGTERM or SIGINT end it.
 //
 //   nebrix_trace_client [-i <milliseconds>]     polling interval, default 100
+//   nebrix_trace_client -h|--help|--version
 #include <unistd.h>
 
 #include <csignal>
@@ -50,6 +51,30 @@ void report(NEBRIX::TraceSharedMemory& sharedMemory) {
             << std::endl;
 }
 
+const char kUsage[] = "Usage: nebrix_trace_client [-i <milliseconds>]\n";
+
+const char kHelp[] =
+    "Maps the trace shared-memory file of the user as a client process of the NEBRIX\n"
+    "library does, and prints a line whenever the trace settings it follows change.\n"
+    "Options:\n"
+    "  -i <milliseconds>  How often it looks for a change: 1 to 60000, default 100.\n"
+    "  -h, --help         This help.\n"
+    "  --version          Prints the version.\n";
+
+// -h, --help or --version as the only argument: prints what it asks for.
+bool answerRequest(int argc, char** argv) {
+  if (argc != 2) return false;
+  const std::string option = argv[1];
+  if (option == "--version") {
+    std::cout << "nebrix_trace_client " << NEBRIX_PROJECT_VERSION << std::endl;
+  } else if (option == "-h" || option == "--help") {
+    std::cout << kUsage << kHelp << std::flush;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 bool parseInterval(int argc, char** argv, long& milliseconds) {
   milliseconds = 100;
   if (argc == 1) return true;
@@ -63,9 +88,10 @@ bool parseInterval(int argc, char** argv, long& milliseconds) {
 
 int main(int argc, char** argv) {
   Diagnose::occupyClosedStandardDescriptors();
+  if (answerRequest(argc, argv)) return Diagnose::finishStandardOutput() ? 0 : 1;
   long interval = 0;
   if (!parseInterval(argc, argv, interval)) {
-    std::cerr << "Usage: nebrix_trace_client [-i <milliseconds>]" << std::endl;
+    std::cerr << kUsage << std::flush;
     return 1;
   }
   struct sigaction action;

@@ -33,7 +33,7 @@ NEBRIX_Retcode Console::run() {
     return NEBRIX_NOT_OK;
   }
   if (m_command == C_HELP) {
-    usage(std::cout);
+    help(std::cout);
     return NEBRIX_OK;
   }
   if (isChangingCommand(m_command)) m_modification = true;

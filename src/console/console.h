@@ -75,8 +75,14 @@ class Console {
   NEBRIX_Retcode parseArguments(int argc, char** argv);
   // Runs the parsed command once.
   NEBRIX_Retcode run();
+  // What -h, --help and --version ask for: the usage text; the usage text
+  // and the options and commands beyond it; the version.
+  enum HelpRequest { HELP_USAGE, HELP_FULL, HELP_VERSION };
+
   // Writes the usage text.
   static void usage(std::ostream& stream);
+  // Writes what m_help asks for.
+  void help(std::ostream& stream) const;
   // Records m_commandstring in the usage history. History files that cannot
   // be read or written are ignored; a profile directory that cannot be had
   // raises ltt::exception.
@@ -161,6 +167,7 @@ class Console {
 
   Command m_command = C_NONE;
   bool m_verbose = false;
+  HelpRequest m_help = HELP_USAGE;
   bool m_pidpresent = false;
   int32_t m_pid = 0;
   bool m_on = false;

@@ -33,8 +33,9 @@ NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
   int i = 1;
   while (i < argc) {
     const char* arg = argv[i];
-    if (strcmp(arg, "-h") == 0) {
+    if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0 || strcmp(arg, "--version") == 0) {
       m_command = C_HELP;
+      m_help = strcmp(arg, "-h") == 0 ? HELP_USAGE : strcmp(arg, "--help") == 0 ? HELP_FULL : HELP_VERSION;
       next = argc;
       return NEBRIX_OK;
     } else if (strcmp(arg, "-v") == 0) {

@@ -1,4 +1,6 @@
+#include <cstring>
 #include <ostream>
+#include <string>
 
 #include "console/build_info.h"
 #include "console/console.h"
@@ -74,11 +76,62 @@ const char* const kUsageBody[] = {
     "CONFIG including those with process id).",
 };
 
+// What --help shows after the usage text, which stays as it is: the options
+// and commands that came later. A row's section heading is printed before
+// its first row; a line end in a description continues it on the next line.
+struct FurtherHelp {
+  const char* section;
+  const char* name;
+  const char* description;
+};
+
+const FurtherHelp kFurtherHelp[] = {
+    {"Further options:", "--help", "This help screen, with the options and commands below."},
+    {"Further options:", "--version", "Prints the version of nebrix_cons."},
+};
+
+// The column of the descriptions, as in the usage text; a longer name puts
+// its description on the next line.
+constexpr size_t kDescriptionColumn = 15;
+
+void writeFurtherHelp(std::ostream& stream) {
+  const std::string indent(kDescriptionColumn, ' ');
+  const char* section = "";
+  for (const FurtherHelp& row : kFurtherHelp) {
+    if (strcmp(section, row.section) != 0) {
+      section = row.section;
+      stream << '\n' << section << '\n';
+    }
+    const std::string name = std::string("  ") + row.name + ' ';
+    stream << name;
+    if (name.size() > kDescriptionColumn) {
+      stream << '\n' << indent;
+    } else {
+      stream << indent.substr(name.size());
+    }
+    for (const char* c = row.description; *c != '\0'; ++c) {
+      stream << *c;
+      if (*c == '\n') stream << indent;
+    }
+    stream << '\n';
+  }
+}
+
 }  // namespace
 
 void Console::usage(std::ostream& stream) {
   stream << "Usage: nebrix_cons [options] command\n" << BuildInfo::VERSION << '\n';
   for (const char* line : kUsageBody) stream << line << '\n';
+  stream.flush();
+}
+
+void Console::help(std::ostream& stream) const {
+  if (m_help == HELP_VERSION) {
+    stream << "nebrix_cons " << BuildInfo::PROJECT_VERSION << std::endl;
+    return;
+  }
+  usage(stream);
+  if (m_help == HELP_FULL) writeFurtherHelp(stream);
   stream.flush();
 }
 

@@ -35,6 +35,8 @@ TEST_F(Messages, UsageAndOptionScan) {
       {{"-H"}, kDeprecated, kNoCommand, 1},
       {{"-H", "myhost", "SHOW", "FILE"}, kDeprecated, "", 1},  // parsed, but there is nothing to run
   });
+  // --help adds what came later to the usage text (--version: see the release test).
+  EXPECT_EQ(runConsole({"-v", "--help", "TRACE"}).out.find(usage + "\nFurther options:\n  --help "), 0u);
 }
 
 TEST_F(Messages, CommandWords) {

@@ -84,7 +84,7 @@ TEST_F(Vaultadm, UsageOnRequestOrWithoutArguments) {
   const std::string usage = vaultadmOk({"-h"});
   EXPECT_EQ(usage.find("Usage: vaultadm [-s SYSTEM -d DATAPATH -k KEYPATH] COMMAND"), 0u);
   EXPECT_NE(usage.find("KEEP IT"), std::string::npos);
-  EXPECT_EQ(vaultadmOk({"rekey", "--help"}), usage);
+  EXPECT_EQ(vaultadmOk({"rekey", "--help"}).find("Usage: vaultadm rekey [OPTIONS]\n"), 0u);
   EXPECT_EQ(vaultadm({}).err, usage);
 }
 
@@ -111,6 +111,7 @@ TEST_F(Vaultadm, MistakesAndMalformedKeysAreRefused) {
        "environment\n"},
       {{"put", "ORQ/A", "v", "--value-file", "-"}, "", "Give the value either on the command line or with"},
       {{"rekey", "--old-key-file", "-", "--new-key-file", "-"}, "", "Only one key can come from standard input;"},
+      {{"frob"}, "", "Unknown command frob; vaultadm -h shows the commands."},
       {{"rekey", "--new-key-file", file}, key.substr(1) + "\n", inFile + must + "47 characters.\n"},
       {{"migrate", "--old-key-file", "-"}, key.substr(1) + "\n", inStdin + must + "47 characters.\n"},
       {{"rekey", "--new-key-file", file}, key.substr(0, 24) + " " + key.substr(24), inFile + must + "49 characters.\n"},

@@ -1,8 +1,13 @@
 #include "command_line.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 
 #include "base/exception.h"
 #include "hex_key.h"
@@ -11,64 +16,34 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: vaultadm [-s SYSTEM -d DATAPATH -k KEYPATH] COMMAND [ARGUMENTS]\n"
-    "       vaultadm -h\n"
-    "\n"
-    "Administers the secure file store.\n"
-    "\n"
-    "Commands:\n"
-    "  list                        Show the data and key file, every active record (key,\n"
-    "                              status, last update in UTC) and the number of active\n"
-    "                              and deleted records.\n"
-    "  get KEY                     Print the value of the record KEY.\n"
-    "  put KEY VALUE [--plaintext]\n"
-    "                              Store VALUE under KEY, encrypted unless --plaintext is\n"
-    "                              given. A VALUE that begins with \"-\" follows \"--\".\n"
-    "  put KEY --value-file FILE|- [--plaintext]\n"
-    "                              The same with the value read from FILE or from standard\n"
-    "                              input; one final line end is dropped.\n"
-    "  delete KEY                  Delete the record KEY.\n"
-    "  unlock                      Remove the lock that an update left behind when it ended\n"
-    "                              abnormally. Only while no update runs.\n"
-    "  migrate --old-key-file FILE|-\n"
-    "                              Encrypt the records that only the old key opens with the\n"
-    "                              current key again.\n"
-    "  rekey [--new-key-file FILE|-] [--old-key-file FILE|-]\n"
-    "                              Encrypt every record with a new key and write that key to\n"
-    "                              the key file. Without --new-key-file a key is generated\n"
-    "                              and printed once: KEEP IT in a safe place. If the key\n"
-    "                              file is lost, only this key opens the records again.\n"
-    "\n"
-    "Store:\n"
-    "  -s SYSTEM -d DATAPATH -k KEYPATH\n"
-    "                              The data file DATAPATH/SSFS_SYSTEM.DAT and the key file\n"
-    "                              KEYPATH/SSFS_SYSTEM.KEY; the three options go together.\n"
-    "  Without them: the store that VXRSYSTEMNAME, RSEC_SSFS_DATAPATH and RSEC_SSFS_KEYPATH\n"
-    "  name when one of them is set, else the console's store: system ORQ in the profile\n"
-    "  directory ~/.orq/<host>.\n"
+const char kKeyOnCommandLine[] =
+    "Keys are not accepted on the command line, where other users of the machine can see "
+    "them. Write the key into a file that only you can read and give the file name, or give "
+    "\"-\" and enter the key on standard input.";
+
+const char kDescription[] = "Administers the secure file store.";
+
+const char kSeeHelp[] = "; vaultadm -h shows the commands.";
+
+const char kFooter[] =
+    "Without -s, -d and -k: the store that VXRSYSTEMNAME, RSEC_SSFS_DATAPATH and\n"
+    "RSEC_SSFS_KEYPATH name when one of them is set, else the console's store: system\n"
+    "ORQ in the profile directory ~/.orq/<host>.\n"
     "\n"
     "Keys are 24 bytes written as 48 hexadecimal digits. They are read from a file or, for\n"
     "\"-\", from standard input, and never accepted on the command line, where other users\n"
     "can see them.\n"
     "\n"
     "Exit status: 0 success; 1 failure; 2 a conversion finished, but encrypted records that\n"
-    "no key opens are left.\n";
+    "no key opens are left.\n"
+    "\n"
+    "vaultadm COMMAND -h shows the arguments and options of a command.";
 
-const char kKeyOnCommandLine[] =
-    "Keys are not accepted on the command line, where other users of the machine can see "
-    "them. Write the key into a file that only you can read and give the file name, or give "
-    "\"-\" and enter the key on standard input.";
-
-struct CommandName {
-  const char* word;
-  Command command;
-};
-
-const CommandName kCommands[] = {
-    {"list", Command::List},     {"get", Command::Get},         {"put", Command::Put},
-    {"delete", Command::Delete}, {"unlock", Command::Unlock},   {"migrate", Command::Migrate},
-    {"rekey", Command::Rekey},
+// A command line that breaks one of vaultadm's own rules; the text is the
+// message. Thrown from the checks of option values, it passes through the
+// parser unchanged.
+struct Refusal : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
 std::string lowerCase(std::string word) {
@@ -84,185 +59,188 @@ bool namesKey(const std::string& option) {
   return name.compare(0, 2, "--") == 0 && name.find("key") != std::string::npos && !namesFile;
 }
 
-bool parseStoreOptions(const std::vector<std::string>& words, size_t& next, CommandLine& line, bool& help,
-                       std::string& error) {
-  int timesGiven[3] = {0, 0, 0};  // -s, -d, -k
-  for (; next < words.size() && words[next].size() > 1 && words[next][0] == '-'; ++next) {
-    const std::string& option = words[next];
-    if (option == "-h" || option == "--help") {
-      help = true;
-      return true;
-    }
-    const int index = option == "-s" ? 0 : option == "-d" ? 1 : option == "-k" ? 2 : -1;
-    if (index < 0) {
-      error = namesKey(option) ? kKeyOnCommandLine : "Unknown option " + option + ".";
-      return false;
-    }
-    if (next + 1 == words.size()) {
-      error = "Option " + option + " requires an argument.";
-      return false;
-    }
-    std::string& target = index == 0 ? line.systemName : index == 1 ? line.dataPath : line.keyPath;
-    target = words[++next];
-    if (index == 2 && looksLikeKey(target)) {
-      error = std::string("-k names the directory of the key file, not the key. ") + kKeyOnCommandLine;
-      return false;
-    }
-    ++timesGiven[index];
+// The check of an option that names a file or "-": a key file's name is
+// never the key itself.
+std::function<void(const std::string&)> fileName(bool keyFile) {
+  return [keyFile](const std::string& name) {
+    if (keyFile && looksLikeKey(name)) throw Refusal(kKeyOnCommandLine);
+    if (name.empty()) throw Refusal("A file name is required, or \"-\" for standard input.");
+  };
+}
+
+// The help text puts the usage line first; the list of commands shows each
+// command with its arguments and options, as declared.
+class HelpFormat : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string name, CLI::AppFormatMode mode) const override {
+    return make_usage(app, name) + "\n" + make_description(app) + make_positionals(app) + make_groups(app, mode) +
+           make_subcommands(app, mode) + "\n" + make_footer(app);
   }
-  line.explicitStore = timesGiven[0] + timesGiven[1] + timesGiven[2] > 0;
-  if (line.explicitStore && !(timesGiven[0] == 1 && timesGiven[1] == 1 && timesGiven[2] == 1)) {
+
+  std::string make_subcommand(const CLI::App* command) const override {
+    std::string synopsis = command->get_name();
+    for (const CLI::Option* option : command->get_options()) {
+      if (option == command->get_help_ptr()) continue;
+      std::string word = option->get_name(option->get_positional());
+      if (!option->get_positional() && !option->get_type_name().empty()) word += " " + option->get_type_name();
+      synopsis += option->get_required() ? " " + word : " [" + word + "]";
+    }
+    std::ostringstream text;
+    CLI::detail::format_help(text, synopsis, command->get_description(), get_column_width());
+    return text.str();
+  }
+};
+
+// The whole command line of vaultadm: store options, commands, their
+// arguments and options, and the help text of each.
+void declare(CLI::App& app, CommandLine& line) {
+  auto format = std::make_shared<HelpFormat>();
+  format->label("OPTIONS", "-s SYSTEM -d DATAPATH -k KEYPATH");
+  format->label("SUBCOMMAND", "COMMAND [ARGUMENTS]");
+  app.formatter(format);
+  app.set_help_flag("-h,--help", "Print this help and exit.");
+  app.set_version_flag("--version", "vaultadm " VAULTADM_VERSION, "Print the version and exit.");
+  app.require_subcommand(1);
+  app.ignore_case();  // of the command words
+  const auto once = CLI::MultiOptionPolicy::TakeLast;  // counted by parseCommandLine
+  app.add_option("-s", line.systemName,
+                 "The store's name: data file DATAPATH/SSFS_SYSTEM.DAT and\n"
+                 "key file KEYPATH/SSFS_SYSTEM.KEY. -s, -d and -k go together.")
+      ->type_name("SYSTEM")
+      ->multi_option_policy(once);
+  app.add_option("-d", line.dataPath, "The directory of the data file.")
+      ->type_name("DATAPATH")
+      ->multi_option_policy(once);
+  app.add_option("-k", line.keyPath, "The directory of the key file, not the key.")
+      ->type_name("KEYPATH")
+      ->multi_option_policy(once)
+      ->each([](const std::string& path) {
+        if (looksLikeKey(path)) {
+          throw Refusal(std::string("-k names the directory of the key file, not the key. ") + kKeyOnCommandLine);
+        }
+      });
+
+  // Each command's own help shows plain usage labels.
+  auto commandFormat = std::make_shared<HelpFormat>();
+  commandFormat->label("Positionals", "Arguments");
+  const auto command = [&](const char* name, Command code, const char* description) {
+    CLI::App* sub = app.add_subcommand(name, description);
+    sub->formatter(commandFormat);
+    sub->group("Commands");
+    sub->callback([&line, code] { line.command = code; });
+    return sub;
+  };
+  const auto recordKey = [&](CLI::App* sub) {
+    sub->add_option("KEY", line.recordKey, "The record's key, such as ORQ/APP/TOKEN.")->type_name("")->required();
+  };
+  command("list", Command::List,
+          "Show the data and key file, every active record (key,\n"
+          "status, last update in UTC) and the number of active\n"
+          "and deleted records.");
+  recordKey(command("get", Command::Get, "Print the value of the record KEY."));
+  CLI::App* put = command("put", Command::Put,
+                          "Store VALUE under KEY, encrypted unless --plaintext is\n"
+                          "given. A VALUE that begins with \"-\" follows \"--\". With\n"
+                          "--value-file the value is read from FILE or from standard\n"
+                          "input; one final line end is dropped.");
+  recordKey(put);
+  put->add_option("VALUE", line.value, "The value; a secret one is better read with --value-file.")->type_name("");
+  put->add_flag("--plaintext", line.plaintext, "Store the value unencrypted.");
+  put->add_option("--value-file", line.valueFile, "Read the value from FILE, or from standard input for \"-\".")
+      ->type_name("FILE|-")
+      ->each(fileName(false));
+  recordKey(command("delete", Command::Delete, "Delete the record KEY."));
+  command("unlock", Command::Unlock,
+          "Remove the lock that an update left behind when it ended\n"
+          "abnormally. Only while no update runs.");
+  const char* const oldKeyHelp = "Read the old key from FILE, or from standard input for \"-\".";
+  command("migrate", Command::Migrate,
+          "Encrypt the records that only the old key opens with the\n"
+          "current key again.")
+      ->add_option("--old-key-file", line.oldKeyFile, oldKeyHelp)
+      ->type_name("FILE|-")
+      ->required()
+      ->each(fileName(true));
+  CLI::App* rekey = command("rekey", Command::Rekey,
+                            "Encrypt every record with a new key and write that key to\n"
+                            "the key file. Without --new-key-file a key is generated\n"
+                            "and printed once: KEEP IT in a safe place. If the key\n"
+                            "file is lost, only this key opens the records again.");
+  rekey->add_option("--new-key-file", line.newKeyFile, "Read the new key from FILE, or from standard input for \"-\".")
+      ->type_name("FILE|-")
+      ->each(fileName(true));
+  rekey->add_option("--old-key-file", line.oldKeyFile, oldKeyHelp)->type_name("FILE|-")->each(fileName(true));
+  app.footer(kFooter);
+}
+
+// What the parser's own message would be, unless it would show something
+// that looks like a key, or the words it could not place name one.
+std::string describeParseError(const CLI::App& app, const CLI::ParseError& failure,
+                               const std::vector<std::string>& words) {
+  const std::vector<std::string> unplaced = app.remaining(true);
+  for (const std::string& word : unplaced) {
+    if (namesKey(word) || looksLikeKey(word)) return kKeyOnCommandLine;
+  }
+  const std::string message = failure.what();
+  for (const std::string& word : words) {
+    if (looksLikeKey(word) && message.find(word) != std::string::npos) return kKeyOnCommandLine;
+  }
+  if (app.get_subcommands().empty() && !unplaced.empty()) {
+    if (unplaced[0][0] == '-') return "Unknown option " + unplaced[0] + ".";
+    return "Unknown command " + unplaced[0] + kSeeHelp;
+  }
+  if (dynamic_cast<const CLI::RequiredError*>(&failure) != nullptr && app.get_subcommands().empty()) {
+    return std::string("No command given") + kSeeHelp;
+  }
+  return message + ".";
+}
+
+// The rules the declaration cannot say.
+bool checkCombinations(const CLI::App& app, const CommandLine& line, std::string& error) {
+  const bool valueGiven = app.get_subcommand("put")->count("VALUE") != 0;
+  if (line.explicitStore && !(app.count("-s") == 1 && app.count("-d") == 1 && app.count("-k") == 1)) {
     error = "The options -s, -d and -k select a store together; give all three, once each.";
-    return false;
+  } else if (line.command == Command::Put && line.valueFile.empty() != valueGiven) {
+    error = line.valueFile.empty() ? "put needs a value: VALUE, or --value-file FILE|-."
+                                   : "Give the value either on the command line or with --value-file, not both.";
+  } else if (line.oldKeyFile == "-" && line.newKeyFile == "-") {
+    error = "Only one key can come from standard input; give the other one in a file.";
   }
-  return true;
-}
-
-// The options a command takes after its name. Each names the field it fills;
-// options without argument fill none.
-struct CommandOption {
-  Command command;
-  const char* name;
-  std::string CommandLine::*file;
-};
-
-const CommandOption kCommandOptions[] = {
-    {Command::Put, "--plaintext", nullptr},
-    {Command::Put, "--value-file", &CommandLine::valueFile},
-    {Command::Migrate, "--old-key-file", &CommandLine::oldKeyFile},
-    {Command::Rekey, "--old-key-file", &CommandLine::oldKeyFile},
-    {Command::Rekey, "--new-key-file", &CommandLine::newKeyFile},
-};
-
-// Reads one option (and its argument) of the command at words[next].
-bool parseCommandOption(const std::vector<std::string>& words, size_t& next, const std::string& commandWord,
-                        CommandLine& line, std::string& error) {
-  const std::string& word = words[next];
-  const size_t equals = word.find('=');
-  const std::string name = word.substr(0, equals);
-  for (const CommandOption& option : kCommandOptions) {
-    if (option.command != line.command || name != option.name) continue;
-    if (option.file == nullptr) {
-      if (equals != std::string::npos) {
-        error = "Option " + name + " takes no argument.";
-        return false;
-      }
-      line.plaintext = true;
-      return true;
-    }
-    std::string argument;
-    if (equals != std::string::npos) {
-      argument = word.substr(equals + 1);
-    } else if (next + 1 < words.size()) {
-      argument = words[++next];
-    }
-    if (option.file != &CommandLine::valueFile && looksLikeKey(argument)) {
-      error = kKeyOnCommandLine;
-    } else if (argument.empty()) {
-      error = "Option " + name + " requires a file name, or \"-\" for standard input.";
-    } else if (!(line.*option.file).empty()) {
-      error = "Option " + name + " is given twice.";
-    } else {
-      line.*option.file = argument;
-      return true;
-    }
-    return false;
-  }
-  error = namesKey(name) ? std::string(kKeyOnCommandLine) : "Unknown option " + name + " for " + commandWord + ".";
-  return false;
-}
-
-// Checks the words that are no options against what the command needs.
-bool takePositionals(const std::vector<std::string>& positionals, const std::string& commandWord,
-                     CommandLine& line, std::string& error) {
-  size_t wanted = 0;
-  std::string synopsis = commandWord;
-  switch (line.command) {
-    case Command::Get:
-    case Command::Delete:
-      wanted = 1;
-      synopsis += " KEY";
-      break;
-    case Command::Put:
-      wanted = line.valueFile.empty() ? 2 : 1;
-      synopsis += line.valueFile.empty() ? " KEY VALUE" : " KEY --value-file FILE|-";
-      break;
-    default:
-      break;
-  }
-  if (positionals.size() > wanted) {
-    const std::string& extra = positionals[wanted];
-    const bool keyExpected = line.command == Command::Migrate || line.command == Command::Rekey;
-    if (keyExpected && looksLikeKey(extra)) {
-      error = kKeyOnCommandLine;
-    } else if (line.command == Command::Put && !line.valueFile.empty()) {
-      error = "Give the value either on the command line or with --value-file, not both.";
-    } else {
-      error = "Unexpected argument " + extra + " after " + commandWord + "; usage: vaultadm " + synopsis + ".";
-    }
-    return false;
-  }
-  if (positionals.size() < wanted) {
-    error = "Missing argument; usage: vaultadm " + synopsis + ".";
-    return false;
-  }
-  if (wanted >= 1) line.recordKey = positionals[0];
-  if (wanted == 2) line.value = positionals[1];
-  return true;
+  return error.empty();
 }
 
 }  // namespace
 
-const char* usageText() { return kUsage; }
+std::string usageText() {
+  CommandLine line;
+  CLI::App app(kDescription, "vaultadm");
+  declare(app, line);
+  return app.help();
+}
 
 bool parseCommandLine(const std::vector<std::string>& words, CommandLine& line, std::string& error) {
   line = CommandLine();
-  size_t next = 0;
-  bool help = false;
-  if (!parseStoreOptions(words, next, line, help, error)) return false;
-  if (help) return true;
-  if (next == words.size()) {
-    error = "No command given; vaultadm -h shows the commands.";
+  CLI::App app(kDescription, "vaultadm");
+  declare(app, line);
+  try {
+    app.parse(std::vector<std::string>(words.rbegin(), words.rend()));
+  } catch (const CLI::CallForHelp&) {
+    line.command = Command::Help;
+    line.reply = app.help();
+    return true;
+  } catch (const CLI::CallForVersion& request) {
+    line.command = Command::Help;
+    line.reply = std::string(request.what()) + "\n";
+    return true;
+  } catch (const CLI::ParseError& failure) {
+    error = describeParseError(app, failure, words);
+    return false;
+  } catch (const Refusal& refusal) {
+    error = refusal.what();
     return false;
   }
-  const std::string commandWord = lowerCase(words[next++]);
-  bool known = false;
-  for (const CommandName& name : kCommands) {
-    if (commandWord == name.word) {
-      line.command = name.command;
-      known = true;
-    }
-  }
-  if (!known) {
-    error = "Unknown command " + words[next - 1] + "; vaultadm -h shows the commands.";
-    return false;
-  }
-
-  std::vector<std::string> positionals;
-  bool optionsEnded = false;
-  for (; next < words.size(); ++next) {
-    const std::string& word = words[next];
-    if (!optionsEnded && word == "--") {
-      optionsEnded = true;
-    } else if (!optionsEnded && (word == "-h" || word == "--help")) {
-      line.command = Command::Help;
-      return true;
-    } else if (!optionsEnded && word.size() > 1 && word[0] == '-') {
-      if (!parseCommandOption(words, next, commandWord, line, error)) return false;
-    } else {
-      positionals.push_back(word);
-    }
-  }
-  if (!takePositionals(positionals, commandWord, line, error)) return false;
-  if (line.command == Command::Migrate && line.oldKeyFile.empty()) {
-    error = "migrate needs the old key: --old-key-file FILE, or --old-key-file - for standard input.";
-    return false;
-  }
-  if (line.oldKeyFile == "-" && line.newKeyFile == "-") {
-    error = "Only one key can come from standard input; give the other one in a file.";
-    return false;
-  }
-  return true;
+  line.explicitStore = app.count("-s") + app.count("-d") + app.count("-k") > 0;
+  return checkCombinations(app, line, error);
 }
 
 namespace {

@@ -14,6 +14,7 @@ enum class Command { Help, List, Get, Put, Delete, Unlock, Migrate, Rekey };
 
 struct CommandLine {
   Command command = Command::Help;
+  std::string reply;  // Help: the help text or the version, for standard output
 
   // -s, -d and -k, all three or none.
   bool explicitStore = false;
@@ -29,12 +30,14 @@ struct CommandLine {
   std::string newKeyFile;  // rekey; empty: a key is generated
 };
 
-// Fills `commandLine` from the words after the program name. False with a
-// message in `error` when the words are no valid command.
+// Fills `commandLine` from the words after the program name; -h, --help and
+// --version give Command::Help with the text to print in `reply`. False with
+// a message in `error` when the words are no valid command. The words are
+// declared once, with CLI11, which also writes the help texts.
 bool parseCommandLine(const std::vector<std::string>& words, CommandLine& commandLine, std::string& error);
 
-// The text that -h prints.
-const char* usageText();
+// The help text of the whole program, as -h prints it.
+std::string usageText();
 
 // Points the store at the files the command works on: the explicit -s/-d/-k
 // store; else the store that VXRSYSTEMNAME, RSEC_SSFS_DATAPATH and

@@ -28,7 +28,7 @@ int run(int argc, char** argv) {
     return kExitFailure;
   }
   if (line.command == Command::Help) {
-    std::cout << usageText();
+    std::cout << line.reply;
     return kExitSuccess;
   }
   try {
