@@ -1,5 +1,7 @@
 // SHOW ...: the configuration, the per-process settings, the place where
 // profile data is looked for, and the usage history. Nothing is changed.
+// Each command reads through the helpers below and then prints text or, with
+// "-o json", builds its member of one document (json_output.h).
 #include <unistd.h>
 
 #include <algorithm>
