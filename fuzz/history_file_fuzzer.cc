@@ -15,7 +15,9 @@
 // Besides crashes, the target checks the ring's promises: prepare leaves a
 // file of 12000 bytes (or none, when only reading), a logged entry replaces only the oldest record, and SHOW
 // HISTORY prints every non-empty record once, oldest first (those of one time
-// stamp in file order).
+// stamp in file order), and with -o json one document with an entry for each.
+#include <nlohmann/json.hpp>
+
 #include "base/exception.h"
 #include "fuzz_target.h"
 #include "profile/console_history.h"
@@ -146,6 +148,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     NEBRIX_FUZZ_CHECK(!otherUser);
     NEBRIX_FUZZ_CHECK(file.size() < kFileSize ? rc == NEBRIX_NOT_OK && out == kEmpty
                                               : rc == NEBRIX_OK && out == shown(file));
+    if (rc == NEBRIX_OK) {
+      std::string json;
+      NEBRIX_FUZZ_CHECK(nebrix_fuzz::runConsole({"-o", "json", "SHOW", "HISTORY"}, json) == NEBRIX_OK);
+      size_t used = 0;
+      for (size_t at = 0; at < kFileSize; at += kRecord) used += file[at + kKeySize] != '-';
+      NEBRIX_FUZZ_CHECK(nlohmann::json::parse(json).at("history").size() == used);
+    }
   } catch (const ltt::exception&) {
     NEBRIX_FUZZ_CHECK(otherUser && out.empty());
   }

@@ -314,7 +314,14 @@ NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
   int next = 0;
   const NEBRIX_Retcode rc = scanOptions(argc, argv, next);
   if (rc != NEBRIX_OK || next >= argc) return rc;
-  return CommandParser(*this, argv + next, argc - next).parse();
+  if (CommandParser(*this, argv + next, argc - next).parse() != NEBRIX_OK) return NEBRIX_NOT_OK;
+  // Only what SHOW prints has a JSON form: the other commands print nothing
+  // when they succeed.
+  if (m_output == OUTPUT_JSON && !isShowCommand(m_command)) {
+    std::cerr << "Error: Option -o json applies to SHOW commands only." << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+  return NEBRIX_OK;
 }
 
 }  // namespace NEBRIX

@@ -24,6 +24,8 @@ bool Console::isChangingCommand(Command command) {
          command != C_CONFIG_TRACE_PROFILE && command != C_TRACE_PROFILE && command != C_TRACE_COMPRESS;
 }
 
+bool Console::isShowCommand(Command command) { return command >= C_SHOW_CONFIG && command <= C_SHOW_HISTORY; }
+
 NEBRIX_Retcode Console::run() {
   if (m_command < C_NONE || m_command > C_SHOW_HISTORY) return NEBRIX_NOT_OK;
   if (m_command == C_NONE) {
@@ -44,6 +46,7 @@ NEBRIX_Retcode Console::run() {
 }
 
 NEBRIX_Retcode Console::runOperation() {
+  if (m_output == OUTPUT_JSON) return showJson();  // the parser let it through with SHOW only
   switch (m_command) {
     case C_CONFIG_TRACE_SHORT: return configTraceShort();
     case C_CONFIG_TRACE_LONG: return configTraceLong();

@@ -7,6 +7,8 @@
 #include <iosfwd>
 #include <string>
 
+#include <nlohmann/json_fwd.hpp>
+
 #include "base/retcode.h"
 #include "trace/trace_shared_memory.h"
 
@@ -66,6 +68,9 @@ class Console {
     C_WRITESHM = 39,  // never parsed
   };
 
+  // What the SHOW commands print: "-o text" (the default) or "-o json".
+  enum OutputFormat { OUTPUT_TEXT, OUTPUT_JSON };
+
   Console() = default;
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
@@ -102,9 +107,12 @@ class Console {
   int32_t errorCount() const { return m_errorcount; }
   const std::string& commandString() const { return m_commandstring; }
   bool modification() const { return m_modification; }
+  OutputFormat outputFormat() const { return m_output; }
 
   // Codes 2 to 30 except the never-parsed 4, 16 and 24 change something.
   static bool isChangingCommand(Command command);
+  // The SHOW commands, codes 31 to 37: the only ones with "-o json".
+  static bool isShowCommand(Command command);
 
  private:
   class CommandParser;
@@ -165,6 +173,15 @@ class Console {
   NEBRIX_Retcode showProfile(bool showDetails);
   NEBRIX_Retcode showHistory();
 
+  // "-o json": the document of the SHOW command, printed only once it is
+  // complete. Each builder adds its command's member to `document` and, on
+  // failure, reports on standard error as the text form does.
+  NEBRIX_Retcode showJson();
+  NEBRIX_Retcode configJson(nlohmann::json& document);
+  NEBRIX_Retcode tracesettingsJson(nlohmann::json& document);
+  NEBRIX_Retcode profileJson(nlohmann::json& document);
+  NEBRIX_Retcode historyJson(nlohmann::json& document);
+
   Command m_command = C_NONE;
   bool m_verbose = false;
   HelpRequest m_help = HELP_USAGE;
@@ -179,6 +196,7 @@ class Console {
   int32_t m_errorcount = 0;  // 0: no COUNT given
   std::string m_commandstring;
   bool m_modification = false;
+  OutputFormat m_output = OUTPUT_TEXT;
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

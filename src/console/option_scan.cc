@@ -1,3 +1,5 @@
+#include <strings.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -53,6 +55,21 @@ NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
         return NEBRIX_NOT_OK;
       }
       m_pidpresent = true;
+      i += 2;
+    } else if (strcmp(arg, "-o") == 0) {
+      if (i + 1 >= argc) {
+        std::cerr << "Error: Option -o requires an argument." << std::endl;
+        return NEBRIX_NOT_OK;
+      }
+      // Like the command words, the format is read without regard to case.
+      if (strcasecmp(argv[i + 1], "json") == 0) {
+        m_output = OUTPUT_JSON;
+      } else if (strcasecmp(argv[i + 1], "text") == 0) {
+        m_output = OUTPUT_TEXT;
+      } else {
+        std::cerr << "Error: Invalid output format specified as argument to -o option, use json or text." << std::endl;
+        return NEBRIX_NOT_OK;
+      }
       i += 2;
     } else if (strcmp(arg, "-H") == 0) {
       std::cout << "Warning: The -H option has been deprecated. The settings will be updated "

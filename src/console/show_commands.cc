@@ -1,5 +1,7 @@
 // SHOW ...: the configuration, the per-process settings, the place where
 // profile data is looked for, and the usage history. Nothing is changed.
+// Each command reads through the helpers below and then prints text or, with
+// "-o json", builds its member of one document (json_output.h).
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/json_output.h"
 #include "profile/configuration.h"
 #include "profile/console_history.h"
 #include "trace/trace_flags.h"
@@ -32,30 +35,87 @@ std::string defaultTraceFileName() {
   return name;
 }
 
-}  // namespace
-
-NEBRIX_Retcode Console::showConfig() {
+// The trace file name as SHOW CONFIG shows it: the default in the working
+// directory when the stored name is empty.
+NEBRIX_Retcode readTraceFileName(const char* user, std::string& shown) {
   char filename[1024] = "";
   char errortext[512] = "";
-  if (Configuration::getTraceFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
+  if (Configuration::getTraceFileName(user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
                                       errortext, sizeof errortext) != NEBRIX_OK) {
     return reportConfigurationError("Error getting trace file name", errortext);
   }
-  const std::string shownName = filename[0] != '\0' ? filename : defaultTraceFileName();
-  std::cout << "\nConfiguration:\n  Trace file name    : " << shownName << std::endl;
+  shown = filename[0] != '\0' ? filename : defaultTraceFileName();
+  return NEBRIX_OK;
+}
 
-  char flags[1024] = "";
-  errortext[0] = '\0';
-  if (Configuration::getTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr, flags, sizeof flags, errortext,
+NEBRIX_Retcode readTraceFlags(const char* user, std::string& flags) {
+  char text[1024] = "";
+  char errortext[512] = "";
+  if (Configuration::getTraceFlags(user, Configuration::NEBRIX_COMPONENT, nullptr, text, sizeof text, errortext,
                                    sizeof errortext) != NEBRIX_OK) {
     return reportConfigurationError("Error getting trace flags", errortext);
   }
-  std::cout << "  Trace flags        : " << (flags[0] != '\0' ? flags : "(none set)") << "\n";
-  if (flags[0] == '\0') {
+  flags = text;
+  return NEBRIX_OK;
+}
+
+// The absolute profile file name, split at its last "/" into the directory
+// that is searched and the pattern of the names searched for.
+NEBRIX_Retcode readProfileLocation(const char* user, std::string& name, std::string& directory, std::string& pattern) {
+  char filename[1024] = "";
+  char errortext[512] = "";
+  if (Configuration::getFullProfileFileName(user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
+                                            errortext, sizeof errortext) != NEBRIX_OK) {
+    return reportConfigurationError("Error getting profile file name", errortext);
+  }
+  name = filename;
+  const size_t slash = name.rfind('/');
+  directory = slash == std::string::npos ? "" : name.substr(0, slash);
+  pattern = slash == std::string::npos ? name : name.substr(slash + 1);
+  return NEBRIX_OK;
+}
+
+enum class HistoryRead { OK, UNREADABLE, NO_MEMORY };
+
+// The used records of the usage history, each of its 120 bytes, oldest
+// first by time stamp; entries with equal stamps keep their order in the
+// file. A buffer that cannot be had is reported here.
+HistoryRead readHistory(const char* user, std::vector<std::string>& records) {
+  ConsoleHistory history;
+  history.prepare("nebrix", nullptr, user, ConsoleHistory::PREPARE_READ);
+  const size_t size = ConsoleHistory::FILE_SIZE;
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]());
+  if (!buffer) {
+    std::cerr << "Error: Out of Memory." << std::endl;
+    return HistoryRead::NO_MEMORY;
+  }
+  int32_t count = 0;
+  if (history.getHistory(buffer.get(), static_cast<int32_t>(size), count) != 0) return HistoryRead::UNREADABLE;
+  for (int32_t i = 0; i < count; ++i) {
+    const char* record = buffer.get() + i * ConsoleHistory::RECORD_SIZE;
+    if (!ConsoleHistory::isEmptyRecord(record)) records.emplace_back(record, ConsoleHistory::RECORD_SIZE);
+  }
+  std::stable_sort(records.begin(), records.end(), [](const std::string& a, const std::string& b) {
+    return memcmp(a.data(), b.data(), ConsoleHistory::TIMESTAMP_SIZE) < 0;
+  });
+  return HistoryRead::OK;
+}
+
+}  // namespace
+
+NEBRIX_Retcode Console::showConfig() {
+  std::string shownName;
+  if (readTraceFileName(m_user, shownName) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  std::cout << "\nConfiguration:\n  Trace file name    : " << shownName << std::endl;
+
+  std::string flags;
+  if (readTraceFlags(m_user, flags) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  std::cout << "  Trace flags        : " << (!flags.empty() ? flags : "(none set)") << "\n";
+  if (flags.empty()) {
     std::cout.flush();
     return NEBRIX_OK;
   }
-  const TraceFlags f(flags);
+  const TraceFlags f(flags.c_str());
   std::cout << "    Short trace        : " << enabled(f.m_call) << "\n"
             << "    Debug trace        : " << enabled(f.m_debug) << "\n"
             << "    SQL trace          : " << enabled(f.m_sql) << "\n"
@@ -98,16 +158,10 @@ NEBRIX_Retcode Console::showTracesettings() {
 // SHOW PROFILE and SHOW PROFILE DETAILS behave alike: profile data itself is
 // not read by this program.
 NEBRIX_Retcode Console::showProfile(bool) {
-  char filename[1024] = "";
-  char errortext[512] = "";
-  if (Configuration::getFullProfileFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
-                                            errortext, sizeof errortext) != NEBRIX_OK) {
-    return reportConfigurationError("Error getting profile file name", errortext);
-  }
-  const std::string name = filename;
-  const size_t slash = name.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : name.substr(0, slash);
-  const std::string pattern = slash == std::string::npos ? name : name.substr(slash + 1);
+  std::string name;
+  std::string directory;
+  std::string pattern;
+  if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
   if (m_verbose) {
     std::cout << "\nsearch path:" << directory << "\n\nsearch name pattern:" << pattern << "\n";
   }
@@ -116,40 +170,87 @@ NEBRIX_Retcode Console::showProfile(bool) {
 }
 
 NEBRIX_Retcode Console::showHistory() {
-  ConsoleHistory history;
-  history.prepare("nebrix", nullptr, m_user, ConsoleHistory::PREPARE_READ);
-  const size_t size = ConsoleHistory::FILE_SIZE;
-  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]());
-  if (!buffer) {
-    std::cerr << "Error: Out of Memory." << std::endl;
-    return NEBRIX_NOT_OK;
+  std::vector<std::string> records;
+  switch (readHistory(m_user, records)) {
+    case HistoryRead::NO_MEMORY: return NEBRIX_NOT_OK;
+    case HistoryRead::UNREADABLE: std::cout << "Command history is empty." << std::endl; return NEBRIX_NOT_OK;
+    case HistoryRead::OK: break;
   }
-  int32_t count = 0;
-  if (history.getHistory(buffer.get(), static_cast<int32_t>(size), count) != 0) {
-    std::cout << "Command history is empty." << std::endl;
-    return NEBRIX_NOT_OK;
+  if (records.empty()) {
+    std::cout << "Command history is empty.\n";
+  } else {
+    std::cout << "DATE                       USER                PROCESS     COMMAND\n"
+              << std::string(ConsoleHistory::RECORD_SIZE, '-') << "\n";
   }
-
-  // Oldest first by time stamp; entries with equal stamps keep their order
-  // in the file.
-  std::vector<const char*> records;
-  for (int32_t i = 0; i < count; ++i) records.push_back(buffer.get() + i * ConsoleHistory::RECORD_SIZE);
-  std::stable_sort(records.begin(), records.end(), [](const char* a, const char* b) {
-    return memcmp(a, b, ConsoleHistory::TIMESTAMP_SIZE) < 0;
-  });
-
-  bool printed = false;
-  for (const char* record : records) {
-    if (ConsoleHistory::isEmptyRecord(record)) continue;
-    if (!printed) {
-      std::cout << "DATE                       USER                PROCESS     COMMAND\n"
-                << std::string(ConsoleHistory::RECORD_SIZE, '-') << "\n";
-      printed = true;
-    }
-    std::cout.write(record, ConsoleHistory::RECORD_SIZE);
-  }
-  if (!printed) std::cout << "Command history is empty.\n";
+  for (const std::string& record : records) std::cout << record;
   std::cout << std::endl;
+  return NEBRIX_OK;
+}
+
+NEBRIX_Retcode Console::showJson() {
+  nlohmann::json document = nlohmann::json::object();
+  NEBRIX_Retcode rc = NEBRIX_NOT_OK;
+  switch (m_command) {
+    case C_SHOW_CONFIG: rc = configJson(document); break;
+    case C_SHOW_TRACESETTINGS: rc = tracesettingsJson(document); break;
+    case C_SHOW_ALL:
+      rc = configJson(document);
+      if (rc == NEBRIX_OK) rc = tracesettingsJson(document);
+      break;
+    case C_SHOW_PROFILE:
+    case C_SHOW_PROFILE_DETAIL: rc = profileJson(document); break;
+    case C_SHOW_HISTORY: rc = historyJson(document); break;
+    default: break;  // SHOW FILE: nothing to show, as in text
+  }
+  if (rc == NEBRIX_OK) printJson(document);
+  return rc;
+}
+
+NEBRIX_Retcode Console::configJson(nlohmann::json& document) {
+  std::string name;
+  std::string flags;
+  if (readTraceFileName(m_user, name) != NEBRIX_OK || readTraceFlags(m_user, flags) != NEBRIX_OK) {
+    return NEBRIX_NOT_OK;
+  }
+  nlohmann::json config = nlohmann::json::object();
+  putText(config, "trace_file_name", name);
+  putFlags(config, flags);
+  document["config"] = config;
+  return NEBRIX_OK;
+}
+
+NEBRIX_Retcode Console::tracesettingsJson(nlohmann::json& document) {
+  TraceSharedMemory sharedMemory;
+  if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  document["tracesettings"] = {{"header", sharedMemoryHeaderJson(sharedMemory)}, {"parts", partsJson(sharedMemory)}};
+  return NEBRIX_OK;
+}
+
+// The location is given with and without -v.
+NEBRIX_Retcode Console::profileJson(nlohmann::json& document) {
+  std::string name;
+  std::string directory;
+  std::string pattern;
+  if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  nlohmann::json profile = nlohmann::json::object();
+  putText(profile, "profile_file_name", name);
+  putText(profile, "search_path", directory);
+  putText(profile, "search_name_pattern", pattern);
+  document["profile"] = profile;
+  return NEBRIX_OK;
+}
+
+// No history file fails as in text, but the message goes to standard error.
+NEBRIX_Retcode Console::historyJson(nlohmann::json& document) {
+  std::vector<std::string> records;
+  switch (readHistory(m_user, records)) {
+    case HistoryRead::NO_MEMORY: return NEBRIX_NOT_OK;
+    case HistoryRead::UNREADABLE: std::cerr << "Command history is empty." << std::endl; return NEBRIX_NOT_OK;
+    case HistoryRead::OK: break;
+  }
+  nlohmann::json entries = nlohmann::json::array();
+  for (const std::string& record : records) entries.push_back(historyEntryJson(record.c_str()));
+  document["history"] = entries;
   return NEBRIX_OK;
 }
 

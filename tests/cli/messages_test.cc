@@ -28,6 +28,9 @@ TEST_F(Messages, UsageAndOptionScan) {
       {{"-v", "-f"}, "", kNoCommand, 1},
       {{"-p"}, "", "Error: Option -p requires an argument.\n", 1},
       {{"-u"}, "", "Error: Option -u requires an argument.\n", 1},
+      {{"-o"}, "", "Error: Option -o requires an argument.\n", 1},
+      {{"-o", "xml", "SHOW", "ALL"}, "",
+       "Error: Invalid output format specified as argument to -o option, use json or text.\n", 1},
       {{"-p", "0", "TRACE", "OFF"}, "", kInvalidPid, 1},
       {{"-p", "12x", "TRACE", "OFF"}, "", kInvalidPid, 1},
       {{"-p", "4294967297", "TRACE", "OFF"}, "", kInvalidPid, 1},  // not cut to process 1
