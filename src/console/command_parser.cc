@@ -75,6 +75,8 @@ const Keyword kShowWords[] = {
     {"ALL", 1, Console::C_SHOW_ALL, Arguments::ENDS_PARSING},
     {"HISTORY", 1, Console::C_SHOW_HISTORY, Arguments::NOTHING},
     {"PROFILE", 1, Console::C_SHOW_PROFILE, Arguments::BRANCH},
+    // "PRO" stays PROFILE: PROCESSES needs four letters.
+    {"PROCESSES", 4, Console::C_SHOW_PROCESSES, Arguments::NOTHING},
 };
 
 const Keyword kProfileWords[] = {
@@ -312,9 +314,18 @@ class Console::CommandParser {
 
 NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
   int next = 0;
-  const NEBRIX_Retcode rc = scanOptions(argc, argv, next);
+  NEBRIX_Retcode rc = scanOptions(argc, argv, next);
   if (rc != NEBRIX_OK || next >= argc) return rc;
-  return CommandParser(*this, argv + next, argc - next).parse();
+  rc = CommandParser(*this, argv + next, argc - next).parse();
+  // Only a change that moves the update counter can be acknowledged.
+  if (rc == NEBRIX_OK && m_waitpresent && !isDynamicCommand(m_command)) {
+    const char* words = m_command == C_PROFILE_FILENAME ? "PROFILE FILENAME"
+                        : m_command <= C_CONFIG_TRACE_DISTRIBUTION ? "CONFIG"
+                                                                   : "SHOW";
+    std::cerr << "Error: " << words << " command is not applicable with -w option." << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+  return rc;
 }
 
 }  // namespace NEBRIX

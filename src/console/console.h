@@ -14,6 +14,7 @@ namespace NEBRIX {
 
 struct TraceFlags;
 struct TraceSetting;
+struct ProcessList;
 
 // Reports a failed configuration call on standard error as
 // "<what> (<errortext>)<end>" and returns NEBRIX_NOT_OK.
@@ -64,6 +65,7 @@ class Console {
     C_SHOW_HISTORY = 37,
     C_READSHM = 38,   // never parsed
     C_WRITESHM = 39,  // never parsed
+    C_SHOW_PROCESSES = 40,
   };
 
   Console() = default;
@@ -96,9 +98,20 @@ class Console {
   int32_t errorCount() const { return m_errorcount; }
   const std::string& commandString() const { return m_commandstring; }
   bool modification() const { return m_modification; }
+  bool waitPresent() const { return m_waitpresent; }
+  int32_t waitSeconds() const { return m_waitseconds; }
 
   // Codes 2 to 30 except the never-parsed 4, 16 and 24 change something.
   static bool isChangingCommand(Command command);
+  // TRACE ... and PROFILE RESET|COLLECT: the commands that move the update
+  // counter of the trace shared-memory file, and that -w may wait for.
+  static bool isDynamicCommand(Command command);
+
+  // The live client processes of the user's trace shared-memory file and the
+  // parts of ended ones; without the file the list is empty and the file is
+  // not created. Without `withFlags` the configuration is not read, and the
+  // effective flags of followers stay empty. Errors are reported before NEBRIX_NOT_OK is returned.
+  NEBRIX_Retcode loadProcessList(TraceSharedMemory& sharedMemory, ProcessList& list, bool withFlags = true);
 
  private:
   class CommandParser;
@@ -158,6 +171,18 @@ class Console {
   NEBRIX_Retcode showTracesettings();
   NEBRIX_Retcode showProfile(bool showDetails);
   NEBRIX_Retcode showHistory();
+  NEBRIX_Retcode showProcesses();
+
+  // -w: before the change, every client without a part gets one holding "R",
+  // so that its acknowledgement can be seen; after it, the wait itself.
+  NEBRIX_Retcode giveClientsParts();
+  NEBRIX_Retcode awaitAcknowledgement();
+
+  // -v: what the command changes, read before and after it.
+  std::string currentSetting();
+  bool changesFileName() const;
+  bool changesOneProcess() const;
+  void reportChange(const std::string& before, const std::string& after);
 
   Command m_command = C_NONE;
   bool m_verbose = false;
@@ -172,6 +197,8 @@ class Console {
   int32_t m_errorcount = 0;  // 0: no COUNT given
   std::string m_commandstring;
   bool m_modification = false;
+  bool m_waitpresent = false;
+  int32_t m_waitseconds = 0;
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

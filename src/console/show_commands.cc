@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/flag_words.h"
 #include "profile/configuration.h"
 #include "profile/console_history.h"
 #include "trace/trace_flags.h"
@@ -19,8 +20,6 @@
 namespace NEBRIX {
 
 namespace {
-
-const char* enabled(bool on) { return on ? "enabled" : "disabled"; }
 
 // The file name the client library uses when none is configured: the
 // working directory and "NEBRIX-%p.txt".
@@ -55,17 +54,11 @@ NEBRIX_Retcode Console::showConfig() {
     std::cout.flush();
     return NEBRIX_OK;
   }
-  const TraceFlags f(flags);
-  std::cout << "    Short trace        : " << enabled(f.m_call) << "\n"
-            << "    Debug trace        : " << enabled(f.m_debug) << "\n"
-            << "    SQL trace          : " << enabled(f.m_sql) << "\n"
-            << "    Distribution trace : " << enabled(f.m_distribution) << "\n"
-            << "    Time stamp prefix  : " << enabled(f.m_timestamp) << "\n";
-  if (f.m_packet) {
-    std::cout << "    Packet trace       : enabled, size limit is " << f.m_packetsize << std::endl;
-  } else {
-    std::cout << "    Packet trace       : disabled" << std::endl;
+  const std::vector<FlagWords> settings = describeTraceFlags(TraceFlags(flags));
+  for (size_t i = 0; i < kSettingsShownByShowConfig; ++i) {
+    std::cout << settingLinePrefix(settings[i].label) << settings[i].words << "\n";
   }
+  std::cout.flush();
   return NEBRIX_OK;
 }
 
