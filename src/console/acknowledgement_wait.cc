@@ -21,7 +21,6 @@ namespace NEBRIX {
 
 namespace {
 
-const char* const kFollowConfiguration = "R";
 constexpr useconds_t kPollInterval = 50 * 1000;
 
 // The count a part holds has reached `target` when it is the target or a

@@ -70,7 +70,7 @@ std::string Console::currentSetting() {
     } catch (const ltt::exception&) {
       // The command fails on the same attach and says why.
     }
-    if (sharedMemory.getFlags(m_pid, own) && own != "R") return TraceFlags(own.c_str()).toString();
+    if (sharedMemory.getFlags(m_pid, own) && own != kFollowConfiguration) return TraceFlags(own.c_str()).toString();
   }
   Configuration::getTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr, value, sizeof value, errortext,
                                sizeof errortext);

@@ -9,10 +9,6 @@
 
 namespace NEBRIX {
 
-namespace {
-const char* const kFollowConfiguration = "R";
-}  // namespace
-
 std::string partFlags(const TraceSharedMemory::Part& part) {
   return std::string(part.flags, strnlen(part.flags, TraceSharedMemory::FLAGS_SIZE - 1));
 }

@@ -12,6 +12,9 @@
 
 namespace NEBRIX {
 
+// The flags of a part that hands its process back to the configuration.
+constexpr const char* kFollowConfiguration = "R";
+
 struct ClientProcess {
   enum Acknowledged { ACKNOWLEDGED_YES, ACKNOWLEDGED_NO, ACKNOWLEDGED_UNKNOWN };
 
