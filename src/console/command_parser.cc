@@ -75,6 +75,8 @@ const Keyword kShowWords[] = {
     {"ALL", 1, Console::C_SHOW_ALL, Arguments::ENDS_PARSING},
     {"HISTORY", 1, Console::C_SHOW_HISTORY, Arguments::NOTHING},
     {"PROFILE", 1, Console::C_SHOW_PROFILE, Arguments::BRANCH},
+    // "PRO" stays PROFILE: PROCESSES needs four letters.
+    {"PROCESSES", 4, Console::C_SHOW_PROCESSES, Arguments::NOTHING},
 };
 
 const Keyword kProfileWords[] = {
@@ -319,6 +321,14 @@ NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
   // when they succeed.
   if (m_output == OUTPUT_JSON && !isShowCommand(m_command)) {
     std::cerr << "Error: Option -o json applies to SHOW commands only." << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+  // Only a change that moves the update counter can be acknowledged.
+  if (m_waitpresent && !isDynamicCommand(m_command)) {
+    const char* words = m_command == C_PROFILE_FILENAME ? "PROFILE FILENAME"
+                        : m_command <= C_CONFIG_TRACE_DISTRIBUTION ? "CONFIG"
+                                                                   : "SHOW";
+    std::cerr << "Error: " << words << " command is not applicable with -w option." << std::endl;
     return NEBRIX_NOT_OK;
   }
   return NEBRIX_OK;

@@ -24,10 +24,16 @@ bool Console::isChangingCommand(Command command) {
          command != C_CONFIG_TRACE_PROFILE && command != C_TRACE_PROFILE && command != C_TRACE_COMPRESS;
 }
 
-bool Console::isShowCommand(Command command) { return command >= C_SHOW_CONFIG && command <= C_SHOW_HISTORY; }
+bool Console::isShowCommand(Command command) {
+  return (command >= C_SHOW_CONFIG && command <= C_SHOW_HISTORY) || command == C_SHOW_PROCESSES;
+}
+
+bool Console::isDynamicCommand(Command command) {
+  return command >= C_TRACE_SHORT && command <= C_PROFILE_COLLECT_OFF && isChangingCommand(command);
+}
 
 NEBRIX_Retcode Console::run() {
-  if (m_command < C_NONE || m_command > C_SHOW_HISTORY) return NEBRIX_NOT_OK;
+  if (m_command < C_NONE || (m_command > C_SHOW_HISTORY && m_command != C_SHOW_PROCESSES)) return NEBRIX_NOT_OK;
   if (m_command == C_NONE) {
     std::cerr << "Error: No command given, use the -h option for an overview \n"
                  "on commands and options."
@@ -39,10 +45,16 @@ NEBRIX_Retcode Console::run() {
     return NEBRIX_OK;
   }
   if (isChangingCommand(m_command)) m_modification = true;
+  if (m_waitpresent && giveClientsParts() != NEBRIX_OK) return NEBRIX_NOT_OK;
+  const bool report = m_verbose && m_modification;
+  const std::string before = report ? currentSetting() : "";
   const NEBRIX_Retcode rc = runOperation();
   if (rc != NEBRIX_OK) return rc;
   if (m_modification) logAction();
-  return NEBRIX_OK;
+  // The change stays, and is reported, whether or not it was acknowledged.
+  const NEBRIX_Retcode waited = m_waitpresent ? awaitAcknowledgement() : NEBRIX_OK;
+  if (report) reportChange(before, currentSetting());
+  return waited;
 }
 
 NEBRIX_Retcode Console::runOperation() {
@@ -83,6 +95,7 @@ NEBRIX_Retcode Console::runOperation() {
       return rc == NEBRIX_OK ? showTracesettings() : rc;
     }
     case C_SHOW_HISTORY: return showHistory();
+    case C_SHOW_PROCESSES: return showProcesses();
     default: return NEBRIX_NOT_OK;  // a code without an operation
   }
 }

@@ -16,6 +16,7 @@ namespace NEBRIX {
 
 struct TraceFlags;
 struct TraceSetting;
+struct ProcessList;
 
 // Reports a failed configuration call on standard error as
 // "<what> (<errortext>)<end>" and returns NEBRIX_NOT_OK.
@@ -66,6 +67,7 @@ class Console {
     C_SHOW_HISTORY = 37,
     C_READSHM = 38,   // never parsed
     C_WRITESHM = 39,  // never parsed
+    C_SHOW_PROCESSES = 40,
   };
 
   // What the SHOW commands print: "-o text" (the default) or "-o json".
@@ -108,11 +110,22 @@ class Console {
   const std::string& commandString() const { return m_commandstring; }
   bool modification() const { return m_modification; }
   OutputFormat outputFormat() const { return m_output; }
+  bool waitPresent() const { return m_waitpresent; }
+  int32_t waitSeconds() const { return m_waitseconds; }
 
   // Codes 2 to 30 except the never-parsed 4, 16 and 24 change something.
   static bool isChangingCommand(Command command);
-  // The SHOW commands, codes 31 to 37: the only ones with "-o json".
+  // The SHOW commands, codes 31 to 37 and 40: the only ones with "-o json".
   static bool isShowCommand(Command command);
+  // TRACE ... and PROFILE RESET|COLLECT: the commands that move the update
+  // counter of the trace shared-memory file, and that -w may wait for.
+  static bool isDynamicCommand(Command command);
+
+  // The live client processes of the user's trace shared-memory file and the
+  // parts of ended ones; without the file the list is empty and the file is
+  // not created. Without `withFlags` the configuration is not read, and the
+  // effective flags of followers stay empty. Errors are reported before NEBRIX_NOT_OK is returned.
+  NEBRIX_Retcode loadProcessList(TraceSharedMemory& sharedMemory, ProcessList& list, bool withFlags = true);
 
  private:
   class CommandParser;
@@ -172,6 +185,18 @@ class Console {
   NEBRIX_Retcode showTracesettings();
   NEBRIX_Retcode showProfile(bool showDetails);
   NEBRIX_Retcode showHistory();
+  NEBRIX_Retcode showProcesses();
+
+  // -w: before the change, every client without a part gets one holding "R",
+  // so that its acknowledgement can be seen; after it, the wait itself.
+  NEBRIX_Retcode giveClientsParts();
+  NEBRIX_Retcode awaitAcknowledgement();
+
+  // -v: what the command changes, read before and after it.
+  std::string currentSetting();
+  bool changesFileName() const;
+  bool changesOneProcess() const;
+  void reportChange(const std::string& before, const std::string& after);
 
   // "-o json": the document of the SHOW command, printed only once it is
   // complete. Each builder adds its command's member to `document` and, on
@@ -181,6 +206,7 @@ class Console {
   NEBRIX_Retcode tracesettingsJson(nlohmann::json& document);
   NEBRIX_Retcode profileJson(nlohmann::json& document);
   NEBRIX_Retcode historyJson(nlohmann::json& document);
+  NEBRIX_Retcode processesJson(nlohmann::json& document);
 
   Command m_command = C_NONE;
   bool m_verbose = false;
@@ -197,6 +223,8 @@ class Console {
   std::string m_commandstring;
   bool m_modification = false;
   OutputFormat m_output = OUTPUT_TEXT;
+  bool m_waitpresent = false;
+  int32_t m_waitseconds = 0;
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

@@ -25,6 +25,17 @@ bool readProcessId(const char* text, int32_t& pid) {
   return true;
 }
 
+// Seconds to wait: a whole decimal number from 0 to 3600, nothing around it.
+bool readWaitSeconds(const char* text, int32_t& seconds) {
+  if (*text < '0' || *text > '9') return false;
+  char* end = nullptr;
+  errno = 0;
+  const long value = strtol(text, &end, 10);
+  if (*end != '\0' || errno == ERANGE || value > 3600) return false;
+  seconds = static_cast<int32_t>(value);
+  return true;
+}
+
 }  // namespace
 
 NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
@@ -70,6 +81,19 @@ NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
         std::cerr << "Error: Invalid output format specified as argument to -o option, use json or text." << std::endl;
         return NEBRIX_NOT_OK;
       }
+      i += 2;
+    } else if (strcmp(arg, "-w") == 0) {
+      if (i + 1 >= argc) {
+        std::cerr << "Error: Option -w requires an argument." << std::endl;
+        return NEBRIX_NOT_OK;
+      }
+      if (!readWaitSeconds(argv[i + 1], m_waitseconds)) {
+        std::cerr << "Error: Invalid number of seconds specified as argument to -w option "
+                     "(a whole number from 0 to 3600)."
+                  << std::endl;
+        return NEBRIX_NOT_OK;
+      }
+      m_waitpresent = true;
       i += 2;
     } else if (strcmp(arg, "-H") == 0) {
       std::cout << "Warning: The -H option has been deprecated. The settings will be updated "

@@ -15,6 +15,7 @@
 
 #include "console/console.h"
 #include "console/json_output.h"
+#include "console/flag_words.h"
 #include "profile/configuration.h"
 #include "profile/console_history.h"
 #include "trace/trace_flags.h"
@@ -22,8 +23,6 @@
 namespace NEBRIX {
 
 namespace {
-
-const char* enabled(bool on) { return on ? "enabled" : "disabled"; }
 
 // The file name the client library uses when none is configured: the
 // working directory and "NEBRIX-%p.txt".
@@ -115,17 +114,11 @@ NEBRIX_Retcode Console::showConfig() {
     std::cout.flush();
     return NEBRIX_OK;
   }
-  const TraceFlags f(flags.c_str());
-  std::cout << "    Short trace        : " << enabled(f.m_call) << "\n"
-            << "    Debug trace        : " << enabled(f.m_debug) << "\n"
-            << "    SQL trace          : " << enabled(f.m_sql) << "\n"
-            << "    Distribution trace : " << enabled(f.m_distribution) << "\n"
-            << "    Time stamp prefix  : " << enabled(f.m_timestamp) << "\n";
-  if (f.m_packet) {
-    std::cout << "    Packet trace       : enabled, size limit is " << f.m_packetsize << std::endl;
-  } else {
-    std::cout << "    Packet trace       : disabled" << std::endl;
+  const std::vector<FlagWords> settings = describeTraceFlags(TraceFlags(flags.c_str()));
+  for (size_t i = 0; i < kSettingsShownByShowConfig; ++i) {
+    std::cout << settingLinePrefix(settings[i].label) << settings[i].words << "\n";
   }
+  std::cout.flush();
   return NEBRIX_OK;
 }
 
@@ -200,6 +193,7 @@ NEBRIX_Retcode Console::showJson() {
     case C_SHOW_PROFILE:
     case C_SHOW_PROFILE_DETAIL: rc = profileJson(document); break;
     case C_SHOW_HISTORY: rc = historyJson(document); break;
+    case C_SHOW_PROCESSES: rc = processesJson(document); break;
     default: break;  // SHOW FILE: nothing to show, as in text
   }
   if (rc == NEBRIX_OK) printJson(document);

@@ -7,16 +7,12 @@
 
 #include "base/exception.h"
 #include "console/console.h"
+#include "console/process_list.h"
 #include "console/trace_setting.h"
 #include "profile/configuration.h"
 #include "trace/trace_flags.h"
 
 namespace NEBRIX {
-
-namespace {
-// A process whose part holds this marker follows the configuration.
-const char* const kFollowConfiguration = "R";
-}  // namespace
 
 NEBRIX_Retcode Console::attachToSharedMemory(TraceSharedMemory& sharedMemory) {
   if (m_user != nullptr) {

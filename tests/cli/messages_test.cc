@@ -14,6 +14,8 @@ class Messages : public ConsoleSession {};
 const std::string kNoCommand =
     "Error: No command given, use the -h option for an overview \non commands and options.\n";
 const std::string kInvalidPid = "Error: Invalid process id specified as argument to -p option.\n";
+const std::string kInvalidWait =
+    "Error: Invalid number of seconds specified as argument to -w option (a whole number from 0 to 3600).\n";
 const std::string kDeprecated =
     "Warning: The -H option has been deprecated. The settings will be updated for the physical "
     "host instead.\n";
@@ -37,6 +39,14 @@ TEST_F(Messages, UsageAndOptionScan) {
       {{"-hv"}, "", "Error: Unknown option -hv given.\n", 1},
       {{"-H"}, kDeprecated, kNoCommand, 1},
       {{"-H", "myhost", "SHOW", "FILE"}, kDeprecated, "", 1},  // parsed, but there is nothing to run
+      {{"-w"}, "", "Error: Option -w requires an argument.\n", 1},
+      {{"-w", "3601", "TRACE", "OFF"}, "", kInvalidWait, 1},
+      {{"-w", "+1", "TRACE", "OFF"}, "", kInvalidWait, 1},
+      {{"-w", "1.5", "TRACE", "OFF"}, "", kInvalidWait, 1},
+      {{"-w", "18446744073709551617", "TRACE", "OFF"}, "", kInvalidWait, 1},
+      {{"-w", "1", "c", "t", "sql", "on"}, "", "Error: CONFIG command is not applicable with -w option.\n", 1},
+      {{"-w", "1", "s", "proc"}, "", "Error: SHOW command is not applicable with -w option.\n", 1},
+      {{"-w", "1", "p", "f", "x"}, "", "Error: PROFILE FILENAME command is not applicable with -w option.\n", 1},
   });
   // --help adds what came later to the usage text (--version: see the release test).
   EXPECT_EQ(runConsole({"-v", "--help", "TRACE"}).out.find(usage + "\nFurther options:\n  --help "), 0u);
@@ -93,6 +103,7 @@ TEST_F(Messages, CommandWords) {
       {{"TRACE", "STOP", "ON", "ERROR", "OFF", "x"}, "", "Error: Extra arguments after OFF: x\n", 1},
       {{"TRACE", "STOP", "ON", "ERROR", "5", "COUNT", "2", "x"}, "", "Error: Extra arguments after 2: x\n", 1},
       {{"SHOW", "PROFILE", "D", "x"}, "", "Error: Extra arguments after D: x\n", 1},
+      {{"SHOW", "PROCESSES", "x"}, "", "Error: Extra arguments after PROCESSES: x\n", 1},
       {{"SHOW", "FILE", "now"}, "", "", 1},  // words after it are ignored; it has nothing to run
       {{"-f", "SHOW", "PROFILE"}, "", "Error getting profile file name ().\n", 1},
   });
@@ -110,6 +121,7 @@ TEST_F(Messages, AnotherUserIsRefusedAndNothingIsRecorded) {
       {{"-u", "x", "-p", "4711", "TRACE", "OFF"}, "", dynamic, 1},
       {{"-u", "x", "TRACE", "REFRESH"}, "", dynamic, 1},
       {{"-u", "x", "SHOW", "TRACESETTINGS"}, "", dynamic, 1},
+      {{"-u", "x", "SHOW", "PROCESSES"}, "", dynamic, 1},
   });
   EXPECT_TRUE(historyActions().empty());
 }

@@ -52,7 +52,8 @@ TEST(CommandParser, KeywordsAndTheirArguments) {
       {{"s", "c"}, Console::C_SHOW_CONFIG, "0"}, {{"s", "t", "x", "y"}, Console::C_SHOW_TRACESETTINGS, "0"},
       {{"s", "f"}, Console::C_SHOW_TRACEFILE, "0"}, {{"s", "a", "now"}, Console::C_SHOW_ALL, "0"},
       {{"s", "h"}, Console::C_SHOW_HISTORY, "0"}, {{"s", "p"}, Console::C_SHOW_PROFILE, "0"},
-      {{"s", "p", "d"}, Console::C_SHOW_PROFILE_DETAIL, "0"}, {{"p", "r"}, Console::C_PROFILE_RESET, "0"},
+      {{"s", "p", "d"}, Console::C_SHOW_PROFILE_DETAIL, "0"}, {{"s", "pro"}, Console::C_SHOW_PROFILE, "0"},
+      {{"s", "Proc"}, Console::C_SHOW_PROCESSES, "0"}, {{"p", "r"}, Console::C_PROFILE_RESET, "0"},
       {{"p", "c", "on"}, Console::C_PROFILE_COLLECT_ON, "0"}, {{"p", "c", "of"}, Console::C_PROFILE_COLLECT_OFF, "0"},
       {{"-p", "4711", "-p", "  42", "p", "f", "x"}, Console::C_PROFILE_FILENAME, "0 x p42"},
   };

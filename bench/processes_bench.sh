@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Wall time of SHOW PROCESSES with 50 running nebrix_trace_client processes
+# against /bin/true (the cost of starting a process): the listing reads the
+# maps of every process on the machine. Needs hyperfine and nss_wrapper
+# (installed when missing); runs as a private test user, never in the real
+# home.
+#
+#   bench/processes_bench.sh [build-dir]        (default: build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+cons=$build/bin/nebrix_cons
+client=$build/bin/nebrix_trace_client
+for pkg in hyperfine libnss-wrapper; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+    { apt-get update >/dev/null && apt-get install -y "$pkg" >/dev/null; }
+done
+[ -x "$cons" ] && [ -x "$client" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
+
+work=$(mktemp -d /tmp/nebrix-bench-XXXXXX)
+clients=()
+trap 'for pid in "${clients[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
+mkdir "$work/home"
+echo "bench:x:$(id -u):$(id -g):Bench:$work/home:/bin/sh" > "$work/passwd"
+echo "bench:x:$(id -g):" > "$work/group"
+export LD_PRELOAD=$(ls /usr/lib/*/libnss_wrapper.so | head -1)
+export NSS_WRAPPER_PASSWD=$work/passwd NSS_WRAPPER_GROUP=$work/group
+
+# Half of the clients get settings of their own, so that both kinds of row
+# are looked up.
+"$cons" TRACE SQL ON >/dev/null
+for i in $(seq 50); do
+  "$client" -i 1000 >/dev/null &
+  clients+=($!)
+done
+sleep 1
+for pid in "${clients[@]:0:25}"; do "$cons" -p "$pid" TRACE SHORT ON; done
+rows=$("$cons" SHOW PROCESSES | grep -c nebrix_trace_cl)
+echo "== SHOW PROCESSES, $rows clients listed, $(ls /proc | grep -c "^[0-9]") processes on the machine"
+
+hyperfine -N --warmup 5 --runs 100 --export-json "$work/processes.json" \
+  "/bin/true" "$cons SHOW PROCESSES" >/dev/null
+python3 - "$work/processes.json" <<'PY'
+import json, sys
+results = json.load(open(sys.argv[1]))["results"]
+floor = results[0]["mean"]
+for r in results:
+    print(f"{r['mean']*1000:8.2f} ms  {r['mean']/floor:5.2f} x /bin/true   {r['command']}")
+PY

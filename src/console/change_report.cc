@@ -1,0 +1,122 @@
+// -v: what a changing command did, printed on standard output after it: the
+// setting before and after, canonical and in words, and where the change
+// goes. Without -p, the processes that follow the configuration take it up
+// and those with their own settings do not; with -p, whether that one
+// process runs and has acknowledged.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "base/exception.h"
+#include "console/console.h"
+#include "console/flag_words.h"
+#include "console/process_list.h"
+#include "profile/configuration.h"
+#include "trace/trace_flags.h"
+
+namespace NEBRIX {
+
+namespace {
+
+const char* shown(const std::string& value) { return value.empty() ? "(none set)" : value.c_str(); }
+
+const char* acknowledgedText(ClientProcess::Acknowledged acknowledged) {
+  switch (acknowledged) {
+    case ClientProcess::ACKNOWLEDGED_YES: return "yes";
+    case ClientProcess::ACKNOWLEDGED_NO: return "no";
+    default: return "unknown";
+  }
+}
+
+void printFlagChange(const std::string& before, const std::string& after) {
+  const std::vector<FlagWords> was = describeTraceFlags(TraceFlags(before.c_str()));
+  const std::vector<FlagWords> is = describeTraceFlags(TraceFlags(after.c_str()));
+  bool changed = false;
+  for (size_t i = 0; i < was.size(); ++i) {
+    if (was[i].words == is[i].words) continue;
+    std::cout << settingLinePrefix(was[i].label) << was[i].words << " -> " << is[i].words << "\n";
+    changed = true;
+  }
+  if (!changed) std::cout << "    (no change)\n";
+}
+
+}  // namespace
+
+bool Console::changesFileName() const {
+  return m_command == C_CONFIG_TRACE_FILENAME || m_command == C_PROFILE_FILENAME;
+}
+
+bool Console::changesOneProcess() const { return m_pidpresent && isDynamicCommand(m_command); }
+
+// Errors are left to the command itself: what cannot be read shows as empty.
+std::string Console::currentSetting() {
+  char value[1024] = "";
+  char errortext[512] = "";
+  if (m_command == C_CONFIG_TRACE_FILENAME) {
+    Configuration::getTraceFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr, value, sizeof value, errortext,
+                                    sizeof errortext);
+    return value;
+  }
+  if (m_command == C_PROFILE_FILENAME) {
+    Configuration::getFullProfileFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr, value, sizeof value,
+                                          errortext, sizeof errortext);
+    return value;
+  }
+  if (changesOneProcess()) {
+    TraceSharedMemory sharedMemory;
+    std::string own;
+    try {
+      if (m_user == nullptr) sharedMemory.attach(Configuration::NEBRIX_COMPONENT, nullptr);
+    } catch (const ltt::exception&) {
+      // The command fails on the same attach and says why.
+    }
+    if (sharedMemory.getFlags(m_pid, own) && own != kFollowConfiguration) return TraceFlags(own.c_str()).toString();
+  }
+  Configuration::getTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr, value, sizeof value, errortext,
+                               sizeof errortext);
+  return TraceFlags(value).toString();
+}
+
+void Console::reportChange(const std::string& before, const std::string& after) {
+  if (changesFileName()) {
+    std::cout << (m_command == C_PROFILE_FILENAME ? "Profile" : "Trace") << " file name : " << shown(before) << " -> "
+              << shown(after) << "\n";
+  } else {
+    if (changesOneProcess()) {
+      std::cout << "Trace flags of process " << m_pid;
+    } else {
+      std::cout << "Configured trace flags";
+    }
+    std::cout << " : " << shown(before) << " -> " << shown(after) << "\n";
+    printFlagChange(before, after);
+  }
+
+  TraceSharedMemory sharedMemory;
+  ProcessList list;
+  if (loadProcessList(sharedMemory, list, false) != NEBRIX_OK) return;
+  if (changesOneProcess()) {
+    const ClientProcess* client = list.find(m_pid);
+    std::cout << "Process " << m_pid << " : ";
+    if (System::isProcessDead(m_pid)) {
+      std::cout << "not running\n";
+    } else if (client == nullptr) {
+      std::cout << "running, not using the trace shared memory\n";
+    } else {
+      std::cout << "running, acknowledged: " << acknowledgedText(client->acknowledged) << "\n";
+    }
+  } else {
+    std::cout << "Processes following the configuration : " << list.followerCount();
+    if (!isDynamicCommand(m_command)) std::cout << " (they read it again with the next TRACE command)";
+    std::cout << "\nProcesses keeping their own settings  :";
+    size_t own = 0;
+    for (const ClientProcess& client : list.clients) {
+      if (!client.ownSettings) continue;
+      std::cout << " " << client.pid;
+      ++own;
+    }
+    std::cout << (own == 0 ? " none\n" : "\n");
+  }
+  std::cout.flush();
+}
+
+}  // namespace NEBRIX

@@ -1,0 +1,141 @@
+// SHOW PROCESSES: the client processes that have the user's trace
+// shared-memory file mapped, where their settings come from and whether they
+// have taken up the last change; then the parts kept for processes that have
+// ended. Nothing is changed, and a missing file is not created.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "base/exception.h"
+#include "console/console.h"
+#include "console/json_output.h"
+#include "console/process_list.h"
+#include "profile/configuration.h"
+#include "profile/user_profile.h"
+
+namespace NEBRIX {
+
+namespace {
+
+const char* sourceText(const ClientProcess& client) { return client.ownSettings ? "own" : "configuration"; }
+
+const char* acknowledgedText(ClientProcess::Acknowledged acknowledged) {
+  switch (acknowledged) {
+    case ClientProcess::ACKNOWLEDGED_YES: return "yes";
+    case ClientProcess::ACKNOWLEDGED_NO: return "no";
+    default: return "unknown";
+  }
+}
+
+const char* shownFlags(const std::string& flags) { return flags.empty() ? "(none set)" : flags.c_str(); }
+
+void printClients(const ProcessList& list) {
+  std::cout << "\nProcesses (update count " << list.updateCount << "):\n"
+            << "  Process  Command          Source         Acknowledged  Flags\n"
+            << "  " << std::string(70, '-') << "\n";
+  for (const ClientProcess& client : list.clients) {
+    char line[400];
+    snprintf(line, sizeof line, "  %7d  %-15.15s  %-13s  %-12s  %s", client.pid, client.command.c_str(),
+             sourceText(client), acknowledgedText(client.acknowledged), shownFlags(client.effectiveFlags));
+    std::cout << line << "\n";
+  }
+}
+
+void printEndedParts(const ProcessList& list) {
+  std::cout << "\nParts kept for processes that no longer run:\n"
+            << "  Process  Flags\n"
+            << "  " << std::string(70, '-') << "\n";
+  for (const EndedProcessPart& part : list.endedParts) {
+    char line[400];
+    snprintf(line, sizeof line, "  %7d  %s", part.pid, shownFlags(part.flags));
+    std::cout << line << "\n";
+  }
+  std::cout << "  A new process with one of these ids takes over its flags. To make it follow\n"
+               "  the configuration instead: nebrix_cons -p <pid> TRACE REFRESH\n";
+}
+
+}  // namespace
+
+NEBRIX_Retcode Console::loadProcessList(TraceSharedMemory& sharedMemory, ProcessList& list, bool withFlags) {
+  list = ProcessList();
+  // Another user's file is refused with the message of every other command.
+  if (m_user != nullptr) return attachToSharedMemory(sharedMemory);
+  std::string path;
+  try {
+    SecureStore::UserProfile::getUserProfilePath(path, "", false, false);
+  } catch (const ltt::exception& ex) {
+    std::cerr << "Error opening shared memory: ";
+    ex.expandAll(std::cerr);
+    std::cerr << ", aborting." << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+  path = path + "/" + Configuration::NEBRIX_COMPONENT + ".shm";
+  System::FileIdentity file;
+  int error = 0;
+  if (!System::identifyFile(path, file, error) && error == ENOENT) return NEBRIX_OK;
+  // The attach reports a file that is not ours to use; after it, the file is
+  // a regular one of the right size.
+  if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  if (!System::identifyFile(path, file, error)) {
+    std::cerr << "Error opening shared memory: cannot examine " << path << " (" << strerror(error) << ")." << std::endl;
+    return NEBRIX_NOT_OK;
+  }
+  collectProcessList(sharedMemory, file, list);
+  if (!withFlags || list.followerCount() == 0) return NEBRIX_OK;
+  char flags[1024] = "";
+  char errortext[512] = "";
+  if (Configuration::getTraceFlags(m_user, Configuration::NEBRIX_COMPONENT, nullptr, flags, sizeof flags, errortext,
+                                   sizeof errortext) != NEBRIX_OK) {
+    return reportConfigurationError("Error getting trace flags", errortext);
+  }
+  list.setConfiguredFlags(flags);
+  return NEBRIX_OK;
+}
+
+NEBRIX_Retcode Console::showProcesses() {
+  TraceSharedMemory sharedMemory;
+  ProcessList list;
+  if (loadProcessList(sharedMemory, list) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  if (list.clients.empty()) {
+    std::cout << "No process is using the trace shared memory.\n";
+  } else {
+    printClients(list);
+  }
+  if (!list.endedParts.empty()) printEndedParts(list);
+  std::cout.flush();
+  return NEBRIX_OK;
+}
+
+// The rows as the text has them, with the part's own flags and read count
+// beside the effective flags; without the file the header is null.
+NEBRIX_Retcode Console::processesJson(nlohmann::json& document) {
+  TraceSharedMemory sharedMemory;
+  ProcessList list;
+  if (loadProcessList(sharedMemory, list) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  nlohmann::json clients = nlohmann::json::array();
+  for (const ClientProcess& client : list.clients) {
+    nlohmann::json row = {{"pid", client.pid},
+                          {"source", sourceText(client)},
+                          {"acknowledged", acknowledgedText(client.acknowledged)},
+                          {"read_count", client.hasPart ? nlohmann::json(client.readCount) : nlohmann::json()}};
+    putText(row, "command", client.command);
+    putFlags(row, client.effectiveFlags);
+    if (client.hasPart) putText(row, "part_flags", client.partFlags);
+    clients.push_back(row);
+  }
+  nlohmann::json ended = nlohmann::json::array();
+  for (const EndedProcessPart& part : list.endedParts) {
+    nlohmann::json row = {{"pid", part.pid}, {"read_count", part.readCount}};
+    putFlags(row, part.flags);
+    ended.push_back(row);
+  }
+  const bool attached = sharedMemory.getAllParts() != nullptr;
+  document["processes"] = {{"header", attached ? sharedMemoryHeaderJson(sharedMemory) : nlohmann::json()},
+                           {"clients", clients},
+                           {"ended_parts", ended}};
+  return NEBRIX_OK;
+}
+
+}  // namespace NEBRIX

@@ -1,0 +1,107 @@
+#include "trace/process_scan.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "securestore/profile_file.h"
+
+namespace System {
+
+namespace {
+
+// The whole content of a small file of /proc; false when it cannot be read.
+bool readProcFile(const std::string& path, std::string& content) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  content.clear();
+  char buffer[65536];
+  ssize_t n = 0;
+  while ((n = ::read(descriptor, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) content.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(descriptor);
+  return n == 0;
+}
+
+// A line of maps: "<start>-<end> <perms> <offset> <major>:<minor> <inode> [<path>]",
+// the device numbers in hexadecimal, the inode in decimal.
+bool lineMapsFile(const char* line, const FileIdentity& file) {
+  const char* field = line;
+  for (int skip = 0; skip < 3; ++skip) {
+    field = strchr(field, ' ');
+    if (field == nullptr) return false;
+    ++field;
+  }
+  char* end = nullptr;
+  const unsigned long major = strtoul(field, &end, 16);
+  if (*end != ':') return false;
+  const unsigned long minor = strtoul(end + 1, &end, 16);
+  if (*end != ' ') return false;
+  const unsigned long long inode = strtoull(end + 1, &end, 10);
+  return inode == file.inode && major == ::major(file.device) && minor == ::minor(file.device);
+}
+
+bool mapsFile(const std::string& maps, const FileIdentity& file) {
+  size_t start = 0;
+  while (start < maps.size()) {
+    size_t end = maps.find('\n', start);
+    if (end == std::string::npos) end = maps.size();
+    if (lineMapsFile(maps.c_str() + start, file)) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+std::string commandName(const std::string& directory) {
+  std::string name;
+  if (!readProcFile(directory + "/comm", name)) return "";
+  if (!name.empty() && name.back() == '\n') name.pop_back();
+  for (char& c : name) {
+    if (c < 0x20 || c > 0x7e) c = '?';
+  }
+  return name;
+}
+
+}  // namespace
+
+bool identifyFile(const std::string& path, FileIdentity& identity, int& error) {
+  const int descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDONLY);
+  if (descriptor < 0) {
+    error = errno;
+    return false;
+  }
+  struct stat status;
+  const bool known = ::fstat(descriptor, &status) == 0;
+  error = known ? 0 : errno;
+  ::close(descriptor);
+  if (known) identity = {status.st_dev, status.st_ino};
+  return known;
+}
+
+std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, ProcessID exclude) {
+  std::vector<MappingProcess> found;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return found;
+  std::string maps;
+  while (const dirent* entry = ::readdir(proc)) {
+    char* end = nullptr;
+    const long pid = strtol(entry->d_name, &end, 10);
+    if (*end != '\0' || pid <= 0 || pid == exclude) continue;
+    const std::string directory = std::string("/proc/") + entry->d_name;
+    if (!readProcFile(directory + "/maps", maps) || !mapsFile(maps, file)) continue;
+    found.push_back({static_cast<ProcessID>(pid), commandName(directory)});
+  }
+  ::closedir(proc);
+  std::sort(found.begin(), found.end(), [](const MappingProcess& a, const MappingProcess& b) { return a.pid < b.pid; });
+  return found;
+}
+
+}  // namespace System
