@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "console_session.h"
 #include "trace_client.h"
 
@@ -49,6 +51,12 @@ TEST_F(Processes, ListsFollowersOwnSettingsAndEndedParts) {
           "\nProcesses (update count 1):\n" + kHeader + row(a, "configuration", "yes", "a") +
               row(b, "own", "yes", "c:a") + ended,
           "", 0}});
+  nlohmann::json document = nlohmann::json::parse(runConsole({"-o", "json", "SHOW", "PROC"}).out)["processes"];
+  EXPECT_EQ(document["clients"][1]["settings"]["short"], true);
+  document["clients"][1].erase("settings");
+  EXPECT_EQ(document["clients"][1], nlohmann::json::parse(R"({"pid": )" + b + R"(, "command": "nebrix_trace_cl",
+      "source": "own", "acknowledged": "yes", "read_count": 1, "flags": "c:a", "part_flags": "c:a"})"));
+  EXPECT_EQ(document["ended_parts"][0]["pid"], std::stoi(kDead));
 }
 
 // Before the change every client without a part gets one holding "R"; a
@@ -84,7 +92,8 @@ TEST_F(Processes, VerboseSaysWhatChangedAndWhere) {
   runOk({"-p", o, "TRACE", "API", "ON"});
   check({
       {{"-v", "TRACE", "PACKET", "ON"},
-       "Configured trace flags : (none set) -> p1000\n    Packet trace       : disabled -> enabled, size limit is 1000\n"
+       "Configured trace flags : (none set) -> p1000\n"
+       "    Packet trace       : disabled -> enabled, size limit is 1000\n"
        "Processes following the configuration : 1\nProcesses keeping their own settings  : " + o + "\n",
        "", 0},
       {{"-v", "-w", "5", "-p", o, "TRACE", "SIZE", "8192"},
