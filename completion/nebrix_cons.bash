@@ -20,7 +20,7 @@ _nebrix_cons_table() {
                            "DISTRIBUTION:2:on_off SQL:2:on_off SIZE:2:file_size OFF:1:end" \
                            "STOP:2:stop_on TIMESTAMP:1:on_off API:2:on_off" ;;
         show)         echo "CONFIG:1:end TRACESETTINGS:1:end -FILE:1:end ALL:1:end HISTORY:1:end" \
-                           "PROFILE:1:show_profile" ;;
+                           "PROFILE:1:show_profile PROCESSES:4:end" ;;
         show_profile) echo "DETAILS:1:end" ;;
         profile)      echo "RESET:1:end COLLECT:1:on_off FILENAME:1:file_name" ;;
         on_off)       echo "ON:2:end OFF:2:end" ;;
@@ -60,17 +60,20 @@ _nebrix_cons() {
         word=${COMP_WORDS[i]}
         if [[ $state == options ]]; then
             case $word in
-                -h) return ;;                     # nothing after -h is looked at
-                -p|-u|-H)
+                -h|--help|--version) return ;;    # nothing after them is looked at
+                -p|-u|-H|-o|-w)
                     [[ $word == -p ]] && pid_given=1
                     if (( i + 1 == COMP_CWORD )); then
                         case $word in
                             -p)
-                                local dir
-                                for dir in /proc/[0-9]*; do
-                                    [[ -O $dir && ${dir#/proc/} == "$cur"* ]] && COMPREPLY+=("${dir#/proc/}")
-                                done
+                                # The processes SHOW PROCESSES lists: the rows
+                                # up to the first blank line after its heading.
+                                local pid
+                                while read -r pid _; do
+                                    [[ $pid =~ ^[0-9]+$ && $pid == "$cur"* ]] && COMPREPLY+=("$pid")
+                                done < <("${COMP_WORDS[0]}" SHOW PROCESSES 2>/dev/null | sed -n '/^Processes/,/^$/p')
                                 ;;
+                            -o) mapfile -t COMPREPLY < <(compgen -W "json text" -- "$cur") ;;
                             -u) mapfile -t COMPREPLY < <(compgen -u -- "$cur") ;;
                         esac
                         return
@@ -89,10 +92,10 @@ _nebrix_cons() {
     case $state in
         options)
             if [[ $cur == -* ]]; then
-                mapfile -t COMPREPLY < <(compgen -W "-h -v -p -u -H -f" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -W "-h -v -p -u -H -f -o -w --help --version" -- "$cur")
                 return
             fi
-            [[ -z $cur ]] && candidates="-h -v -p -u -H -f"
+            [[ -z $cur ]] && candidates="-h -v -p -u -H -f -o -w"
             state=first ;;
         file_name)
             compopt -o filenames 2>/dev/null

@@ -88,6 +88,15 @@ struct FurtherHelp {
 const FurtherHelp kFurtherHelp[] = {
     {"Further options:", "--help", "This help screen, with the options and commands below."},
     {"Further options:", "--version", "Prints the version of nebrix_cons."},
+    {"Further options:", "-o <format>", "Output of SHOW commands: text (the default) or json,\none JSON document."},
+    {"Further options:", "-w <seconds>",
+     "Waits up to <seconds> (0-3600) until every running client\nhas taken up a TRACE or PROFILE change; "
+     "exits 1 naming\nthe processes that did not."},
+    {"Further options:", "-v",
+     "Also: every changing command says what it changed and\nwhich processes it reaches."},
+    {"Further commands:", "SHOW PROCESSES",
+     "The running processes that use the trace shared memory,\nwhere their settings come from and whether they took up\n"
+     "the last change (at least SHOW PROC)."},
 };
 
 // The column of the descriptions, as in the usage text; a longer name puts
@@ -102,12 +111,11 @@ void writeFurtherHelp(std::ostream& stream) {
       section = row.section;
       stream << '\n' << section << '\n';
     }
-    const std::string name = std::string("  ") + row.name + ' ';
-    stream << name;
-    if (name.size() > kDescriptionColumn) {
-      stream << '\n' << indent;
+    const std::string name = std::string("  ") + row.name;
+    if (name.size() + 1 > kDescriptionColumn) {
+      stream << name << '\n' << indent;
     } else {
-      stream << indent.substr(name.size());
+      stream << name << indent.substr(name.size());
     }
     for (const char* c = row.description; *c != '\0'; ++c) {
       stream << *c;

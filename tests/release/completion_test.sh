@@ -26,9 +26,11 @@ complete_line() {
 }
 
 # expected completions                                  | words typed
-complete_line "-H -f -h -p -u -v CONFIG PROFILE SHOW TRACE"  ''
-complete_line "-H -f -h -p -u -v"                            -
-complete_line "-H -f -h -p -u -v PROFILE SHOW TRACE"         -v -p 4711 ''
+complete_line "-H -f -h -o -p -u -v -w CONFIG PROFILE SHOW TRACE"  ''
+complete_line "--help --version -H -f -h -o -p -u -v -w"     -
+complete_line "-H -f -h -o -p -u -v -w PROFILE SHOW TRACE"   -v -p 4711 ''
+complete_line "json text"                                    -o ''
+complete_line "PROCESSES"                                    SHOW PROC
 complete_line "TRACESETTINGS"                                SHOW T
 complete_line "trace"                                        tr
 complete_line "TRACE"                                        CONFIG ''
@@ -41,7 +43,7 @@ complete_line "ON"                                           TRACE STOP ''
 complete_line "ERROR"                                        t st o ''
 complete_line "COUNT"                                        t st o e -10709 ''
 complete_line ""                                             t st o e -10709 c ''
-complete_line "ALL CONFIG HISTORY PROFILE TRACESETTINGS"     SHOW ''
+complete_line "ALL CONFIG HISTORY PROCESSES PROFILE TRACESETTINGS" SHOW ''
 complete_line "DETAILS"                                      SHOW PROFILE ''
 complete_line "COLLECT FILENAME RESET"                       PROFILE ''
 complete_line "OFF ON"                                       PROFILE COLLECT ''
@@ -49,18 +51,21 @@ complete_line ""                                             TRACE OFF ''
 complete_line ""                                             TRACES ''
 complete_line ""                                             -H ''
 
-# After -p: the process ids of the user's processes, this shell among them.
-COMP_WORDS=(nebrix_cons -p "$$")
-COMP_CWORD=2
-_nebrix_cons
-printf '%s\n' "${COMPREPLY[@]}" | grep -qx "$$" || fail "nebrix_cons -p $$<TAB> does not offer process $$"
-
 # After FILENAME: file names.
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 touch "$dir/trace-%p.txt"
+mkdir "$dir/bin"
+# After -p: the live clients SHOW PROCESSES lists, not the parts of ended ones.
+printf '#!/bin/sh\nprintf "\\nProcesses (update count 1):\\n  Process\\n    4711  c\\n\\nParts:\\n    4712  d\\n"\n' \
+  >"$dir/bin/cons"
+chmod +x "$dir/bin/cons"
+COMP_WORDS=("$dir/bin/cons" -p 47)
+COMP_CWORD=2
+_nebrix_cons
+[ "${COMPREPLY[*]}" = 4711 ] || fail "nebrix_cons -p 47<TAB> offers \"${COMPREPLY[*]}\", not the live client 4711"
 complete_line "$dir/trace-%p.txt"                            CONFIG TRACE FILENAME "$dir/tr"
-complete_line "$dir/trace-%p.txt"                            PROFILE FILENAME "$dir/"
+complete_line "$dir/trace-%p.txt"                            PROFILE FILENAME "$dir/t"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "completion OK"
