@@ -95,8 +95,8 @@ const FurtherHelp kFurtherHelp[] = {
     {"Further options:", "-v",
      "Also: every changing command says what it changed and\nwhich processes it reaches."},
     {"Further commands:", "SHOW PROCESSES",
-     "The running processes that use the trace shared memory,\nwhere their settings come from and whether they took up\n"
-     "the last change (at least SHOW PROC)."},
+     "The running processes that use the trace shared memory,\n"
+     "where their settings come from and whether they took up\nthe last change (at least SHOW PROC)."},
 };
 
 // The column of the descriptions, as in the usage text; a longer name puts
