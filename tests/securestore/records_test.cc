@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "crypto/sha1.h"
+#include "crypto/hash_algorithm.h"
 #include "store_test_support.h"
 
 namespace store_test {
@@ -69,21 +69,19 @@ TEST_F(RecordsTest, WrittenRecordsHaveEveryFieldInPlace) {
   RSecPDecrypt(zeroKey, 24, payload.data(), 128, nullptr);
   EXPECT_EQ(slice(payload, 8, 4), (Bytes{0, 0, 0, 3}));
   EXPECT_EQ(slice(payload, 32, 3), (Bytes{'a', 'b', 'c'}));
-  haSHA1Context sha;
-  Bytes digest(20);
-  haSHA1Reset(&sha);
-  haSHA1Input(&sha, payload.data(), 12);
-  haSHA1Input(&sha, payload.data() + 32, 96);
-  haSHA1Result(&sha, digest.data());
-  EXPECT_EQ(slice(payload, 12, 20), digest);
+  Bytes digested = slice(payload, 0, 12);
+  digested.insert(digested.end(), payload.begin() + 32, payload.end());
+  haxx_CTX sha;
+  ASSERT_EQ(haHashAll(&sha, digested.data(), digested.size(), HA_ALG_SHA1, 0, 0), 0);
+  EXPECT_EQ(slice(payload, 12, 20), Bytes(sha.digest, sha.digest + 20));
   // Random bytes in front and in the fill: the same value encrypts anew.
   ASSERT_EQ(put("ORQ/B", "abc", false).rc, RSEC_SSFS_RC_OK);
   EXPECT_NE(slice(readFile(dataFile()), 483 + 176, 128), slice(file, 179 + 176, 128));
 }
 
 Bytes der(size_t length, unsigned char second, unsigned char third, unsigned char fourth = 0x11) {
-  Bytes value(length, 0x11);
-  value[0] = 0x30, value[1] = second, value[2] = third, value[3] = fourth;
+  Bytes value = {0x30, second, third, fourth};
+  value.resize(length, 0x11);
   return value;
 }
 
