@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "console_session.h"
@@ -21,12 +22,9 @@ class TraceCommands : public ConsoleSession {};
 // configuration; without, the configuration changes and every process is
 // told to read it again. Each command moves the update counter once.
 TEST_F(TraceCommands, ProcessAndConfigurationSettings) {
-  const struct {
-    std::vector<std::string> args;
-    std::string configured;
-    std::vector<std::string> parts;
-    std::vector<std::string> history;
-  } steps[] = {
+  // The command line, the flags configured after it, the parts in use and its history entries.
+  const std::tuple<std::vector<std::string>, std::string, std::vector<std::string>, std::vector<std::string>>
+      steps[] = {
       {{"-u", "", "TRACE", "SHORT", "ON"}, "c", {}, {"CONFIG TRACE SHORT ON", "TRACE REFRESH"}},  // "": the caller
       {{"-p", "4711", "TRACE", "SQL", "ON"}, "c", {"4711 0 c:a"}, {"TRACE SQL ON"}},
       {{"-p", "4711", "TRACE", "SHORT", "OFF"}, "c", {"4711 0 a"}, {"TRACE SHORT OFF"}},
@@ -49,12 +47,12 @@ TEST_F(TraceCommands, ProcessAndConfigurationSettings) {
   };
   std::vector<std::string> history;
   int32_t count = 0;
-  for (const auto& step : steps) {
-    runOk(step.args);
-    EXPECT_EQ(configuredFlags(), step.configured) << step.history[0];
-    EXPECT_EQ(parts(), step.parts) << step.history[0];
-    EXPECT_EQ(updateCount(), ++count) << step.history[0];
-    history.insert(history.end(), step.history.begin(), step.history.end());
+  for (const auto& [args, configured, used, entries] : steps) {
+    runOk(args);
+    EXPECT_EQ(configuredFlags(), configured) << entries[0];
+    EXPECT_EQ(parts(), used) << entries[0];
+    EXPECT_EQ(updateCount(), ++count) << entries[0];
+    history.insert(history.end(), entries.begin(), entries.end());
   }
   EXPECT_EQ(historyActions(), history);
 }
