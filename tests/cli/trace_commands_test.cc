@@ -23,8 +23,8 @@ class TraceCommands : public ConsoleSession {};
 // told to read it again. Each command moves the update counter once.
 TEST_F(TraceCommands, ProcessAndConfigurationSettings) {
   // The command line, the flags configured after it, the parts in use and its history entries.
-  const std::tuple<std::vector<std::string>, std::string, std::vector<std::string>, std::vector<std::string>>
-      steps[] = {
+  using Lines = std::vector<std::string>;
+  const std::tuple<Lines, std::string, Lines, Lines> steps[] = {
       {{"-u", "", "TRACE", "SHORT", "ON"}, "c", {}, {"CONFIG TRACE SHORT ON", "TRACE REFRESH"}},  // "": the caller
       {{"-p", "4711", "TRACE", "SQL", "ON"}, "c", {"4711 0 c:a"}, {"TRACE SQL ON"}},
       {{"-p", "4711", "TRACE", "SHORT", "OFF"}, "c", {"4711 0 a"}, {"TRACE SHORT OFF"}},

@@ -1,8 +1,8 @@
 #include "private_home.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
