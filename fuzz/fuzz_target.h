@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -107,12 +106,6 @@ inline const std::string& profileDirectory() {
     return path;
   }();
   return directory;
-}
-
-inline std::string readWholeFile(const std::string& path) {
-  std::ostringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
 }
 
 // Rewritten in place, mode 0600 if new: creating a file anew costs more than

@@ -114,14 +114,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (layout == 3) unlink(path.c_str());
   if (layout != 3) nebrix_fuzz::writeWholeFile(path, fileFor(layout, in.rest()));
   const bool existed = access(path.c_str(), F_OK) == 0;
-  const std::string before = nebrix_fuzz::readWholeFile(path);
+  const std::string before = nebrix_test::readFile(path);
 
   // Reading leaves the file alone; otherwise one of the wrong size, or any
   // when asked to, is made anew.
   ConsoleHistory history;
   history.prepare("nebrix", nullptr, nullptr, static_cast<ConsoleHistory::Prepare_mode>(mode));
   NEBRIX_FUZZ_CHECK(history.fileName() == path);
-  std::string file = nebrix_fuzz::readWholeFile(path);
+  std::string file = nebrix_test::readFile(path);
   const bool exists = access(path.c_str(), F_OK) == 0;
   if (mode == ConsoleHistory::PREPARE_RECREATE ||
       (mode == ConsoleHistory::PREPARE_CREATE_IF_NEEDED && before.size() != kFileSize)) {
@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     history.logAction(timestamp.c_str(), pid, user.empty() ? nullptr : user.c_str(), action.c_str());
     const std::string record = NEBRIX::formatHistoryRecord(timestamp.c_str(), pid, user.c_str(), action.c_str());
     NEBRIX_FUZZ_CHECK(record.size() == kRecord && record.back() == '\n');
-    const std::string after = nebrix_fuzz::readWholeFile(path);
+    const std::string after = nebrix_test::readFile(path);
     NEBRIX_FUZZ_CHECK(!exists || after == logged(file, record));
     file = access(path.c_str(), F_OK) == 0 ? after : "";
   }

@@ -126,7 +126,7 @@ uint32_t updateCount(TraceSharedMemory& memory) { return static_cast<uint32_t>(m
 void checkShown(TraceSharedMemory* memory) {
   std::string out;
   NEBRIX_FUZZ_CHECK(nebrix_fuzz::runConsole({"SHOW", "TRACESETTINGS"}, out) == NEBRIX_OK);
-  const std::string file = memory != nullptr ? fileFromMapping(*memory) : nebrix_fuzz::readWholeFile(path());
+  const std::string file = memory != nullptr ? fileFromMapping(*memory) : nebrix_test::readFile(path());
   NEBRIX_FUZZ_CHECK(file.size() == kFileSize);
   const std::string table = "  Process  Update count  Flags\n  " + std::string(70, '-') + "\n";
   const size_t start = out.find(table);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "console_session.h"
@@ -19,11 +20,8 @@ class ConfigCommands : public ConsoleSession {};
 // history field. (The on/off settings not here are in ConcurrentChangesAllStay.)
 TEST_F(ConfigCommands, EachCommandChangesOneSettingAndIsRecorded) {
   const std::string longName = "/var/tmp/a/rather/long/directory/name/for/traces/trace-%p.txt";
-  const struct {
-    std::vector<std::string> args;
-    std::string flags;
-    std::string history;
-  } steps[] = {
+  // The command line, the flags configured after it and its history entry.
+  const std::tuple<std::vector<std::string>, std::string, std::string> steps[] = {
       {{"-u", "", "CONFIG", "TRACE", "SQL", "ON"}, "a:p1000", "CONFIG TRACE SQL ON"},  // "": the calling user
       {{"c", "t", "sh", "on"}, "c:a:p1000", "CONFIG TRACE SHORT ON"},
       {{"CONFIG", "TRACE", "PACKET", "OFF"}, "c:a", "CONFIG TRACE PACKET OFF"},
@@ -37,10 +35,10 @@ TEST_F(ConfigCommands, EachCommandChangesOneSettingAndIsRecorded) {
   };
   setConfiguredFlags("x:p0");
   std::vector<std::string> history;
-  for (const auto& step : steps) {
-    runOk(step.args);
-    EXPECT_EQ(configuredFlags(), step.flags) << step.history;
-    history.push_back(step.history);
+  for (const auto& [args, flags, entry] : steps) {
+    runOk(args);
+    EXPECT_EQ(configuredFlags(), flags) << entry;
+    history.push_back(entry);
   }
   EXPECT_EQ(historyActions(), history);
 }

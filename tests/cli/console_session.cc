@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 
-#include "private_home.h"
 #include "profile/configuration.h"
 #include "profile/user_profile.h"
 
@@ -22,11 +20,6 @@ int32_t wordAt(const std::string& bytes, size_t offset) {
   return value;
 }
 }  // namespace
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void ConsoleSession::SetUp() { removeTree(privateHomeDirectory() + "/.orq"); }
 

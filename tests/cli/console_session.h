@@ -10,12 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include "private_home.h"
 #include "program_runner.h"
 
 namespace nebrix_test {
-
-// The whole content of a file, "" when it cannot be read.
-std::string readFile(const std::string& path);
 
 // One run of the console and what it is to print and return.
 struct Expected {

@@ -126,17 +126,6 @@ TEST_F(Messages, AnotherUserIsRefusedAndNothingIsRecorded) {
   EXPECT_TRUE(historyActions().empty());
 }
 
-// Output that cannot be written is a failure, also of a command that did its work.
-TEST_F(Messages, LostOutputIsAFailure) {
-  for (const std::string redirection : {">&-", ">/dev/full"}) {
-    const ProgramResult r = runProgram("/bin/sh", {"-c", "exec \"$0\" SHOW CONFIG " + redirection, NEBRIX_CONS_BINARY},
-                                       inheritedTestEnvironment());
-    const std::string reason = redirection == ">&-" ? ": Bad file descriptor" : "";  // the other is lost at a line end
-    EXPECT_EQ(r.err, "Error: Standard output cannot be written" + reason + ".\n") << redirection;
-    EXPECT_EQ(r.status, 1) << redirection;
-  }
-}
-
 // A store that another update holds: the short reason, then whose lock it is
 // and what to do, also for a SHOW that stores a default.
 TEST_F(Messages, ALockedStoreSaysWhoHoldsItAndWhatToDo) {

@@ -1,12 +1,17 @@
-// TRACE ... and PROFILE ... with and without "-p", as a user runs them.
+// TRACE ... and PROFILE ... with and without "-p", as a user runs them; files
+// of the profile directory that are not what the console made, and a
+// configuration that another console holds.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "console_session.h"
-#include "private_home.h"
 
 namespace nebrix_test {
 namespace {
@@ -17,12 +22,9 @@ class TraceCommands : public ConsoleSession {};
 // configuration; without, the configuration changes and every process is
 // told to read it again. Each command moves the update counter once.
 TEST_F(TraceCommands, ProcessAndConfigurationSettings) {
-  const struct {
-    std::vector<std::string> args;
-    std::string configured;
-    std::vector<std::string> parts;
-    std::vector<std::string> history;
-  } steps[] = {
+  // The command line, the flags configured after it, the parts in use and its history entries.
+  using Lines = std::vector<std::string>;
+  const std::tuple<Lines, std::string, Lines, Lines> steps[] = {
       {{"-u", "", "TRACE", "SHORT", "ON"}, "c", {}, {"CONFIG TRACE SHORT ON", "TRACE REFRESH"}},  // "": the caller
       {{"-p", "4711", "TRACE", "SQL", "ON"}, "c", {"4711 0 c:a"}, {"TRACE SQL ON"}},
       {{"-p", "4711", "TRACE", "SHORT", "OFF"}, "c", {"4711 0 a"}, {"TRACE SHORT OFF"}},
@@ -45,12 +47,12 @@ TEST_F(TraceCommands, ProcessAndConfigurationSettings) {
   };
   std::vector<std::string> history;
   int32_t count = 0;
-  for (const auto& step : steps) {
-    runOk(step.args);
-    EXPECT_EQ(configuredFlags(), step.configured) << step.history[0];
-    EXPECT_EQ(parts(), step.parts) << step.history[0];
-    EXPECT_EQ(updateCount(), ++count) << step.history[0];
-    history.insert(history.end(), step.history.begin(), step.history.end());
+  for (const auto& [args, configured, used, entries] : steps) {
+    runOk(args);
+    EXPECT_EQ(configuredFlags(), configured) << entries[0];
+    EXPECT_EQ(parts(), used) << entries[0];
+    EXPECT_EQ(updateCount(), ++count) << entries[0];
+    history.insert(history.end(), entries.begin(), entries.end());
   }
   EXPECT_EQ(historyActions(), history);
 }
@@ -71,6 +73,54 @@ TEST_F(TraceCommands, AnUnusableProfileDirectoryIsReported) {
           "Error opening shared memory: File " + orq +
               " exists and is not a directory, cannot read or store profile data, aborting.\n",
           1}});
+}
+
+class ProfileFiles : public ConsoleSession {};
+
+// What the console prints on standard error and its exit status. Root runs it
+// without its power to bypass file permissions, as any other user would.
+std::string errorAndStatus(std::vector<std::string> args) {
+  args.insert(args.begin(), {"--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search", NEBRIX_CONS_BINARY});
+  const ProgramResult r = geteuid() == 0 ? runProgram("/usr/bin/setpriv", args, inheritedTestEnvironment())
+                                         : runConsole({args.begin() + 3, args.end()});
+  return r.err + std::to_string(r.status);
+}
+
+// Nothing is written through a link and no FIFO makes a command hang: a lost
+// history entry is reported and the command stands; the shared-memory file
+// fails its command. A file that cannot be read is made afresh, as one of the
+// wrong size is.
+TEST_F(ProfileFiles, OnlyReadableRegularFilesAreUsed) {
+  const std::string dir = profileDirectory(), history = dir + "/nebrix.his", shm = dir + "/NEBRIX.shm";
+  std::ofstream(dir + "/x") << "x";
+  symlink((dir + "/x").c_str(), history.c_str());
+  mkfifo(shm.c_str(), 0600);
+  EXPECT_EQ(errorAndStatus({"CONFIG", "TRACE", "SQL", "ON"}),
+            "Warning: Cannot write history file " + history + ", rc=40:Too many levels of symbolic links\n0");
+  EXPECT_EQ(errorAndStatus({"TRACE", "REFRESH"}), "Error opening shared memory: Cannot open shared memory file " +
+                                                      shm + ", rc=4000:Not a regular file, aborting.\n1");
+  EXPECT_EQ(readFile(dir + "/x"), "x");
+
+  unlink(history.c_str());
+  unlink(shm.c_str());
+  std::ofstream(history) << std::string(12000, 'x');
+  std::ofstream(shm) << std::string(26656, '\1');
+  chmod(history.c_str(), 0200);
+  chmod(shm.c_str(), 0200);
+  EXPECT_EQ(errorAndStatus({"-p", "4711", "TRACE", "SQL", "ON"}), "0");
+  EXPECT_EQ(historyActions(), std::vector<std::string>{"TRACE SQL ON"});
+  EXPECT_EQ(parts(), std::vector<std::string>{"4711 0 a"});
+}
+
+// A console that another holds up gives up after a while and changes nothing.
+TEST_F(ProfileFiles, AConsoleGivesUpWaitingForAnother) {
+  const int held = open(profileDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  EXPECT_EQ(errorAndStatus({"CONFIG", "TRACE", "SQL", "ON"}),
+            "Error getting trace flags (Another nebrix_cons is changing the configuration in " + profileDirectory() +
+                "; gave up after 10 seconds).\n1");
+  close(held);
+  EXPECT_EQ(configuredFlags(), "");
 }
 
 }  // namespace

@@ -86,9 +86,11 @@ Bytes reference(bool encrypt, const unsigned char* key, uint16_t keyLength, Byte
     key = defaultKey;
   }
   std::copy(key, key + std::min<uint16_t>(keyLength, 24), k);
-  if (m != nullptr) {
-    k[6] ^= m[0] & 0x0F, k[1] ^= m[0] & 0xF0, k[8 + 5] ^= m[1] & 0x0F, k[8 + 2] ^= m[1] & 0xF0;
-    k[16 + 4] ^= m[2] & 0x0F, k[16 + 3] ^= m[2] & 0xF0, k[7] ^= m[3] & 0xF0, k[16] ^= m[4] & 0x0F;
+  // The key byte that the low and the high half of each modifier byte changes (-1: none).
+  const int low[] = {6, 8 + 5, 16 + 4, -1, 16}, high[] = {1, 8 + 2, 16 + 3, 7, -1};
+  for (int i = 0; m != nullptr && i < 5; ++i) {
+    if (low[i] >= 0) k[low[i]] ^= m[i] & 0x0F;
+    if (high[i] >= 0) k[high[i]] ^= m[i] & 0xF0;
   }
   const auto n = static_cast<uint32_t>(data.size());
   auto* forward = encrypt ? rsecebv1__encode_block_v1 : rsecdbv1__decode_block_v1;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <tuple>
 
 #include "store_test_support.h"
 
@@ -52,35 +53,33 @@ TEST_F(ConvertTest, CountsMigratesAndRekeys) {
   ASSERT_EQ(put("ORQ/G", "g").rc, 0);
   ASSERT_EQ(erase("ORQ/G").rc, 0);
   const Bytes store = readFile(dataFile());
-  const struct {
-    const Bytes *oldKey, *newKey;
-    Counts counts;
-    int sourceX;
-  } cases[] = {{nullptr, nullptr, {1, 1, 1}, 0}, {&kKey1, nullptr, {1, 2, 0}, 2}, {nullptr, &kKey2, {1, 1, 1}, 0},
-               {nullptr, &kKey1, {1, 2, 0}, 1}, {&kKey1, &kKey2, {1, 2, 0}, 1}};
-  for (const auto& c : cases) {
-    const int i = static_cast<int>(&c - cases);
+  // The old and the new key; the counts, and which key opens X after it (0: none).
+  const std::tuple<const Bytes*, const Bytes*, Counts, int> cases[] = {
+      {nullptr, nullptr, {1, 1, 1}, 0}, {&kKey1, nullptr, {1, 2, 0}, 2}, {nullptr, &kKey2, {1, 1, 1}, 0},
+      {nullptr, &kKey1, {1, 2, 0}, 1}, {&kKey1, &kKey2, {1, 2, 0}, 1}};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [oldKey, newKey, counts, sourceX] = cases[i];
     writeFile(dataFile(), store);
     unlink(keyFile().c_str());
-    const Result out = convert(c.oldKey, c.newKey);
+    const Result out = convert(oldKey, newKey);
     EXPECT_EQ(out.rc, RSEC_SSFS_RC_OK) << i << out.text;
-    EXPECT_EQ(out.counts, c.counts) << i;
+    EXPECT_EQ(out.counts, counts) << i;
     EXPECT_FALSE(backupsLeft() || exists(lockFile())) << i;
     const Bytes key = readFile(keyFile());
-    EXPECT_EQ(key.size() == 92 ? slice(key, 12, 24) : key, c.newKey != nullptr ? *c.newKey : Bytes{}) << i;
+    EXPECT_EQ(key.size() == 92 ? slice(key, 12, 24) : key, newKey != nullptr ? *newKey : Bytes{}) << i;
     const Bytes now = readFile(dataFile());
     ASSERT_EQ(now.size(), 787u) << i;
     for (size_t at : {0, 179, 483}) EXPECT_EQ(slice(now, at + 24, 132), slice(store, at + 24, 132)) << i << at;
     EXPECT_EQ(slice(now, 0, 179), slice(store, 0, 179)) << i;
-    EXPECT_EQ(slice(now, 179, 304) == slice(store, 179, 304), c.sourceX == 0) << i;
+    EXPECT_EQ(slice(now, 179, 304) == slice(store, 179, 304), sourceX == 0) << i;
     EXPECT_NE(slice(now, 483 + 176, 128), slice(store, 483 + 176, 128)) << i;
     EXPECT_EQ(get("ORQ/P").text_value + get("ORQ/D").text_value, "pd") << i;
     const Result x = get("ORQ/X");
-    EXPECT_EQ(x.keySource, c.sourceX == 0 ? RSECSSFS_KEYSOURCE_DEFAULT : c.sourceX) << i;
-    EXPECT_EQ(x.text, c.sourceX != 0 ? ""
-                                     : "Record \"ORQ/X\" was inserted with an encryption key that was different "
-                                       "from the current one; when you still know the old one, you can try the "
-                                       "\"migrate\" operation of the \"vaultadm\" utility");
+    EXPECT_EQ(x.keySource, sourceX == 0 ? RSECSSFS_KEYSOURCE_DEFAULT : sourceX) << i;
+    EXPECT_EQ(x.text, sourceX != 0 ? ""
+                                   : "Record \"ORQ/X\" was inserted with an encryption key that was different "
+                                     "from the current one; when you still know the old one, you can try the "
+                                     "\"migrate\" operation of the \"vaultadm\" utility");
   }
   // P and X alone, X moved to key 2 and the key file gone: no encrypted
   // record can be opened, so a new key is refused and the store stays as it
@@ -105,14 +104,10 @@ TEST_F(ConvertTest, CountsMigratesAndRekeys) {
 // store as it was, without backups or new files. Each damage is certain to
 // change the bytes: the encrypted payload of B, being random, is left alone.
 TEST_F(ConvertTest, FailuresLeaveTheStoreAsItWas) {
-  const struct {
-    size_t offset;  // into record B (encrypted) of A, B and E (malformed encrypted payload)
-    Bytes bytes;    // none: the file ends at `offset`
-    bool lock;
-    rlim_t sizeLimit;
-    Bytes keyFile;
-    const char* message;
-  } cases[] = {
+  // An offset into record B (encrypted) of A, B and E (a malformed encrypted
+  // payload) and the bytes put there (none: the file ends there); whether a
+  // lock is left; a file size limit; the key file; a part of the message.
+  const std::tuple<size_t, Bytes, bool, rlim_t, Bytes, const char*> cases[] = {
       // clang-format off
       {40, {0}, false, 0, {}, "Checksum over data header and payload incorrect"},  // in B's key
       {0, {}, false, 0, {}, "During conversion an error has occurred when reading the source "
@@ -123,22 +118,22 @@ TEST_F(ConvertTest, FailuresLeaveTheStoreAsItWas) {
       {0, {}, false, 0, Bytes(92, 2), "SSFS_TST.KEY\" has wrong type code"},
       // clang-format on
   };
-  for (const auto& c : cases) {
-    const int i = static_cast<int>(&c - cases);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [offset, bytes, lock, sizeLimit, keyBytes, message] = cases[i];
     for (const char* suffix : {".DAT", ".DA_", ".KE_", ".KEY"}) unlink(path(suffix).c_str());
     ASSERT_EQ(put("ORQ/A", "abc").rc, 0);
-    ASSERT_EQ(put("ORQ/B", "secret", false, c.lock).rc, 0);
+    ASSERT_EQ(put("ORQ/B", "secret", false, lock).rc, 0);
     Bytes file = readFile(dataFile());
     for (unsigned char byte : makeRecord("ORQ/E", false, false, Bytes(200, 1))) file.push_back(byte);
-    std::copy(c.bytes.begin(), c.bytes.end(), &file[179 + c.offset]);
-    if (c.bytes.empty() && c.offset != 0) file.resize(179 + c.offset);
+    std::copy(bytes.begin(), bytes.end(), &file[179 + offset]);
+    if (bytes.empty() && offset != 0) file.resize(179 + offset);
     writeFile(dataFile(), file);
-    writeFile(keyFile(), c.keyFile);
-    const Result out = withFileSizeLimit(c.sizeLimit, [this] { return convert(nullptr, &kKey1); });
-    EXPECT_NE(out.text.find(c.message), std::string::npos) << i << out.text;
-    EXPECT_EQ(readFile(keyFile()), c.keyFile);
-    EXPECT_EQ(exists(lockFile()), c.lock);
-    if (c.lock) removeLock();
+    writeFile(keyFile(), keyBytes);
+    const Result out = withFileSizeLimit(sizeLimit, [this] { return convert(nullptr, &kKey1); });
+    EXPECT_NE(out.text.find(message), std::string::npos) << i << out.text;
+    EXPECT_EQ(readFile(keyFile()), keyBytes);
+    EXPECT_EQ(exists(lockFile()), lock);
+    if (lock) removeLock();
     EXPECT_EQ(readFile(dataFile()), file) << i;
     EXPECT_FALSE(backupsLeft() || exists(path(".DAT.new")) || exists(path(".KEY.new"))) << i;
   }

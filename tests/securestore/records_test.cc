@@ -10,8 +10,9 @@
 
 #include <algorithm>
 #include <ctime>
+#include <tuple>
 
-#include "crypto/sha1.h"
+#include "crypto/hash_algorithm.h"
 #include "store_test_support.h"
 
 namespace store_test {
@@ -69,21 +70,19 @@ TEST_F(RecordsTest, WrittenRecordsHaveEveryFieldInPlace) {
   RSecPDecrypt(zeroKey, 24, payload.data(), 128, nullptr);
   EXPECT_EQ(slice(payload, 8, 4), (Bytes{0, 0, 0, 3}));
   EXPECT_EQ(slice(payload, 32, 3), (Bytes{'a', 'b', 'c'}));
-  haSHA1Context sha;
-  Bytes digest(20);
-  haSHA1Reset(&sha);
-  haSHA1Input(&sha, payload.data(), 12);
-  haSHA1Input(&sha, payload.data() + 32, 96);
-  haSHA1Result(&sha, digest.data());
-  EXPECT_EQ(slice(payload, 12, 20), digest);
+  Bytes digested = slice(payload, 0, 12);
+  digested.insert(digested.end(), payload.begin() + 32, payload.end());
+  haxx_CTX sha;
+  ASSERT_EQ(haHashAll(&sha, digested.data(), digested.size(), HA_ALG_SHA1, 0, 0), 0);
+  EXPECT_EQ(slice(payload, 12, 20), Bytes(sha.digest, sha.digest + 20));
   // Random bytes in front and in the fill: the same value encrypts anew.
   ASSERT_EQ(put("ORQ/B", "abc", false).rc, RSEC_SSFS_RC_OK);
   EXPECT_NE(slice(readFile(dataFile()), 483 + 176, 128), slice(file, 179 + 176, 128));
 }
 
 Bytes der(size_t length, unsigned char second, unsigned char third, unsigned char fourth = 0x11) {
-  Bytes value(length, 0x11);
-  value[0] = 0x30, value[1] = second, value[2] = third, value[3] = fourth;
+  Bytes value = {0x30, second, third, fourth};
+  value.resize(length, 0x11);
   return value;
 }
 
@@ -100,14 +99,8 @@ TEST_F(RecordsTest, KeysAndValueLengthsAreChecked) {
   const std::string tooLong = "ORQ/" + std::string(61, 'X'), key = "ORQ/V";
   const RSEC_SSFS_RC ok = RSEC_SSFS_RC_OK, format = RSEC_SSFS_RC_RECORD_KEY_FORMAT;
   const RSEC_SSFS_RC tooBig = RSEC_SSFS_RC_VALUE_TOO_LONG;
-  const struct {
-    std::string key;
-    Kind kind;
-    Bytes value;
-    size_t stored;
-    RSEC_SSFS_RC rc;
-    std::string message;
-  } cases[] = {
+  // The key, the kind of call and the value; the bytes its payload takes, the result and a part of its message.
+  const std::tuple<std::string, Kind, Bytes, size_t, RSEC_SSFS_RC, std::string> cases[] = {
       {"ORQ/", kPlainText, {'v'}, 1, ok, ""},
       {"ORQ/NEBRIX/TRACEFLAGS_2", kPlainText, {'v'}, 1, ok, ""},
       {"ORQ/" + std::string(60, 'X'), kPlainText, {'v'}, 1, ok, ""},
@@ -140,20 +133,20 @@ TEST_F(RecordsTest, KeysAndValueLengthsAreChecked) {
       {key, kPlainText, Bytes(32769, 'x'), 0, tooBig,
        "permitted length of 32768 characters for plaintext character data"},
   };
-  for (const auto& c : cases) {
-    const int i = static_cast<int>(&c - cases);
-    const std::string text(c.value.begin(), c.value.end());
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [name, kind, value, stored, rc, message] = cases[i];
+    const std::string text(value.begin(), value.end());
     const size_t before = readFile(dataFile()).size();
-    const bool binary = c.kind == kBinary || c.kind == kPlainBinary;
-    const Result result = put(c.key.c_str(), c.kind == kErase ? nullptr : text.c_str(),
-                              c.kind == kPlainText || c.kind == kPlainBinary, false, binary ? &c.value : nullptr);
-    EXPECT_EQ(result.rc, c.rc) << i;
-    EXPECT_NE(result.text.find(c.message), std::string::npos) << i << ": " << result.text;
-    if (c.rc != RSEC_SSFS_RC_OK) continue;
-    EXPECT_EQ(readFile(dataFile()).size(), before + 176 + c.stored) << i;
-    const Result read = get(c.key.c_str());
+    const bool binary = kind == kBinary || kind == kPlainBinary;
+    const Result result = put(name.c_str(), kind == kErase ? nullptr : text.c_str(),
+                              kind == kPlainText || kind == kPlainBinary, false, binary ? &value : nullptr);
+    EXPECT_EQ(result.rc, rc) << i;
+    EXPECT_NE(result.text.find(message), std::string::npos) << i << ": " << result.text;
+    if (rc != RSEC_SSFS_RC_OK) continue;
+    EXPECT_EQ(readFile(dataFile()).size(), before + 176 + stored) << i;
+    const Result read = get(name.c_str());
     EXPECT_EQ(read.rc, RSEC_SSFS_RC_OK) << i;
-    EXPECT_EQ(binary ? read.binary : Bytes(read.text_value.begin(), read.text_value.end()), c.value) << i;
+    EXPECT_EQ(binary ? read.binary : Bytes(read.text_value.begin(), read.text_value.end()), value) << i;
   }
   EXPECT_FALSE(exists(lockFile()));
 }
@@ -201,12 +194,8 @@ TEST_F(RecordsTest, ReplacementAppendsThenMarksAndHealsAnInterruptedOne) {
 TEST_F(RecordsTest, DamagedDataFileForReadersAndWriters) {
   const RSEC_SSFS_RC ok = RSEC_SSFS_RC_OK, notFound = RSEC_SSFS_RC_RECORD_NOT_FOUND;
   const RSEC_SSFS_RC corrupt = RSEC_SSFS_RC_FILE_CORRUPTION;
-  const struct {
-    size_t offset;
-    Bytes bytes;
-    RSEC_SSFS_RC rcB, rcX, rcWriter;
-    std::string messageB;
-  } cases[] = {
+  // The damage; what reading B and X and then writing C return, and the message of reading B.
+  const std::tuple<size_t, Bytes, RSEC_SSFS_RC, RSEC_SSFS_RC, RSEC_SSFS_RC, std::string> cases[] = {
       {177 + 23, {}, notFound, notFound, ok, "Record with key \"ORQ/B\" not found in secure storage"},
       {177 + 100, {}, corrupt, corrupt, ok, "Premature end of file when reading data header"},
       {177 + 180, {}, corrupt, notFound, ok, "Premature end of file when reading 11 bytes of payload data"},
@@ -224,40 +213,40 @@ TEST_F(RecordsTest, DamagedDataFileForReadersAndWriters) {
       // A's length says 433: its record seems to break off, but B follows.
       {12, {0, 0, 1, 0xB1}, notFound, notFound, corrupt, "Record with key \"ORQ/B\" not found in secure storage"},
   };
-  for (const auto& c : cases) {
-    const int i = static_cast<int>(&c - cases);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [offset, bytes, rcB, rcX, rcWriter, messageB] = cases[i];
     unlink(dataFile().c_str());
     ASSERT_EQ(put("ORQ/A", "a").rc, ok);
     ASSERT_EQ(put("ORQ/B", "hello world").rc, ok);
     Bytes file = readFile(dataFile());
-    if (c.bytes.empty()) file.resize(c.offset);
-    std::copy(c.bytes.begin(), c.bytes.end(), file.begin() + c.offset);
+    if (bytes.empty()) file.resize(offset);
+    std::copy(bytes.begin(), bytes.end(), file.begin() + offset);
     writeFile(dataFile(), file);
 
     const Result b = get("ORQ/B");
-    EXPECT_EQ(b.rc, c.rcB) << i;
+    EXPECT_EQ(b.rc, rcB) << i;
     // Each attempt's message once, newest first.
-    std::string text = c.messageB;
+    std::string text = messageB;
     for (int n = 1; n < 5 && b.rc == corrupt; ++n)
-      text = c.messageB + " <-- Waiting cycle number " + std::to_string(n) + " for 600ms, then retrying <-- " + text;
+      text = messageB + " <-- Waiting cycle number " + std::to_string(n) + " for 600ms, then retrying <-- " + text;
     EXPECT_EQ(b.text, text) << i;
-    EXPECT_EQ(get("ORQ/X").rc, c.rcX) << i;
-    EXPECT_EQ(get("ORQ/A").text_value, c.offset >= 177 ? "a" : "") << i;
+    EXPECT_EQ(get("ORQ/X").rc, rcX) << i;
+    EXPECT_EQ(get("ORQ/A").text_value, offset >= 177 ? "a" : "") << i;
 
     captureTrace(1);
     const Result writer = put("ORQ/C", "c");
-    EXPECT_EQ(writer.rc, c.rcWriter) << i;
+    EXPECT_EQ(writer.rc, rcWriter) << i;
     EXPECT_EQ(writer.text.rfind("Record at file position 0 of data file \"" + dataFile() + "\" is incomplete, but "
                                 "another record follows it; the file is damaged and is left as it is", 0) == 0, i == 9);
-    const size_t kept = c.bytes.empty() ? 177 : file.size();
+    const size_t kept = bytes.empty() ? 177 : file.size();
     EXPECT_EQ(traced("1 RSecSSFs: Data file \"" + dataFile() + "\" ends inside an incomplete record at file position " +
-                     "177; cutting off its " + std::to_string(c.offset - 177) + " bytes [put_record.cc "),
-              c.bytes.empty())
+                     "177; cutting off its " + std::to_string(offset - 177) + " bytes [put_record.cc "),
+              bytes.empty())
         << i;
     const Bytes after = readFile(dataFile());
     EXPECT_EQ(slice(after, 0, kept), slice(file, 0, kept)) << i;
-    EXPECT_EQ(after.size(), kept + (c.rcWriter == ok ? 177 : 0)) << i;
-    EXPECT_EQ(get("ORQ/C").text_value, c.rcWriter == ok ? "c" : "") << i;
+    EXPECT_EQ(after.size(), kept + (rcWriter == ok ? 177 : 0)) << i;
+    EXPECT_EQ(get("ORQ/C").text_value, rcWriter == ok ? "c" : "") << i;
   }
   // A record of the largest accepted length is read.
   writeFile(dataFile(), makeRecord("ORQ/A", true, true, Bytes(98640 - 176, 0xAB)));
@@ -293,11 +282,8 @@ Bytes lockBytes(const char* preamble, char fileType, char lockType) {
 // Only a lock file of the right length and content can be removed by force:
 // it cannot be told whose any other one is.
 TEST_F(RecordsTest, ExistingLockFileStopsWritersAndOnlyAValidOneIsRemovedByForce) {
-  const struct {
-    Bytes lock;
-    RSEC_SSFS_RC putRc;
-    std::string message;
-  } cases[] = {
+  // The lock file, what writers get and a part of their message.
+  const std::tuple<Bytes, RSEC_SSFS_RC, std::string> cases[] = {
       {{}, RSEC_SSFS_RC_FILE_CORRUPTION, "\" has unexpected length 0 instead of 70"},
       {lockBytes("RSecSSFsLocK", 1, 1), RSEC_SSFS_RC_FILE_CORRUPTION, "\" has unexpected content"},
       {lockBytes("RSecSSFsLock", 2, 1), RSEC_SSFS_RC_FILE_CORRUPTION, "\" has unexpected content"},
@@ -306,16 +292,16 @@ TEST_F(RecordsTest, ExistingLockFileStopsWritersAndOnlyAValidOneIsRemovedByForce
        "\"1973-03-03  09:46:40  UTC\""},
       {lockBytes("RSecSSFsLock", 1, 0), RSEC_SSFS_RC_CONCURRENT_UPDATE, "locked for read by user \"alice\""},
   };
-  for (const auto& c : cases) {
-    const int i = static_cast<int>(&c - cases);
-    writeFile(lockFile(), c.lock);
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& [lock, putRc, message] = cases[i];
+    writeFile(lockFile(), lock);
     for (const Result& result : {put("ORQ/A", "a"), erase("ORQ/A")}) {
-      EXPECT_EQ(result.rc, c.putRc) << i;
-      EXPECT_NE(result.text.find(c.message), std::string::npos) << i << ": " << result.text;
+      EXPECT_EQ(result.rc, putRc) << i;
+      EXPECT_NE(result.text.find(message), std::string::npos) << i << ": " << result.text;
     }
-    EXPECT_EQ(readFile(lockFile()), c.lock) << i;
+    EXPECT_EQ(readFile(lockFile()), lock) << i;
     EXPECT_FALSE(exists(dataFile())) << i;
-    const bool valid = c.putRc == RSEC_SSFS_RC_CONCURRENT_UPDATE;
+    const bool valid = putRc == RSEC_SSFS_RC_CONCURRENT_UPDATE;
     EXPECT_EQ(removeLock().rc, valid ? RSEC_SSFS_RC_OK : RSEC_SSFS_RC_FILE_CORRUPTION) << i;
     EXPECT_EQ(exists(lockFile()), !valid) << i;
   }

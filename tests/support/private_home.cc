@@ -2,6 +2,7 @@
 
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace nebrix_test {
@@ -30,6 +32,21 @@ void removeTree(const std::string& path) {
   std::filesystem::remove_all(path, ignored);
 }
 
+std::string readFile(const std::string& path) {
+  std::ostringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  return content.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+int fileMode(const std::string& path) {
+  struct stat status;
+  return stat(path.c_str(), &status) == 0 ? static_cast<int>(status.st_mode & 07777) : -1;
+}
+
 PrivateHome::PrivateHome() {
   char pattern[] = "/tmp/nebrix-home-XXXXXX";
   if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
@@ -42,12 +59,6 @@ PrivateHome::PrivateHome() {
 }
 
 PrivateHome::~PrivateHome() { removeTree(m_root); }
-
-std::string PrivateHome::profileDirectory() const {
-  struct utsname names;
-  uname(&names);
-  return m_home + "/.orq/" + names.nodename;
-}
 
 std::vector<std::string> PrivateHome::environment() const {
   std::vector<std::string> env = {
@@ -73,6 +84,12 @@ void PrivateHome::clear() const {
 std::string privateHomeDirectory() {
   const char* home = getenv(kHomeVariable);
   return home != nullptr ? home : "";
+}
+
+std::string privateProfileDirectory() {
+  struct utsname names;
+  uname(&names);
+  return privateHomeDirectory() + "/.orq/" + names.nodename;
 }
 
 int rerunUnderPrivateHome(int, char** argv) {

@@ -19,8 +19,6 @@ class PrivateHome {
   PrivateHome& operator=(const PrivateHome&) = delete;
 
   const std::string& home() const { return m_home; }
-  // <home>/.orq/<node name>
-  std::string profileDirectory() const;
   // The environment of a program that is to see this home.
   std::vector<std::string> environment() const;
   // Removes everything inside the home directory.
@@ -41,8 +39,17 @@ int rerunUnderPrivateHome(int argc, char** argv);
 
 // The home directory of the private home this process runs under.
 std::string privateHomeDirectory();
+// Its profile directory: <home>/.orq/<node name>.
+std::string privateProfileDirectory();
 
 // Removes a directory tree; missing is fine.
 void removeTree(const std::string& path);
+
+// The whole content of a file, "" when it cannot be read.
+std::string readFile(const std::string& path);
+// Makes or truncates a file and writes `content` into it.
+void writeFile(const std::string& path, const std::string& content);
+// The permission bits of a file, -1 when there is none.
+int fileMode(const std::string& path);
 
 }  // namespace nebrix_test

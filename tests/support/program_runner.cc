@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
+
+#include "private_home.h"
 
 namespace nebrix_test {
 
@@ -15,10 +15,9 @@ namespace {
 
 // The content of a capture file, which is removed.
 std::string takeAll(const char* path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
+  const std::string text = readFile(path);
   unlink(path);
-  return text.str();
+  return text;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {

@@ -4,12 +4,10 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -25,20 +23,12 @@
 namespace NEBRIX {
 namespace {
 
-using Bytes = std::vector<char>;
+using Bytes = std::string;
 constexpr int kSize = 26656;
 
-std::string shmPath() {
-  struct utsname names;
-  uname(&names);
-  return nebrix_test::privateHomeDirectory() + "/.orq/" + names.nodename + "/NEBRIX.shm";
-}
+std::string shmPath() { return nebrix_test::privateProfileDirectory() + "/NEBRIX.shm"; }
 off_t partOffset(int i) { return 256 + i * 264; }
 
-Bytes readFile() {
-  std::ifstream in(shmPath(), std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 // Writes bytes into the file at offset as another process would; the
 // mapping sees them. create starts a new file of mode `mode` first.
 void poke(off_t offset, const void* data, size_t size, bool create = false, mode_t mode = 0600) {
@@ -50,7 +40,8 @@ void poke(off_t offset, const void* data, size_t size, bool create = false, mode
 void writeFile(const Bytes& bytes, mode_t mode = 0600) { poke(0, bytes.data(), bytes.size(), true, mode); }
 Bytes validFile(int32_t version = 1, int32_t updateCount = 0) {
   Bytes bytes(kSize, 0);
-  std::memcpy(&bytes[0], &updateCount, 4), std::memcpy(&bytes[8], &version, 4);
+  std::memcpy(&bytes[0], &updateCount, 4);
+  std::memcpy(&bytes[8], &version, 4);
   return bytes;
 }
 // The expanded message of what call throws, or "" when it does not throw.
@@ -77,7 +68,10 @@ int waitFor(pid_t pid) {
 }
 struct LiveProcess {
   pid_t pid = spawn([] { return pause(); });
-  ~LiveProcess() { kill(pid, SIGKILL), waitFor(pid); }
+  ~LiveProcess() {
+    kill(pid, SIGKILL);
+    waitFor(pid);
+  }
 };
 
 class TraceSharedMemoryTest : public testing::Test {
@@ -98,7 +92,8 @@ TEST_F(TraceSharedMemoryTest, FileIsReplacedOrKeptByteForByte) {
   const int32_t header[] = {kSize, 1, 1, 1}, spinLock = 1, part[] = {1234, 7};
   Bytes fresh = validFile(), kept = validFile(1, 42);
   std::memcpy(&fresh[4], header, sizeof header);
-  std::memcpy(&kept[20], &spinLock, 4), std::memcpy(&kept[partOffset(3)], part, sizeof part);
+  std::memcpy(&kept[20], &spinLock, 4);
+  std::memcpy(&kept[partOffset(3)], part, sizeof part);
   std::strcpy(&kept[partOffset(3) + 8], "c:a");
   Bytes zeroedByAClient = kept, renewed = kept;
   std::memset(&zeroedByAClient[4], 0, 16);
@@ -115,7 +110,7 @@ TEST_F(TraceSharedMemoryTest, FileIsReplacedOrKeptByteForByte) {
     shm.attach("NEBRIX", nullptr);
     shm.detach();
     struct stat file;
-    EXPECT_EQ(readFile(), after) << before.size();
+    EXPECT_EQ(nebrix_test::readFile(shmPath()), after) << before.size();
     EXPECT_EQ(stat(shmPath().c_str(), &file) == 0 ? file.st_mode & 0777 : 0, mode) << before.size();
   }
 }
@@ -181,9 +176,11 @@ TEST_F(TraceSharedMemoryTest, FailuresAndTheirTexts) {
   rlimit unlimited, small;
   getrlimit(RLIMIT_FSIZE, &unlimited);
   small = {1000, unlimited.rlim_max};
-  signal(SIGXFSZ, SIG_IGN), setrlimit(RLIMIT_FSIZE, &small);
+  signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &small);
   EXPECT_EQ(failureOf(attach), opening + ", rc=27:File too large; $call$=fwrite");
-  setrlimit(RLIMIT_FSIZE, &unlimited), signal(SIGXFSZ, SIG_DFL);
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  signal(SIGXFSZ, SIG_DFL);
   nebrix_test::removeTree(path);
   writeFile(validFile(), 0400);  // root may open any file; others get the mapping's error
   EXPECT_EQ(failureOf(attach),
