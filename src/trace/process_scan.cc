@@ -91,10 +91,15 @@ std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, Proce
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return found;
   std::string maps;
+  const uid_t user = ::geteuid();
   while (const dirent* entry = ::readdir(proc)) {
     char* end = nullptr;
     const long pid = strtol(entry->d_name, &end, 10);
     if (*end != '\0' || pid <= 0 || pid == exclude) continue;
+    // Only the user's own processes use the user's file; reading the maps
+    // of all others is most of the cost of a listing.
+    struct stat owner;
+    if (::fstatat(::dirfd(proc), entry->d_name, &owner, 0) != 0 || owner.st_uid != user) continue;
     const std::string directory = std::string("/proc/") + entry->d_name;
     if (!readProcFile(directory + "/maps", maps) || !mapsFile(maps, file)) continue;
     found.push_back({static_cast<ProcessID>(pid), commandName(directory)});

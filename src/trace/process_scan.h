@@ -30,8 +30,8 @@ struct MappingProcess {
 // file cannot be opened or examined.
 bool identifyFile(const std::string& path, FileIdentity& identity, int& error);
 
-// Every process whose maps the caller may read and that maps the file,
-// except `exclude`, sorted by pid. Processes that end while they are looked
+// Every process of the calling (effective) user that maps the file, except
+// `exclude`, sorted by pid. Processes that end while they are looked
 // at, and those the caller may not inspect, are left out.
 std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, ProcessID exclude);
 
