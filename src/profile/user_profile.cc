@@ -52,12 +52,15 @@ void throwSysCallFailed(const char* call, int rc) {
 // A directory of the profile path is the user's alone: a link could lead
 // anywhere, and a directory that someone else owns or may write into lets
 // them plant or swap the files that hold the user's secrets.
+// Another process may create the directory between the look and the
+// mkdir; then what it made is looked at as any existing directory is.
 void checkDirectory(const std::string& path) {
   struct stat info;
   if (lstat(path.c_str(), &info) != 0) {
     if (errno != ENOENT) throwSysCallFailed("stat", errno);
-    if (mkdir(path.c_str(), 0700) != 0) throwSysCallFailed("mkdir", errno);
-    return;
+    if (mkdir(path.c_str(), 0700) == 0) return;
+    if (errno != EEXIST) throwSysCallFailed("mkdir", errno);
+    if (lstat(path.c_str(), &info) != 0) throwSysCallFailed("stat", errno);
   }
   if (S_ISLNK(info.st_mode)) throwDirectoryError(SecureStore__ERR_SECSTORE_DIRECTORY_IS_LINK(), path);
   if (!S_ISDIR(info.st_mode)) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console_session.h"
+#include "private_home.h"
 
 namespace nebrix_test {
 namespace {
@@ -49,7 +50,7 @@ TEST_F(ConfigCommands, EachCommandChangesOneSettingAndIsRecorded) {
 TEST_F(ConfigCommands, ConcurrentChangesAllStay) {
   const std::vector<std::string> settings = {"SHORT", "DEBUG", "SQL", "DISTRIBUTION", "TIMESTAMP", "API"};
   for (int round = 0; round < 5; ++round) {
-    setConfiguredFlags("");
+    removeTree(privateHomeDirectory() + "/.orq");  // the consoles also race to create the profile directories
     std::vector<ProgramResult> results(settings.size());
     std::vector<std::thread> consoles;
     for (size_t i = 0; i < settings.size(); ++i)
