@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Wall time of SHOW PROCESSES with 50 running nebrix_trace_client processes
-# against /bin/true (the cost of starting a process): the listing reads the
-# maps of every process on the machine. Needs hyperfine and nss_wrapper
+# against /bin/true (the cost of starting a process) and SHOW TRACESETTINGS
+# (the same file without the process list): the listing reads the
+# maps of every process of the user (as root: of most processes on the
+# machine). Needs hyperfine and nss_wrapper
 # (installed when missing); runs as a private test user, never in the real
 # home.
 #
@@ -39,7 +41,7 @@ rows=$("$cons" SHOW PROCESSES | grep -c nebrix_trace_cl)
 echo "== SHOW PROCESSES, $rows clients listed, $(ls /proc | grep -c "^[0-9]") processes on the machine"
 
 hyperfine -N --warmup 5 --runs 100 --export-json "$work/processes.json" \
-  "/bin/true" "$cons SHOW PROCESSES" >/dev/null
+  "/bin/true" "$cons SHOW TRACESETTINGS" "$cons SHOW PROCESSES" >/dev/null
 python3 - "$work/processes.json" <<'PY'
 import json, sys
 results = json.load(open(sys.argv[1]))["results"]
