@@ -8,6 +8,7 @@
 #include <iostream>
 #include <tuple>
 
+#include "console/process_list.h"
 #include "profile/console_history.h"
 #include "trace/trace_flags.h"
 
@@ -159,7 +160,7 @@ nlohmann::json settingsJson(const TraceFlags& f) {
 
 void putFlags(nlohmann::json& object, const std::string& flags) {
   putText(object, "flags", flags);
-  object["settings"] = flags == "R" ? nlohmann::json(nullptr) : settingsJson(TraceFlags(flags.c_str()));
+  object["settings"] = flags == kFollowConfiguration ? nlohmann::json(nullptr) : settingsJson(TraceFlags(flags.c_str()));
 }
 
 nlohmann::json sharedMemoryHeaderJson(const TraceSharedMemory& sharedMemory) {
