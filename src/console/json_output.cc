@@ -160,7 +160,8 @@ nlohmann::json settingsJson(const TraceFlags& f) {
 
 void putFlags(nlohmann::json& object, const std::string& flags) {
   putText(object, "flags", flags);
-  object["settings"] = flags == kFollowConfiguration ? nlohmann::json(nullptr) : settingsJson(TraceFlags(flags.c_str()));
+  const bool followsConfiguration = flags == kFollowConfiguration;
+  object["settings"] = followsConfiguration ? nlohmann::json(nullptr) : settingsJson(TraceFlags(flags.c_str()));
 }
 
 nlohmann::json sharedMemoryHeaderJson(const TraceSharedMemory& sharedMemory) {
