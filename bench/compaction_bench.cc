@@ -81,20 +81,28 @@ void print(const char* label, const Series& series, long count) {
 
 int changes(long count) {
   const std::string compacting = makeStore(), reference = makeStore();
-  Series own, free;
+  Series own, free, compactions;
   nebrix_bench::putRecord(compacting, kKey, "c:a");
   nebrix_bench::putRecord(reference, kKey, "c:a");
-  long largest = 0;
+  long largest = 0, compactionCount = 0;
   for (long i = 0; i < count; ++i) {
-    own.add(timedChange(compacting, i));
-    largest = std::max(largest, fileSize(dataFile(compacting)));
+    const long before = fileSize(dataFile(compacting));
+    const double seconds = timedChange(compacting, i);
+    own.add(seconds);
+    if (fileSize(dataFile(compacting)) < before) {
+      compactions.add(seconds);
+      ++compactionCount;
+    }
+    largest = std::max(largest, before);
     free.add(timedChange(reference, i));
     compactForFree(reference);
   }
   std::printf("%ld changes of one key, side by side:\n", count);
   print("compacting itself", own, count);
   print("compacted for free", free, count);
-  std::printf("ratio of the means: %.3f; largest data file %ld bytes\n", own.total / free.total, largest);
+  if (compactionCount > 0) print("the changes that compacted", compactions, compactionCount);
+  std::printf("ratio of the means: %.3f; %ld compactions; largest data file %ld bytes\n", own.total / free.total,
+              compactionCount, largest);
   std::system(("rm -rf " + compacting + " " + reference).c_str());
   return 0;
 }
