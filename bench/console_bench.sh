@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Wall time of whole console commands. Needs hyperfine and nss_wrapper
-# (installed when missing); runs as a private test user, never in the real
+# Wall time of whole console commands. Needs nss_wrapper (installed when
+# missing); runs as a private test user, never in the real
 # home. Build first, in Release and with the benchmarks:
 #   cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release -DNEBRIX_BUILD_BENCHMARKS=ON
 #   cmake --build build-rel --target nebrix_cons grow_store compaction_bench
@@ -20,7 +20,7 @@ build=${1:-$root/build}
 cons=$build/bin/nebrix_cons
 grow=$build/bin/grow_store
 append=$build/bin/compaction_bench
-for pkg in hyperfine libnss-wrapper; do
+for pkg in libnss-wrapper; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
     { apt-get update >/dev/null && apt-get install -y "$pkg" >/dev/null; }
 done
@@ -60,32 +60,37 @@ for name in fresh grown; do
   echo "rm -rf $profile && cp -a $work/$name $profile && sync $profile/*" > "$work/prepare-$name.sh"
 done
 
-# hyperfine starts every command without a shell (-N), so that /bin/true
-# measures process start alone. Arguments: a label, then name, profile and
-# command of each benchmark. Medians: a machine shared with other work
-# gives outliers.
+# The commands of one run take turns, in a new random order each round,
+# each started straight (no shell) after its preparation: on a machine
+# shared with other work, load that comes and goes then falls on all of them
+# alike. Medians of 200 rounds. Arguments: a label, then name, profile and
+# command of each benchmark.
 run() {
-  local label=$1 args=()
+  local label=$1
   shift
-  while [ $# -gt 0 ]; do
-    args+=("--command-name=$1" --prepare "sh $work/prepare-$2.sh" "$3")
-    shift 3
-  done
   echo "== $label"
-  hyperfine -N -i --warmup 5 --runs 200 --export-json "$work/$label.json" "${args[@]}" >/dev/null
-  python3 - "$work/$label.json" <<'PY'
-import json, sys
-results = json.load(open(sys.argv[1]))["results"]
-median = {r["command"]: r["median"] for r in results}
-for r in results:
-    name, time = r["command"], r["median"]
-    line = f"{time * 1000:8.2f} ms"
+  python3 - "$work" "$@" <<'PY'
+import os, random, statistics, subprocess, sys, time
+work, args = sys.argv[1], sys.argv[2:]
+benchmarks = [(args[i], args[i + 1], args[i + 2].split()) for i in range(0, len(args), 3)]
+times = {name: [] for name, _, _ in benchmarks}
+quiet = [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0), (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)]
+for round in range(205):
+    for name, profile, argv in random.sample(benchmarks, len(benchmarks)):
+        subprocess.run(["sh", f"{work}/prepare-{profile}.sh"], check=True)
+        start = time.perf_counter()
+        os.waitpid(os.posix_spawn(argv[0], argv, os.environ, file_actions=quiet), 0)
+        if round >= 5:  # warm-up
+            times[name].append(time.perf_counter() - start)
+median = {name: statistics.median(t) for name, t in times.items()}
+for name, _, _ in benchmarks:
+    line = f"{median[name] * 1000:8.2f} ms"
     if "/bin/true" in median:
-        line += f"  {time / median['/bin/true']:5.2f} x /bin/true"
+        line += f"  {median[name] / median['/bin/true']:5.2f} x /bin/true"
     if "/bin/true + flush" in median and name.startswith("change:"):
-        line += f"  {time / median['/bin/true + flush']:5.2f} x /bin/true + flush"
+        line += f"  {median[name] / median['/bin/true + flush']:5.2f} x /bin/true + flush"
     if name.endswith("(grew)"):
-        line += f"  {time / median[name.replace('(grew)', '(never grew)')]:5.2f} x never grew"
+        line += f"  {median[name] / median[name.replace('(grew)', '(never grew)')]:5.2f} x never grew"
     print(f"{line}   {name}")
 PY
 }
