@@ -1,5 +1,6 @@
-// Building grown stores for benchmarks: the data file only grows, since
-// every change appends a record and marks the one before it deleted.
+// Building grown stores for benchmarks: every change appends a record and
+// marks the one before it deleted, so the data file grows until a writer
+// compacts it; these files look as if that had not happened yet.
 #pragma once
 
 #include <cstddef>

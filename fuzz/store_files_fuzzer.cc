@@ -1,9 +1,9 @@
 // libFuzzer target: arbitrary bytes as the store's data, key and lock files,
-// read with GetRecord and ListRecords and written with PutRecord. The input
-// is split as: 1 byte key file length, 1 byte lock file length (255: no
-// lock file), the key file, the lock file, the rest as data file. What it
-// looks for are crashes and sanitizer reports: every byte of these files may
-// come from someone else.
+// read with GetRecord and ListRecords, compacted on demand and written with
+// PutRecord. The input is split as: 1 byte key file length, 1 byte lock
+// file length (255: no lock file), the key file, the lock file, the rest as
+// data file. What it looks for are crashes and sanitizer reports: every
+// byte of these files may come from someone else.
 #include "fuzz_target.h"
 #include "securestore/get_record.h"
 #include "securestore/rsecssfs.h"
@@ -59,6 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   RSecSSFsListRecordsAPI* list = RSecSSFsListRecordsAPIGet();
   RSecSSFsListRecords(list);
   RSecSSFsListRecordsAPIRelease(list);
+  RSecSSFsCompactAPI* compact = RSecSSFsCompactAPIGet();
+  RSecSSFsCompact(compact);
+  RSecSSFsCompactAPIRelease(compact);
   putRecord("ORQ/A", "abc", true);
   putRecord("ORQ/B", "secret", false);
   putRecord("ORQ/A", nullptr, true);

@@ -1,7 +1,6 @@
 #include "securestore/convert.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include "securestore/api_frame.h"
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
+#include "securestore/file_replacement.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
 #include "securestore/profile_file.h"
@@ -43,25 +43,6 @@ struct Conversion {
   int readableBefore;
   int notReadableBefore;
 };
-
-bool flushToDisk(FILE* file) { return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0; }
-
-// A file's directory entry must be on disk too before the file is relied on:
-// a backup before its original is overwritten, a new key file before the
-// backups go.
-void syncDirectoryOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) return;
-  const size_t length = slash == path ? 1 : static_cast<size_t>(slash - path);
-  char directory[PATH_MAX];
-  if (length >= sizeof directory) return;
-  std::memcpy(directory, path, length);
-  directory[length] = '\0';
-  const int fd = open(directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
 
 // Makes sure that the file can be updated, or created if it does not exist.
 // A file created here is removed again: it is ours, since it is created
@@ -139,7 +120,7 @@ RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, 
   }
   RSECSSFS_TRACE(RSECSSFS_TRC2, isKeyFile ? "Backup key file is \"%s\"" : "Backup data file is \"%s\"",
                  backupPath);
-  const bool copied = copyInChunks(source, target) && flushToDisk(target);
+  const bool copied = copyInChunks(source, target) && rsecssfs_flushToDisk(target);
   std::fclose(source);
   if (!copied) {
     std::fclose(target);
@@ -150,7 +131,7 @@ RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, 
                    backupPath);
     return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
   }
-  syncDirectoryOf(backupPath);
+  rsecssfs_syncDirectoryOf(backupPath);
   std::rewind(target);
   *backup = target;
   return RSEC_SSFS_RC_OK;
@@ -190,29 +171,6 @@ RSEC_SSFS_RC backUpKeyFile(Conversion* c) {
   return rc;
 }
 
-// Creates the file that is to replace `original`, with the owner and the
-// permission bits of `original` (or the process's defaults, when there is
-// none; an owner that cannot be given stays the process's user). A file
-// of that name is what a conversion that died left behind: under the lock
-// nobody else writes it, so it goes first.
-int createSuccessor(const std::string& name, const char* original, bool* made) {
-  unlink(name.c_str());
-  struct stat status;
-  const bool keepMode = lstat(original, &status) == 0 && S_ISREG(status.st_mode);
-  const int fd = rsecssfs_openProfileFile(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, keepMode ? 0600 : 0666);
-  if (fd < 0) return fd;
-  *made = true;
-  if (keepMode && fchown(fd, status.st_uid, status.st_gid) != 0)
-    RSECSSFS_TRACE(RSECSSFS_TRC2, "The owner of \"%s\" stays the current user", name.c_str());
-  if (keepMode && fchmod(fd, status.st_mode & 07777) != 0) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
-
 // The current key is read before anything is written, so that a broken key
 // file changes nothing. The data file itself is not touched here: the new
 // one is written beside it and takes its place in putInPlace.
@@ -220,7 +178,7 @@ RSEC_SSFS_RC rewriteDataFile(Conversion* c) {
   unsigned char currentKey[kEncryptionKeySize];
   RSEC_SSFS_RC rc = rsecssfs_getKeyFromKeyfile(currentKey);
   if (rc != RSEC_SSFS_RC_OK) return rc;
-  const int fd = createSuccessor(c->newDataFile, c->config->pDataFile, &c->newDataMade);
+  const int fd = rsecssfs_createSuccessor(c->newDataFile, c->config->pDataFile, &c->newDataMade);
   FILE* file = fd >= 0 ? fdopen(fd, "wb") : nullptr;
   if (file == nullptr) {
     const int error = errno;
@@ -239,7 +197,7 @@ RSEC_SSFS_RC rewriteDataFile(Conversion* c) {
     comm.convert.pNumberRecordsSecureReadable = &api->out_numberRecordsSecureReadable;
     comm.convert.pNumberRecordsSecureNotReadable = &api->out_numberRecordsSecureNotReadable;
     rc = rsecssfs_genericLooper(c->dataBackup, &comm, rsecssfs_loopCallbackConvert);
-    const bool written = flushToDisk(file);
+    const bool written = rsecssfs_flushToDisk(file);
     const bool closed = std::fclose(file) == 0;
     if (rc == RSEC_SSFS_RC_OK && !(written && closed)) {
       RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data to temporary file");
@@ -253,7 +211,7 @@ RSEC_SSFS_RC rewriteDataFile(Conversion* c) {
 // The new key file, beside the old one.
 RSEC_SSFS_RC writeKeyFile(Conversion* c) {
   const char* path = c->config->pKeyFile;
-  const int fd = createSuccessor(c->newKeyFile, path, &c->newKeyMade);
+  const int fd = rsecssfs_createSuccessor(c->newKeyFile, path, &c->newKeyMade);
   if (fd < 0) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "Key file \"%s\" cannot be opened for write: %s", path,
                    rsecssfs_fileErrorText(errno));
@@ -266,30 +224,16 @@ RSEC_SSFS_RC writeKeyFile(Conversion* c) {
   return RSEC_SSFS_RC_OK;
 }
 
-// Renames `from` over `to`; a reader finds the old file or the new one,
-// never a part of either.
-RSEC_SSFS_RC replaceFile(const std::string& from, const char* to, bool isKeyFile, bool* made) {
-  if (std::rename(from.c_str(), to) != 0) {
-    RSECSSFS_TRACE(RSECSSFS_TRCERR,
-                   isKeyFile ? "Key file \"%s\" cannot be replaced: %s" : "Data file \"%s\" cannot be replaced: %s",
-                   to, rsecssfs_fileErrorText(errno));
-    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
-  }
-  *made = false;
-  syncDirectoryOf(to);
-  return RSEC_SSFS_RC_OK;
-}
-
 // Both new files are complete and on disk: the data file goes first, then
 // the key file, as the old files were written in that order.
 RSEC_SSFS_RC putInPlace(Conversion* c) {
   RSEC_SSFS_RC rc = RSEC_SSFS_RC_OK;
   if (c->newDataMade) {
-    rc = replaceFile(c->newDataFile, c->config->pDataFile, false, &c->newDataMade);
+    rc = rsecssfs_replaceFile(c->newDataFile, c->config->pDataFile, false, &c->newDataMade);
     c->filesChanged = rc == RSEC_SSFS_RC_OK;
   }
   if (rc == RSEC_SSFS_RC_OK && c->newKeyMade) {
-    rc = replaceFile(c->newKeyFile, c->config->pKeyFile, true, &c->newKeyMade);
+    rc = rsecssfs_replaceFile(c->newKeyFile, c->config->pKeyFile, true, &c->newKeyMade);
     c->filesChanged = c->filesChanged || rc == RSEC_SSFS_RC_OK;
   }
   return rc;
@@ -346,8 +290,8 @@ RSEC_SSFS_RC convertUnderLock(RSecSSFsConvertAPI* api) {
   Conversion c = {};
   c.api = api;
   c.config = config;
-  c.newDataFile = std::string(config->pDataFile) + ".new";
-  c.newKeyFile = std::string(config->pKeyFile) + ".new";
+  c.newDataFile = rsecssfs_successorName(config->pDataFile);
+  c.newKeyFile = rsecssfs_successorName(config->pKeyFile);
   c.readableBefore = api->out_numberRecordsSecureReadable;
   c.notReadableBefore = api->out_numberRecordsSecureNotReadable;
   rc = runConversion(&c);

@@ -12,6 +12,7 @@
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
 #include "securestore/environment_info.h"
+#include "securestore/file_replacement.h"
 #include "securestore/file_writes.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
@@ -145,10 +146,32 @@ RSEC_SSFS_RC markNotedRecordsDeleted(FILE* file, rsecssfsLooperCallbackComm* com
   return RSEC_SSFS_RC_OK;
 }
 
+// After the change: a file that is mostly deleted records, or on demand one
+// with any deleted record at all, is written anew with the records that stay.
+RSEC_SSFS_RC compactIfDue(FILE* file, rsecssfsLooperCallbackComm* comm, size_t appended) {
+  rsecssfsKeptRecords& kept = comm->put.kept;
+  const long size = comm->recordStart + static_cast<long>(appended);
+  RSEC_SSFS_RC rc = appended > 0 ? rsecssfs_keepRecord(&kept, comm->recordStart, static_cast<long>(appended))
+                                 : RSEC_SSFS_RC_OK;
+  rsecssfsCompactionFigures* figures = comm->put.pFigures;
+  const bool due = figures != nullptr ? size > kept.keptBytes : rsecssfs_compactionDue(size, kept.keptBytes);
+  if (rc == RSEC_SSFS_RC_OK && due) {
+    rc = rsecssfs_compactDataFile(fileno(file), comm->put.pConfig, &kept, figures != nullptr);
+    // The change is made once its record is in the file; the next writer compacts.
+    if (figures == nullptr) rc = RSEC_SSFS_RC_OK;
+  }
+  if (figures != nullptr) {
+    figures->recordsBefore = kept.records;
+    figures->activeRecords = kept.keptRecords;
+    figures->sizeAfter = due && rc == RSEC_SSFS_RC_OK ? kept.keptBytes : size;
+  }
+  return rc;
+}
+
 RSEC_SSFS_RC finishAtEnd(FILE* file, rsecssfsLooperCallbackComm* comm) {
   unsigned char* record = nullptr;
   size_t length = 0;
-  if (!comm->put.pPayload->isRemoval) {
+  if (comm->put.pPayload != nullptr && !comm->put.pPayload->isRemoval) {
     const RSEC_SSFS_RC rc = buildRecord(comm, &record, &length);
     if (rc != RSEC_SSFS_RC_OK) return rc;
   }
@@ -157,14 +180,15 @@ RSEC_SSFS_RC finishAtEnd(FILE* file, rsecssfsLooperCallbackComm* comm) {
     rc = appendRecord(file, comm->recordStart, record, length, comm->put.activeCount > 0);
   if (record != nullptr) RSECSSFS_WIPE_AND_FREE(record, length);
   if (rc == RSEC_SSFS_RC_OK) rc = markNotedRecordsDeleted(file, comm);
+  if (rc == RSEC_SSFS_RC_OK) rc = compactIfDue(file, comm, length);
   return rc;
 }
 
 // Nothing is written, truncated or created through a link, and a FIFO
 // never blocks: anything but a regular data file fails the update.
-FILE* openForUpdate(const char* dataFile) {
+FILE* openForUpdate(const char* dataFile, bool create) {
   FILE* file = rsecssfs_openProfileStream(dataFile, "r+b");
-  if (file != nullptr || errno != ENOENT) return file;
+  if (file != nullptr || errno != ENOENT || !create) return file;
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" does not exist; creating new", dataFile);
   // Never truncates: the file may have appeared meanwhile.
   const int fd = rsecssfs_openProfileFile(dataFile, O_RDWR | O_CREAT, 0666);
@@ -178,39 +202,53 @@ FILE* openForUpdate(const char* dataFile) {
   return file;
 }
 
-RSEC_SSFS_RC updateDataFile(const char* recordKey, const rsecssfsApplicationPayload* payload) {
+}  // namespace
+
+RSEC_SSFS_RC rsecssfs_updateDataFile(const char* recordKey, const rsecssfsApplicationPayload* payload,
+                                     rsecssfsCompactionFigures* figures) {
   rsecssfsConfiguration* config = nullptr;
   RSEC_SSFS_RC rc = rsecssfs_getConfiguration(&config);
   if (rc != RSEC_SSFS_RC_OK) return rc;
-  FILE* file = openForUpdate(config->pDataFile);
+  // What a compaction that died left behind; the data file is whole without it.
+  unlink(rsecssfs_successorName(config->pDataFile).c_str());
+  FILE* file = openForUpdate(config->pDataFile, payload != nullptr);
   if (file == nullptr) {
-    RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for update/write: %s", config->pDataFile,
-                   rsecssfs_fileErrorText(errno));
+    const bool none = payload == nullptr && errno == ENOENT;  // nothing to compact
+    if (!none)
+      RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for update/write: %s", config->pDataFile,
+                     rsecssfs_fileErrorText(errno));
     rsecssfs_releaseConfiguration(config, false);
-    return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
+    return none ? RSEC_SSFS_RC_OK : RSEC_SSFS_RC_NO_WRITE_PERMISSION;
   }
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" opened for update", config->pDataFile);
   rsecssfsLooperCallbackComm comm = {};
-  rsecssfs_makeRecordIdentifier(recordKey, comm.put.recordIdentifier);
+  if (recordKey != nullptr) rsecssfs_makeRecordIdentifier(recordKey, comm.put.recordIdentifier);
+  struct stat status;
+  if (figures != nullptr) figures->sizeBefore = fstat(fileno(file), &status) == 0 ? status.st_size : 0;
   unsigned char key[kEncryptionKeySize];
   rc = rsecssfs_getKeyFromKeyfile(key);
   if (rc == RSEC_SSFS_RC_OK) {
     comm.endsAtIncompleteRecord = true;
     comm.put.pPayload = payload;
     comm.put.pEncryptionKey = key;
+    comm.put.pConfig = config;
     comm.put.pDataFile = config->pDataFile;
+    comm.put.pFigures = figures;
     rc = rsecssfs_genericLooper(file, &comm, rsecssfs_loopCallbackPutRecord);
   }
-  if (rc == RSEC_SSFS_RC_OK && payload->isRemoval && !comm.put.recordMarkedDeleted) {
+  if (rc == RSEC_SSFS_RC_OK && payload != nullptr && payload->isRemoval && !comm.put.recordMarkedDeleted) {
     RSECSSFS_TRACE(RSECSSFS_TRC2_RETURNED, "Record with key \"%s\" not found in secure storage", recordKey);
     rc = RSEC_SSFS_RC_RECORD_NOT_FOUND;
   }
   if (comm.put.pActivePositions != nullptr) RSECSSFS_FREE(comm.put.pActivePositions);
+  rsecssfs_releaseKeptRecords(&comm.put.kept);
   secureWipe(key, sizeof key);
   std::fclose(file);
   rsecssfs_releaseConfiguration(config, false);
   return rc;
 }
+
+namespace {
 
 RSEC_SSFS_RC putRecord(const MERO_RSecSSFsPutRecordAPI* api) {
   const char* recordKey = api->in_pKey;
@@ -242,23 +280,28 @@ RSEC_SSFS_RC putRecord(const MERO_RSecSSFsPutRecordAPI* api) {
   const rsecssfsSignalBlock signalsWait;
   rc = rsecssfs_lockSet();
   if (rc != RSEC_SSFS_RC_OK) return rc;
-  rc = updateDataFile(recordKey, &payload);
+  rc = rsecssfs_updateDataFile(recordKey, &payload, nullptr);
   if (api->internalOpaque == nullptr || !api->internalOpaque->in_forgetLockRemoval) rsecssfs_lockRemove();
   return rc;
 }
 
 }  // namespace
 
-void rsecssfs_loopCallbackPutRecord(FILE* file, const rsecssfsDataHeader* pDataHeader, size_t, bool isEOF,
-                                    rsecssfsLooperCallbackComm* comm, bool*, RSEC_SSFS_RC* pRc) {
+void rsecssfs_loopCallbackPutRecord(FILE* file, const rsecssfsDataHeader* pDataHeader, size_t payloadLength,
+                                    bool isEOF, rsecssfsLooperCallbackComm* comm, bool*, RSEC_SSFS_RC* pRc) {
   if (isEOF) {
     *pRc = finishAtEnd(file, comm);
     return;
   }
-  if (pDataHeader->isDeleted != 1 &&
+  ++comm->put.kept.records;
+  if (pDataHeader->isDeleted == 1) return;
+  const long length = static_cast<long>(kRecordOverhead + payloadLength);
+  if (comm->put.pPayload != nullptr &&
       std::memcmp(pDataHeader->recordIdentifierA7, comm->put.recordIdentifier, kRecordIdentifierSize) == 0)
     *pRc = notePosition(comm, comm->recordStart + static_cast<long>(kRecordHeaderSize +
                                                                     offsetof(rsecssfsDataHeader, isDeleted)));
+  else
+    *pRc = rsecssfs_keepRecord(&comm->put.kept, comm->recordStart, length);
 }
 
 MERO_RSecSSFsPutRecordAPI* MERO_RSecSSFsPutRecordAPIGet() {

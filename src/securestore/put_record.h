@@ -8,6 +8,9 @@
 // which readers take the first (the old value) and the next write of the key
 // marks both. A deletion marks every active record with the key.
 //
+// The scan also notes the records that stay active; when its change leaves
+// mostly deleted records, the writer compacts the file (compaction.h).
+//
 // A data file that ends inside a record (an append that was interrupted)
 // is cut back to that record's start before anything is written, so that
 // one torn write cannot block the store for good.
@@ -21,3 +24,8 @@
 void rsecssfs_loopCallbackPutRecord(FILE* file, const rsecssfsDataHeader* pDataHeader, size_t payloadLength,
                                     bool isEOF, rsecssfsLooperCallbackComm* comm, bool* pExit,
                                     RSEC_SSFS_RC* pRc);
+
+// The update of the data file under the lock: `payload` under `recordKey`,
+// or, with both null, a compaction on demand that fills `figures`.
+RSEC_SSFS_RC rsecssfs_updateDataFile(const char* recordKey, const rsecssfsApplicationPayload* payload,
+                                     rsecssfsCompactionFigures* figures);

@@ -23,7 +23,8 @@
 // Readers accept a recordLength from 176 to 98640 and recordType 1 only.
 // Two records have the same key when all 64 identifier bytes are equal; the
 // first active one counts. A replacement appends the new record and then sets
-// isDeleted of the earlier ones; deleted records stay until a conversion.
+// isDeleted of the earlier ones; deleted records stay until a compaction
+// (compaction.h) or a conversion drops them.
 #pragma once
 
 #include <cstddef>

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "securestore/compaction.h"
 #include "securestore/payload_codec.h"
 #include "securestore/record_format.h"
 #include "securestore/rsecssfs.h"
@@ -36,13 +37,16 @@ struct rsecssfsLooperCallbackComm {
 
   struct {
     unsigned char recordIdentifier[kRecordIdentifierSize];
-    const rsecssfsApplicationPayload* pPayload;
+    const rsecssfsApplicationPayload* pPayload;  // null: a compaction on demand
     const unsigned char* pEncryptionKey;
+    const rsecssfsConfiguration* pConfig;
     const char* pDataFile;
     bool recordMarkedDeleted;
     long* pActivePositions;  // isDeleted bytes of the active records with the identifier
     size_t activeCount;
     size_t activeCapacity;
+    rsecssfsKeptRecords kept;             // the active records of other keys
+    rsecssfsCompactionFigures* pFigures;  // of a compaction on demand, else null
   } put;
 
   struct {

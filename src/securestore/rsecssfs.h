@@ -204,3 +204,23 @@ struct RSecSSFsConvertAPI {
 RSecSSFsConvertAPI* RSecSSFsConvertAPIGet();
 void RSecSSFsConvertAPIRelease(RSecSSFsConvertAPI* api);
 void RSecSSFsConvert(RSecSSFsConvertAPI* api);
+
+// ---- Compaction of the data file ----
+
+// Drops the deleted records: the active ones are copied unchanged, byte for
+// byte, to a new data file that takes the old one's place in one rename.
+// Writers do the same on their own once deleted records make up more than
+// three quarters of a data file above 64 KiB. Refused, like every update,
+// while the lock or conversion backups exist. Without a data file 0 and no
+// file.
+struct RSecSSFsCompactAPI {
+  RSecProcessingInfo* out_pProcessingInfo;
+  int64_t out_sizeBefore;  // bytes
+  int64_t out_sizeAfter;
+  size_t out_recordsBefore;  // active and deleted
+  size_t out_activeRecords;  // before and after: the records after
+};
+
+RSecSSFsCompactAPI* RSecSSFsCompactAPIGet();
+void RSecSSFsCompactAPIRelease(RSecSSFsCompactAPI* api);
+void RSecSSFsCompact(RSecSSFsCompactAPI* api);

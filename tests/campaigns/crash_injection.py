@@ -13,6 +13,11 @@
 # conversion backup, no empty data file. A rekey is killed only by those
 # (SIGKILL leaves its backups for the recovery by hand).
 #
+# Before each run deleted copies of a filler record make the data file due
+# for compaction, and active ones make its copy take time: every writer
+# compacts, and many are killed inside one (counted by the SSFS_ORQ.DAT.new
+# they leave, which the next writer must remove). No record may be lost.
+#
 #     crash_injection.py BIN_DIR [--runs N] [--seed S]
 
 import os
@@ -28,6 +33,8 @@ FILENAME = "ORQ/NEBRIX/TRACEFILENAME"
 # The first is stored encrypted; its writer spends most of its first request
 # for random numbers gathering entropy, before it takes the lock.
 VAULT_KEYS = [f"ORQ/CAMPAIGN/KEY{i}" for i in range(6)]
+FILL = "ORQ/CAMPAIGN/FILL"
+FILL_COPIES = 20000
 
 
 # (kind, program and arguments, key, the value it leaves) of every writer.
@@ -46,6 +53,11 @@ CATCHABLE = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
 
 def campaign(options, user):
     rng = random.Random(options.seed)
+    data = user.file("SSFS_ORQ.DAT")
+    user.vault("put", FILL, "x", "--plaintext")
+    with open(data, "rb+") as f:
+        fill = f.read()[-177:]
+        f.write(fill * FILL_COPIES)
     key_file = os.path.join(user.root, "new-key.txt")
     # Every key gets a first value, so each has one to lose; the median
     # of seven runs is a writer's usual run time.
@@ -53,6 +65,7 @@ def campaign(options, user):
     for kind, command, _, _ in writers(0, key_file):
         times = []
         for _ in range(7):
+            add_deleted(data, fill)
             start = time.perf_counter()
             write_new_key(key_file, rng)
             if user.run(*command)[0] != 0:
@@ -60,11 +73,12 @@ def campaign(options, user):
             times.append(time.perf_counter() - start)
         run_time[kind] = statistics.median(times)
     expected = {key: user.get(key) for _, _, key, _ in writers(0, key_file) if key}
-    finished = killed = locks_left = 0
+    finished = killed = locks_left = compacting = 0
     for serial in range(1, options.runs + 1):
         kind, command, key, value = rng.choice(writers(serial, key_file))
         sig = rng.choice(CATCHABLE + ([signal.SIGKILL] * 3 if key else []))
         write_new_key(key_file, rng)
+        add_deleted(data, fill)
         proc = user.start(*command)
         time.sleep(rng.uniform(0, run_time[kind]))
         proc.send_signal(sig)
@@ -74,6 +88,7 @@ def campaign(options, user):
             check_left_alone(user, what)
         if proc.returncode == -sig:
             killed += 1
+            compacting += os.path.exists(data + ".new")
         else:
             check_clean_end(command[0], command[1:], proc.returncode, err)
             if proc.returncode != 0:
@@ -83,8 +98,9 @@ def campaign(options, user):
                 expected[key] = value
         if os.path.exists(user.file("SSFS_ORQ.LCK")):
             locks_left += 1
-            if user.vault("unlock")[0] != 0 or user.vault("put", "ORQ/CAMPAIGN/PROBE", str(serial))[0] != 0:
-                raise Failure(f"{what}: vaultadm unlock, or the update after it, failed")
+            if user.vault("unlock")[0] != 0 or user.vault("put", "ORQ/CAMPAIGN/PROBE", str(serial))[0] != 0 \
+                    or os.path.exists(data + ".new"):
+                raise Failure(f"{what}: vaultadm unlock, or the update after it, failed or left SSFS_ORQ.DAT.new")
         for other, old in expected.items():
             found = user.get(other)
             if found != old and (other != key or found != value):
@@ -92,7 +108,16 @@ def campaign(options, user):
             expected[other] = found
     print(f"crash injection: seed {options.seed}, {options.runs} runs, {killed} writers killed, "
           f"{finished} finished before the signal, {locks_left} SIGKILLs inside an update "
-          f"(lock left and cleared), 0 keys lost")
+          f"(lock left and cleared), {compacting} of them inside a compaction (new file left and removed), "
+          f"0 keys lost")
+
+
+# Unless the data file still waits for its compaction: four times as many
+# deleted copies of `record` as there are active ones.
+def add_deleted(path, record):
+    if os.path.getsize(path) < 2 * FILL_COPIES * len(record):
+        with open(path, "ab") as f:
+            f.write((record[:144] + b"\1" + record[145:]) * 4 * FILL_COPIES)
 
 
 # The key file a rekey reads its new key from: 48 hexadecimal digits.

@@ -169,6 +169,12 @@ TEST_F(Vaultadm, ValuesRoundTripAndTheListingShowsThem) {
                            "ORQ/E                  plaintext         T", "ORQ/A                  encrypted         T"})
     lines += line + std::string("\n");
   EXPECT_EQ(std::regex_replace(listing, stamp, "T"), lines + "\nActive records:  6\nDeleted records: 1\n");
+  // compact drops the replaced record (304 bytes) and changes nothing else.
+  const size_t size = readFile(storeFile("DAT")).size();
+  const std::string sizeBefore = std::to_string(size), sizeAfter = std::to_string(size - 304);
+  EXPECT_EQ(vaultadmOk({"compact"}), "Before: " + sizeBefore + " bytes, 7 records (6 active, 1 deleted)\nAfter:  " +
+                                         sizeAfter + " bytes, 6 records (6 active, 0 deleted)\n");
+  EXPECT_EQ(vaultadm({"list"}, "", {"TZ=XYZ-5"}).out, listing.substr(0, listing.size() - 2) + "0\n");
 
   vaultadmOk({"delete", "ORQ/A"});
   for (const char* command : {"get", "delete"}) {
@@ -201,6 +207,7 @@ TEST_F(Vaultadm, StoreFilesThatAreNoRegularFilesFailTheCommand) {
       {"KEY", {"get", "ORQ/A"}, "Key file \"" + storeFile("KEY") + "\" cannot be read: "},
       {"LCK", {"delete", "ORQ/A"}, "Unable to open lockfile \"" + storeFile("LCK") + "\" for write: "},
       {"DA_", {"put", "ORQ/B", "b"}, "The data file backup at location \"" + storeFile("DA_") + "\" exists."},
+      {"DA_", {"compact"}, "The data file backup at location \"" + storeFile("DA_") + "\" exists."},
   };
   ASSERT_EQ(rename(data.c_str(), saved.c_str()), 0);
   const std::string before = readFile(saved);

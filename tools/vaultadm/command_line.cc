@@ -153,6 +153,10 @@ void declare(CLI::App& app, CommandLine& line) {
   command("unlock", Command::Unlock,
           "Remove the lock that an update left behind when it ended\n"
           "abnormally. Only while no update runs.");
+  command("compact", Command::Compact,
+          "Drop the deleted records from the data file and show its\n"
+          "size and records before and after. Updates do this on their\n"
+          "own once deleted records fill most of a file above 64 KiB.");
   const char* const oldKeyHelp = "Read the old key from FILE, or from standard input for \"-\".";
   command("migrate", Command::Migrate,
           "Encrypt the records that only the old key opens with the\n"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-enum class Command { Help, List, Get, Put, Delete, Unlock, Migrate, Rekey };
+enum class Command { Help, List, Get, Put, Delete, Unlock, Compact, Migrate, Rekey };
 
 struct CommandLine {
   Command command = Command::Help;

@@ -176,6 +176,19 @@ int removeLock() {
   return kExitSuccess;
 }
 
+int compact() {
+  CallRecord<RSecSSFsCompactAPI> api(RSecSSFsCompactAPIGet(), RSecSSFsCompactAPIRelease);
+  if (api == nullptr) return outOfMemory();
+  RSecSSFsCompact(api.get());
+  if (!succeeded(api->out_pProcessingInfo)) return reportStoreFailure(api->out_pProcessingInfo);
+  const size_t active = api->out_activeRecords;
+  std::cout << "Before: " << api->out_sizeBefore << " bytes, " << api->out_recordsBefore << " records (" << active
+            << " active, " << api->out_recordsBefore - active << " deleted)\n"
+            << "After:  " << api->out_sizeAfter << " bytes, " << active << " records (" << active
+            << " active, 0 deleted)" << std::endl;
+  return kExitSuccess;
+}
+
 void printNewKey(const StoreKey& key) {
   char hex[kStoreKeyDigits + 1];
   key.toHex(hex);
@@ -249,6 +262,8 @@ int runCommand(const CommandLine& line) {
       return putRecord(line.recordKey, nullptr, false);
     case Command::Unlock:
       return removeLock();
+    case Command::Compact:
+      return compact();
     case Command::Migrate:
       return migrate(line);
     case Command::Rekey:
