@@ -19,7 +19,7 @@
 
 namespace {
 
-bool exists(const char *path) {
+bool exists(const char* path) {
   struct stat status;
   return lstat(path, &status) == 0 || errno != ENOENT;
 }
@@ -32,9 +32,8 @@ bool copyRun(int fd, int out, long from, long to) {
     const ssize_t n = pread(fd, chunk, want, from);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0 || !rsecssfs_writeAll(out, chunk, static_cast<size_t>(n))) {
-      if (n == 0)
-        errno = EIO;  // the file is shorter than its scan: never take that for
-                      // all records
+      // A file shorter than its scan is never taken for all its records.
+      if (n == 0) errno = EIO;
       return false;
     }
     from += n;
@@ -42,14 +41,14 @@ bool copyRun(int fd, int out, long from, long to) {
   return true;
 }
 
-bool writeKept(int fd, int out, const rsecssfsKeptRecords *kept) {
+bool writeKept(int fd, int out, const rsecssfsKeptRecords* kept) {
   for (size_t i = 0; i < kept->runCount; ++i) {
     if (!copyRun(fd, out, kept->pRuns[2 * i], kept->pRuns[2 * i + 1])) return false;
   }
   return fdatasync(out) == 0;
 }
 
-RSEC_SSFS_RC compact(RSecSSFsCompactAPI *api) {
+RSEC_SSFS_RC compact(RSecSSFsCompactAPI* api) {
   rsecssfsCompactionFigures figures = {};
   RSEC_SSFS_RC rc = rsecssfs_checkForExistingBackupFiles();
   if (rc != RSEC_SSFS_RC_OK) return rc;
@@ -69,7 +68,7 @@ RSEC_SSFS_RC compact(RSecSSFsCompactAPI *api) {
 
 }  // namespace
 
-RSEC_SSFS_RC rsecssfs_keepRecord(rsecssfsKeptRecords *kept, long start, long length) {
+RSEC_SSFS_RC rsecssfs_keepRecord(rsecssfsKeptRecords* kept, long start, long length) {
   ++kept->keptRecords;
   kept->keptBytes += length;
   if (kept->runCount > 0 && kept->pRuns[2 * kept->runCount - 1] == start) {
@@ -91,7 +90,7 @@ RSEC_SSFS_RC rsecssfs_keepRecord(rsecssfsKeptRecords *kept, long start, long len
   return RSEC_SSFS_RC_OK;
 }
 
-void rsecssfs_releaseKeptRecords(rsecssfsKeptRecords *kept) {
+void rsecssfs_releaseKeptRecords(rsecssfsKeptRecords* kept) {
   if (kept->pRuns != nullptr) RSECSSFS_FREE(kept->pRuns);
   *kept = rsecssfsKeptRecords{};
 }
@@ -100,7 +99,7 @@ bool rsecssfs_compactionDue(long size, long keptBytes) {
   return size > kCompactionMinimumFileSize && size > 4 * keptBytes;
 }
 
-RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration *config, const rsecssfsKeptRecords *kept,
+RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration* config, const rsecssfsKeptRecords* kept,
                                       bool onDemand) {
   // Updates check for backups before they take the lock; a conversion that
   // left them since then must find its data file as it was.
@@ -128,20 +127,20 @@ RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration *confi
   return rc;
 }
 
-RSecSSFsCompactAPI *RSecSSFsCompactAPIGet() {
+RSecSSFsCompactAPI* RSecSSFsCompactAPIGet() {
   rsecssfs_clearAllocatorFlags();
   auto *api = static_cast<RSecSSFsCompactAPI *>(RSECSSFS_ALLOC(sizeof(RSecSSFsCompactAPI)));
   if (api != nullptr) *api = RSecSSFsCompactAPI{};
   return api;
 }
 
-void RSecSSFsCompactAPIRelease(RSecSSFsCompactAPI *api) {
+void RSecSSFsCompactAPIRelease(RSecSSFsCompactAPI* api) {
   if (api == nullptr) return;
   rsecssfs_ProcessingInfoFree(api->out_pProcessingInfo);
   RSECSSFS_FREE(api);
 }
 
-void RSecSSFsCompact(RSecSSFsCompactAPI *api) {
+void RSecSSFsCompact(RSecSSFsCompactAPI* api) {
   if (api == nullptr) return;
   rsecssfs_APIFunctionEntry("RSecSSFsCompact");
   const RSEC_SSFS_RC rc = compact(api);

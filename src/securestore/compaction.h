@@ -31,7 +31,7 @@ constexpr long kCompactionMinimumFileSize = 64 * 1024;
 
 // What the writer's scan found: the runs of records that stay, and counts.
 struct rsecssfsKeptRecords {
-  long *pRuns;  // start and end of each run of adjacent records that stay
+  long* pRuns;  // start and end of each run of adjacent records that stay
   size_t runCount;
   size_t runCapacity;
   size_t records;  // every whole record in the file
@@ -49,8 +49,8 @@ struct rsecssfsCompactionFigures {
 
 // Notes that the record of `length` bytes at `start` stays; -9 when the
 // list cannot grow.
-RSEC_SSFS_RC rsecssfs_keepRecord(rsecssfsKeptRecords *kept, long start, long length);
-void rsecssfs_releaseKeptRecords(rsecssfsKeptRecords *kept);
+RSEC_SSFS_RC rsecssfs_keepRecord(rsecssfsKeptRecords* kept, long start, long length);
+void rsecssfs_releaseKeptRecords(rsecssfsKeptRecords* kept);
 
 // Whether a data file of `size` bytes, of which the records that stay take
 // `keptBytes`, is due: above 64 KiB, and more than three quarters deleted.
@@ -59,5 +59,5 @@ bool rsecssfs_compactionDue(long size, long keptBytes);
 // Replaces the data file, open as `fd`, by a file of its kept records, as
 // above. Without a change (conversion backups exist) 0. Failures are traced
 // as errors when `onDemand`, else at level 1, and return -3.
-RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration *config, const rsecssfsKeptRecords *kept,
+RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration* config, const rsecssfsKeptRecords* kept,
                                       bool onDemand);
