@@ -13,7 +13,7 @@
 
 std::string rsecssfs_successorName(const char* path) { return std::string(path) + ".new"; }
 
-bool rsecssfs_flushToDisk(FILE *file) { return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0; }
+bool rsecssfs_flushToDisk(FILE* file) { return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0; }
 
 void rsecssfs_syncDirectoryOf(const char* path) {
   const char* slash = std::strrchr(path, '/');
@@ -29,7 +29,7 @@ void rsecssfs_syncDirectoryOf(const char* path) {
   close(fd);
 }
 
-int rsecssfs_createSuccessor(const std::string &name, const char* original, bool *made) {
+int rsecssfs_createSuccessor(const std::string& name, const char* original, bool* made) {
   unlink(name.c_str());
   struct stat status;
   const bool keepMode = lstat(original, &status) == 0 && S_ISREG(status.st_mode);
@@ -47,7 +47,7 @@ int rsecssfs_createSuccessor(const std::string &name, const char* original, bool
   return fd;
 }
 
-RSEC_SSFS_RC rsecssfs_replaceFile(const std::string &from, const char* to, bool isKeyFile, bool *made) {
+RSEC_SSFS_RC rsecssfs_replaceFile(const std::string& from, const char* to, bool isKeyFile, bool* made) {
   if (std::rename(from.c_str(), to) != 0) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR,
                    isKeyFile ? "Key file \"%s\" cannot be replaced: %s" : "Data file \"%s\" cannot be replaced: %s", to,

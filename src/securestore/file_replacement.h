@@ -14,7 +14,7 @@
 std::string rsecssfs_successorName(const char* path);
 
 // Flushes the stream and the file's data to disk; false when either fails.
-bool rsecssfs_flushToDisk(FILE *file);
+bool rsecssfs_flushToDisk(FILE* file);
 
 // Syncs the directory that holds `path`, so that a rename in it lasts.
 void rsecssfs_syncDirectoryOf(const char* path);
@@ -25,8 +25,8 @@ void rsecssfs_syncDirectoryOf(const char* path);
 // of that name is what a replacement which died left behind: under the lock
 // nobody else writes it, so it goes first. Returns the descriptor, open for
 // writing, or -1 with errno set; *made is set once the file exists.
-int rsecssfs_createSuccessor(const std::string &name, const char* original, bool *made);
+int rsecssfs_createSuccessor(const std::string& name, const char* original, bool* made);
 
 // Renames `from` over `to` and syncs the directory; *made is cleared once
 // `from` is gone. -3 with a message naming the data or key file on failure.
-RSEC_SSFS_RC rsecssfs_replaceFile(const std::string &from, const char* to, bool isKeyFile, bool *made);
+RSEC_SSFS_RC rsecssfs_replaceFile(const std::string& from, const char* to, bool isKeyFile, bool* made);
