@@ -77,7 +77,7 @@ RSEC_SSFS_RC rsecssfs_keepRecord(rsecssfsKeptRecords* kept, long start, long len
   }
   if (kept->runCount == kept->runCapacity) {
     const size_t capacity = kept->runCapacity == 0 ? 8 : 2 * kept->runCapacity;
-    auto* grown = static_cast<long* >(RSECSSFS_ALLOC(2 * capacity * sizeof(long)));
+    auto* grown = static_cast<long*>(RSECSSFS_ALLOC(2 * capacity * sizeof(long)));
     if (grown == nullptr) return RSEC_SSFS_RC_LOW_MEMORY;
     if (kept->runCount > 0) std::memcpy(grown, kept->pRuns, 2 * kept->runCount * sizeof(long));
     if (kept->pRuns != nullptr) RSECSSFS_FREE(kept->pRuns);
@@ -129,7 +129,7 @@ RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration* confi
 
 RSecSSFsCompactAPI* RSecSSFsCompactAPIGet() {
   rsecssfs_clearAllocatorFlags();
-  auto* api = static_cast<RSecSSFsCompactAPI* >(RSECSSFS_ALLOC(sizeof(RSecSSFsCompactAPI)));
+  auto* api = static_cast<RSecSSFsCompactAPI*>(RSECSSFS_ALLOC(sizeof(RSecSSFsCompactAPI)));
   if (api != nullptr) *api = RSecSSFsCompactAPI{};
   return api;
 }
