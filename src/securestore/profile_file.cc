@@ -21,9 +21,6 @@ int rsecssfs_openProfileFile(const char* path, int flags, mode_t mode) {
     error = EISDIR;
   } else if (!S_ISREG(status.st_mode)) {
     error = RSECSSFS_ENOTREGULAR;
-  } else if ((flags & O_NONBLOCK) == 0) {
-    const int status_flags = fcntl(fd, F_GETFL);
-    if (status_flags < 0 || fcntl(fd, F_SETFL, status_flags & ~O_NONBLOCK) != 0) error = errno;
   }
   if (error == 0) return fd;
   close(fd);

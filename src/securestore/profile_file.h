@@ -15,7 +15,8 @@
 constexpr int RSECSSFS_ENOTREGULAR = 4000;
 
 // open(2) with O_NOFOLLOW, O_NONBLOCK and O_CLOEXEC added, then a check that
-// the file is a regular file (O_NONBLOCK is cleared again for the caller).
+// the file is a regular file (O_NONBLOCK stays: it changes nothing for a
+// regular file, and clearing it would cost every open two system calls).
 // Returns the descriptor, or -1 with errno set: ELOOP for a symbolic link,
 // EISDIR for a directory, RSECSSFS_ENOTREGULAR for anything else that is not
 // a regular file, or open's own error.
