@@ -76,9 +76,9 @@ NEBRIX_Retcode Console::loadProcessList(TraceSharedMemory& sharedMemory, Process
   int error = 0;
   if (!System::identifyFile(path, file, error) && error == ENOENT) return NEBRIX_OK;
   // The attach reports a file that is not ours to use; after it, the file is
-  // a regular one of the right size.
+  // a regular one of the right size, and the one mapped is the one listed.
   if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  if (!System::identifyFile(path, file, error)) {
+  if (!System::identifyDescriptor(sharedMemory.mappedDescriptor(), file, error)) {
     std::cerr << "Error opening shared memory: cannot examine " << path << " (" << strerror(error) << ")." << std::endl;
     return NEBRIX_NOT_OK;
   }

@@ -72,17 +72,22 @@ std::string commandName(const std::string& directory) {
 
 }  // namespace
 
+bool identifyDescriptor(int descriptor, FileIdentity& identity, int& error) {
+  struct stat status;
+  const bool known = ::fstat(descriptor, &status) == 0;
+  error = known ? 0 : errno;
+  if (known) identity = {status.st_dev, status.st_ino};
+  return known;
+}
+
 bool identifyFile(const std::string& path, FileIdentity& identity, int& error) {
   const int descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDONLY);
   if (descriptor < 0) {
     error = errno;
     return false;
   }
-  struct stat status;
-  const bool known = ::fstat(descriptor, &status) == 0;
-  error = known ? 0 : errno;
+  const bool known = identifyDescriptor(descriptor, identity, error);
   ::close(descriptor);
-  if (known) identity = {status.st_dev, status.st_ino};
   return known;
 }
 

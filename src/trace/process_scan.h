@@ -29,6 +29,8 @@ struct MappingProcess {
 // reads its device and inode. False with `error` set to the errno when the
 // file cannot be opened or examined.
 bool identifyFile(const std::string& path, FileIdentity& identity, int& error);
+// The same for a file already open as `descriptor`.
+bool identifyDescriptor(int descriptor, FileIdentity& identity, int& error);
 
 // Every process of the calling (effective) user that maps the file, except
 // `exclude`, sorted by pid. Processes that end while they are looked

@@ -315,6 +315,8 @@ std::int32_t TraceSharedMemory::getUpdateCount() const {
   return m_header == nullptr ? 0 : loadWord(m_header->updateCount);
 }
 
+int TraceSharedMemory::mappedDescriptor() const { return m_mappedmemory ? m_mappedmemory->descriptor() : -1; }
+
 std::int32_t TraceSharedMemory::getVersion() const {
   return m_header == nullptr ? 0 : loadWord(m_header->version);
 }

@@ -152,6 +152,8 @@ class TraceSharedMemory {
   // 0 when detached.
   std::int32_t getUpdateCount() const;
   std::int32_t getVersion() const;
+  // The descriptor of the mapped file, or -1 when detached.
+  int mappedDescriptor() const;
   static std::size_t getTotalSize();
   // The NUM_PARTS parts, or null when detached. A part's flags may lack
   // their NUL: read at most FLAGS_SIZE - 1 characters.
