@@ -26,13 +26,9 @@ for pkg in libnss-wrapper; do
 done
 [ -x "$cons" ] && [ -x "$grow" ] && [ -x "$append" ] || { echo "build first (see the top of $0)" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/nebrix-bench-XXXXXX)
+sleeper=""
+source "$root/bench/private_user.sh"
 trap 'kill "$sleeper" 2>/dev/null || true; rm -rf "$work"' EXIT
-mkdir "$work/home"
-echo "bench:x:$(id -u):$(id -g):Bench:$work/home:/bin/sh" > "$work/passwd"
-echo "bench:x:$(id -g):" > "$work/group"
-export LD_PRELOAD=$(ls /usr/lib/*/libnss_wrapper.so | head -1)
-export NSS_WRAPPER_PASSWD=$work/passwd NSS_WRAPPER_GROUP=$work/group
 profile=$work/home/.orq/$(uname -n)
 
 sleep 3600 & sleeper=$!

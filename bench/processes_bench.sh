@@ -19,14 +19,9 @@ for pkg in hyperfine libnss-wrapper; do
 done
 [ -x "$cons" ] && [ -x "$client" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
 
-work=$(mktemp -d /tmp/nebrix-bench-XXXXXX)
 clients=()
+source "$root/bench/private_user.sh"
 trap 'for pid in "${clients[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -rf "$work"' EXIT
-mkdir "$work/home"
-echo "bench:x:$(id -u):$(id -g):Bench:$work/home:/bin/sh" > "$work/passwd"
-echo "bench:x:$(id -g):" > "$work/group"
-export LD_PRELOAD=$(ls /usr/lib/*/libnss_wrapper.so | head -1)
-export NSS_WRAPPER_PASSWD=$work/passwd NSS_WRAPPER_GROUP=$work/group
 
 # Half of the clients get settings of their own, so that both kinds of row
 # are looked up.
