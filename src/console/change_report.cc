@@ -20,14 +20,6 @@ namespace {
 
 const char* shown(const std::string& value) { return value.empty() ? "(none set)" : value.c_str(); }
 
-const char* acknowledgedText(ClientProcess::Acknowledged acknowledged) {
-  switch (acknowledged) {
-    case ClientProcess::ACKNOWLEDGED_YES: return "yes";
-    case ClientProcess::ACKNOWLEDGED_NO: return "no";
-    default: return "unknown";
-  }
-}
-
 void printFlagChange(const std::string& before, const std::string& after) {
   const std::vector<FlagWords> was = describeTraceFlags(TraceFlags(before.c_str()));
   const std::vector<FlagWords> is = describeTraceFlags(TraceFlags(after.c_str()));

@@ -17,6 +17,14 @@ int32_t partProcessID(const TraceSharedMemory::Part& part) {
   return __atomic_load_n(&part.processID, __ATOMIC_ACQUIRE);
 }
 
+const char* acknowledgedText(ClientProcess::Acknowledged acknowledged) {
+  switch (acknowledged) {
+    case ClientProcess::ACKNOWLEDGED_YES: return "yes";
+    case ClientProcess::ACKNOWLEDGED_NO: return "no";
+    default: return "unknown";
+  }
+}
+
 int32_t partReadCount(const TraceSharedMemory::Part& part) {
   return __atomic_load_n(&part.readCount, __ATOMIC_ACQUIRE);
 }

@@ -63,4 +63,7 @@ std::string partFlags(const TraceSharedMemory::Part& part);
 int32_t partProcessID(const TraceSharedMemory::Part& part);
 int32_t partReadCount(const TraceSharedMemory::Part& part);
 
+// The words SHOW PROCESSES, its JSON form and -v use: "yes", "no", "unknown".
+const char* acknowledgedText(ClientProcess::Acknowledged acknowledged);
+
 }  // namespace NEBRIX

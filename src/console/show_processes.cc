@@ -21,14 +21,6 @@ namespace {
 
 const char* sourceText(const ClientProcess& client) { return client.ownSettings ? "own" : "configuration"; }
 
-const char* acknowledgedText(ClientProcess::Acknowledged acknowledged) {
-  switch (acknowledged) {
-    case ClientProcess::ACKNOWLEDGED_YES: return "yes";
-    case ClientProcess::ACKNOWLEDGED_NO: return "no";
-    default: return "unknown";
-  }
-}
-
 const char* shownFlags(const std::string& flags) { return flags.empty() ? "(none set)" : flags.c_str(); }
 
 void printClients(const ProcessList& list) {
