@@ -16,6 +16,7 @@
 #include "securestore/profile_file.h"
 #include "securestore/put_record.h"
 #include "securestore/signal_block.h"
+#include "securestore/superseded_file.h"
 
 namespace {
 
@@ -100,7 +101,8 @@ bool rsecssfs_compactionDue(long size, long keptBytes) {
 }
 
 RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration* config, const rsecssfsKeptRecords* kept,
-                                      bool onDemand) {
+                                      bool onDemand, bool* superseded) {
+  *superseded = false;
   // Updates check for backups before they take the lock; a conversion that
   // left them since then must find its data file as it was.
   if (exists(config->pDataFileBackup) || exists(config->pKeyFileBackup)) {
@@ -118,9 +120,15 @@ RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration* confi
     RSECSSFS_TRACE(onDemand ? RSECSSFS_TRCERR : RSECSSFS_TRC1, "Data file \"%s\" cannot be compacted: %s",
                    config->pDataFile, rsecssfs_fileErrorText(error));
   } else {
+    *superseded = rsecssfs_keepSuperseded(config->pDataFile, fd);
     rc = rsecssfs_replaceFile(name, config->pDataFile, false, &made);
   }
   if (made) unlink(name.c_str());
+  if (rc != RSEC_SSFS_RC_OK && *superseded) {
+    // Still a second name of the data file: dropping it frees nothing.
+    unlink(rsecssfs_supersededName(config->pDataFile).c_str());
+    *superseded = false;
+  }
   if (rc == RSEC_SSFS_RC_OK)
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" compacted to %lu bytes", config->pDataFile,
                    static_cast<unsigned long>(kept->keptBytes));

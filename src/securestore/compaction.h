@@ -58,6 +58,8 @@ bool rsecssfs_compactionDue(long size, long keptBytes);
 
 // Replaces the data file, open as `fd`, by a file of its kept records, as
 // above. Without a change (conversion backups exist) 0. Failures are traced
-// as errors when `onDemand`, else at level 1, and return -3.
+// as errors when `onDemand`, else at level 1, and return -3. *superseded is
+// set when the replaced file kept a second name, which the caller releases
+// (superseded_file.h) once it has closed `fd`.
 RSEC_SSFS_RC rsecssfs_compactDataFile(int fd, const rsecssfsConfiguration* config, const rsecssfsKeptRecords* kept,
-                                      bool onDemand);
+                                      bool onDemand, bool* superseded);

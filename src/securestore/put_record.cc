@@ -21,6 +21,7 @@
 #include "securestore/record_key.h"
 #include "securestore/signal_block.h"
 #include "securestore/store_files.h"
+#include "securestore/superseded_file.h"
 
 namespace {
 
@@ -156,7 +157,8 @@ RSEC_SSFS_RC compactIfDue(FILE* file, rsecssfsLooperCallbackComm* comm, size_t a
   rsecssfsCompactionFigures* figures = comm->put.pFigures;
   const bool due = figures != nullptr ? size > kept.keptBytes : rsecssfs_compactionDue(size, kept.keptBytes);
   if (rc == RSEC_SSFS_RC_OK && due) {
-    rc = rsecssfs_compactDataFile(fileno(file), comm->put.pConfig, &kept, figures != nullptr);
+    rc = rsecssfs_compactDataFile(fileno(file), comm->put.pConfig, &kept, figures != nullptr,
+                                  &comm->put.supersededKept);
     // The change is made once its record is in the file; the next writer compacts.
     if (figures == nullptr) rc = RSEC_SSFS_RC_OK;
   }
@@ -211,6 +213,7 @@ RSEC_SSFS_RC rsecssfs_updateDataFile(const char* recordKey, const rsecssfsApplic
   if (rc != RSEC_SSFS_RC_OK) return rc;
   // What a compaction that died left behind; the data file is whole without it.
   unlink(rsecssfs_successorName(config->pDataFile).c_str());
+  rsecssfs_releaseLeftSuperseded(config->pDataFile);
   FILE* file = openForUpdate(config->pDataFile, payload != nullptr);
   if (file == nullptr) {
     const bool none = payload == nullptr && errno == ENOENT;  // nothing to compact
@@ -244,6 +247,7 @@ RSEC_SSFS_RC rsecssfs_updateDataFile(const char* recordKey, const rsecssfsApplic
   rsecssfs_releaseKeptRecords(&comm.put.kept);
   secureWipe(key, sizeof key);
   std::fclose(file);
+  if (comm.put.supersededKept) rsecssfs_releaseSuperseded(rsecssfs_supersededName(config->pDataFile));
   rsecssfs_releaseConfiguration(config, false);
   return rc;
 }

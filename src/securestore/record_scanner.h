@@ -47,6 +47,7 @@ struct rsecssfsLooperCallbackComm {
     size_t activeCapacity;
     rsecssfsKeptRecords kept;             // the active records of other keys
     rsecssfsCompactionFigures* pFigures;  // of a compaction on demand, else null
+    bool supersededKept;                  // the replaced file awaits release
   } put;
 
   struct {

@@ -16,7 +16,10 @@
 # Before each run deleted copies of a filler record make the data file due
 # for compaction, and active ones make its copy take time: every writer
 # compacts, and many are killed inside one (counted by the SSFS_ORQ.DAT.new
-# they leave, which the next writer must remove). No record may be lost.
+# they leave, which the next writer must remove). The file is above 8 MiB,
+# so the file a compaction replaced keeps the name SSFS_ORQ.DAT.old until a
+# process of its own removes it; one a kill left must go with the next
+# update. No record may be lost.
 #
 #     crash_injection.py BIN_DIR [--runs N] [--seed S]
 
@@ -73,7 +76,7 @@ def campaign(options, user):
             times.append(time.perf_counter() - start)
         run_time[kind] = statistics.median(times)
     expected = {key: user.get(key) for _, _, key, _ in writers(0, key_file) if key}
-    finished = killed = locks_left = compacting = 0
+    finished = killed = locks_left = compacting = superseded = 0
     for serial in range(1, options.runs + 1):
         kind, command, key, value = rng.choice(writers(serial, key_file))
         sig = rng.choice(CATCHABLE + ([signal.SIGKILL] * 3 if key else []))
@@ -89,6 +92,7 @@ def campaign(options, user):
         if proc.returncode == -sig:
             killed += 1
             compacting += os.path.exists(data + ".new")
+            superseded += os.path.exists(data + ".old")
         else:
             check_clean_end(command[0], command[1:], proc.returncode, err)
             if proc.returncode != 0:
@@ -101,6 +105,8 @@ def campaign(options, user):
             if user.vault("unlock")[0] != 0 or user.vault("put", "ORQ/CAMPAIGN/PROBE", str(serial))[0] != 0 \
                     or os.path.exists(data + ".new"):
                 raise Failure(f"{what}: vaultadm unlock, or the update after it, failed or left SSFS_ORQ.DAT.new")
+            if not gone_soon(data + ".old"):
+                raise Failure(f"{what}: SSFS_ORQ.DAT.old stays after the next update")
         for other, old in expected.items():
             found = user.get(other)
             if found != old and (other != key or found != value):
@@ -109,7 +115,7 @@ def campaign(options, user):
     print(f"crash injection: seed {options.seed}, {options.runs} runs, {killed} writers killed, "
           f"{finished} finished before the signal, {locks_left} SIGKILLs inside an update "
           f"(lock left and cleared), {compacting} of them inside a compaction (new file left and removed), "
-          f"0 keys lost")
+          f"{superseded} kills with a replaced file still named, 0 keys lost")
 
 
 # Unless the data file still waits for its compaction: four times as many
@@ -118,6 +124,15 @@ def add_deleted(path, record):
     if os.path.getsize(path) < 2 * FILL_COPIES * len(record):
         with open(path, "ab") as f:
             f.write((record[:144] + b"\1" + record[145:]) * 4 * FILL_COPIES)
+
+
+# Whether `path` is gone within ten seconds.
+def gone_soon(path):
+    for _ in range(1000):
+        if not os.path.exists(path):
+            return True
+        time.sleep(0.01)
+    return False
 
 
 # The key file a rekey reads its new key from: 48 hexadecimal digits.
