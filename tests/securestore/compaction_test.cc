@@ -1,11 +1,7 @@
 // Compaction by a writer: when it runs, and that the file it leaves holds
 // the active records exactly as they were.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-#include <chrono>
-#include <thread>
 
 #include "store_test_support.h"
 
@@ -48,37 +44,6 @@ TEST_F(CompactionTest, WriterCompactsAboveTheThresholdKeepingRecordsAsTheyWere) 
       EXPECT_EQ(get(("ORQ/E" + std::to_string(i)).c_str()).text_value, std::to_string(i));
     EXPECT_EQ(get("ORQ/K").text_value, "last");
   }
-}
-
-// Waits up to ten seconds for the process that lets go of a replaced file.
-bool goneSoon(const std::string& path) {
-  for (int i = 0; i < 1000 && exists(path); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  return !exists(path);
-}
-
-// A data file of 8 MiB and more, as stores grew before writers compacted
-// them, keeps a second name until another process removes it; a reader
-// that has it open still reads it whole, and a second name left behind goes
-// with the next change.
-TEST_F(CompactionTest, AGrownDataFileIsLetGoOfByAnotherProcess) {
-  ASSERT_EQ(put("ORQ/K", "a").rc, RSEC_SSFS_RC_OK);
-  ASSERT_EQ(put("ORQ/K", "b").rc, RSEC_SSFS_RC_OK);
-  const Bytes two = readFile(dataFile());
-  const size_t length = two.size() / 2;
-  Bytes grown;
-  while (grown.size() < 8u * 1024 * 1024) grown.insert(grown.end(), two.begin(), two.begin() + length);
-  grown.insert(grown.end(), two.begin() + length, two.end());
-  writeFile(dataFile(), grown);
-  const int reader = open(dataFile().c_str(), O_RDONLY);
-  ASSERT_EQ(put("ORQ/K", "c").rc, RSEC_SSFS_RC_OK);
-  EXPECT_EQ(readFile("/proc/self/fd/" + std::to_string(reader)).size(), grown.size() + length);
-  close(reader);
-  EXPECT_EQ(readFile(dataFile()).size(), length);
-  EXPECT_TRUE(goneSoon(dataFile() + ".old"));
-  writeFile(dataFile() + ".old", Bytes(3, 'x'));
-  ASSERT_EQ(put("ORQ/K", "d").rc, RSEC_SSFS_RC_OK);
-  EXPECT_TRUE(goneSoon(dataFile() + ".old"));
-  EXPECT_EQ(get("ORQ/K").text_value, "d");
 }
 
 }  // namespace

@@ -4,14 +4,17 @@
 // codes; and lost output, which both programs guard alike. It runs as the
 // test user, whose home is a private directory: every test starts without a
 // profile directory, so the console's store is empty.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -250,6 +253,37 @@ TEST_F(Vaultadm, LostOutputFailsTheCommand) {
       EXPECT_EQ(r.status, 1) << redirection << command[1];
     }
   }
+}
+
+// A data file above 8 MiB, as stores grew before writers compacted them,
+// is compacted as any other; its second name, SSFS_ORQ.DAT.old, goes with
+// another process, and one left behind with the next update. A reader that
+// has the old file open still reads it whole.
+TEST_F(Vaultadm, AGrownDataFileIsCompactedAndLetGoOf) {
+  const auto goneSoon = [](const std::string& path) {
+    for (int i = 0; i < 1000 && fileMode(path) != -1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return fileMode(path) == -1;
+  };
+  vaultadmOk({"put", "ORQ/K", "a", "--plaintext"});
+  vaultadmOk({"put", "ORQ/K", "b", "--plaintext"});
+  const std::string two = readFile(storeFile("DAT"));
+  const size_t length = two.size() / 2;
+  std::string grown;
+  size_t deleted = 0;
+  for (; grown.size() < 8u * 1024 * 1024; ++deleted) grown += two.substr(0, length);
+  writeFile(storeFile("DAT"), grown + two.substr(length));
+  const int reader = open(storeFile("DAT").c_str(), O_RDONLY);
+  EXPECT_EQ(vaultadmOk({"compact"}), "Before: " + std::to_string(grown.size() + length) + " bytes, " +
+                                         std::to_string(deleted + 1) + " records (1 active, " +
+                                         std::to_string(deleted) + " deleted)\nAfter:  " + std::to_string(length) +
+                                         " bytes, 1 records (1 active, 0 deleted)\n");
+  EXPECT_EQ(readFile("/proc/self/fd/" + std::to_string(reader)).size(), grown.size() + length);
+  close(reader);
+  EXPECT_TRUE(goneSoon(storeFile("DAT.old")));
+  writeFile(storeFile("DAT.old"), "left");
+  vaultadmOk({"put", "ORQ/K", "c", "--plaintext"});
+  EXPECT_TRUE(goneSoon(storeFile("DAT.old")));
+  EXPECT_EQ(vaultadmOk({"get", "ORQ/K"}), "c\n");
 }
 
 // unlock removes a lock that a dead update left behind and says whose it
