@@ -9,6 +9,8 @@
 #include <limits>
 #include <new>
 #include <ostream>
+#include <sstream>
+#include <string>
 
 #include "base/system_error.h"
 
@@ -263,6 +265,12 @@ void exception::expandAll(std::ostream& os) const {
     return;
   }
   for (const exception_node& node : *this) node.expand(os);
+}
+
+std::string expandedText(const exception& ex) {
+  std::ostringstream text;
+  ex.expandAll(text);
+  return text.str();
 }
 
 void runtime_error::do_throw() const { throw *this; }

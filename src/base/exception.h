@@ -5,7 +5,7 @@
 //   ltt::tThrow(ltt::exception(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE())
 //               << ltt::msgarg_text("file", path) << ltt::msgarg_sysrc(rc));
 // Catching:
-//   catch (const ltt::exception& ex) { ex.expandAll(std::cerr); }
+//   catch (const ltt::exception& ex) { Text::err << ltt::expandedText(ex); }
 //
 // Copies share one reference-counted data block, so throwing and catching by
 // value is cheap. Arguments are attached in the order in which left-over ones
@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <iterator>
+#include <string>
 
 #include "base/error_code.h"
 #include "base/exception_allocator.h"
@@ -252,5 +253,8 @@ class invalid_argument : public exception {
   void do_throw() const override;
   void store_type(std::ostream& os) const override;
 };
+
+// The text expandAll writes, for callers that print without iostreams.
+std::string expandedText(const exception& ex);
 
 }  // namespace ltt

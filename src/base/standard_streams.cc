@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 
 namespace Diagnose {
 namespace {
@@ -26,10 +25,11 @@ void occupyClosedStandardDescriptors() noexcept {
 
 bool finishStandardOutput(int lostWriteError) noexcept {
   // A write that failed earlier (at a line end) left only the stream's error
-  // flag; its errno is long gone. A failure of the final flush or close, or
-  // of a write the caller made itself, is reported with its reason.
-  std::cout.flush();
-  const bool failedEarlier = lostWriteError != 0 || std::cout.fail() || std::ferror(stdout) != 0;
+  // flag; its errno is long gone. A std::cout synchronised with stdio (the
+  // default) writes through stdout as well: a write of it that failed has
+  // set the same flag. A failure of the final flush or close, or of a write
+  // the caller made itself, is reported with its reason.
+  const bool failedEarlier = lostWriteError != 0 || std::ferror(stdout) != 0;
   int error = lostWriteError;
   if (std::fflush(stdout) != 0 && error == 0) error = errno;
   if (std::fclose(stdout) != 0 && error == 0) error = errno;

@@ -10,11 +10,12 @@ namespace Diagnose {
 // output and receives what was meant for the terminal. Call first in main.
 void occupyClosedStandardDescriptors() noexcept;
 
-// Flushes and closes standard output (std::cout and stdout). When anything
-// written to it was lost (a full disk, a closed descriptor, an I/O error,
-// or `lostWriteError`, the errno of a write the caller made to descriptor 1
-// itself), says so on standard error and returns false: the program must
-// then exit with a failure, whatever its command did.
+// Flushes and closes standard output (stdout; a std::cout synchronised with
+// stdio writes through it as well). When anything written to it was lost (a
+// full disk, a closed descriptor, an I/O error, or `lostWriteError`, the
+// errno of a write the caller made to descriptor 1 itself), says so on
+// standard error and returns false: the program must then exit with a
+// failure, whatever its command did.
 bool finishStandardOutput(int lostWriteError = 0) noexcept;
 
 }  // namespace Diagnose

@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <iostream>
 #include <string>
 #include <vector>
 
+#include "base/text_output.h"
 #include "console/console.h"
 #include "console/process_list.h"
 #include "trace/process_scan.h"
@@ -71,10 +71,10 @@ NEBRIX_Retcode Console::awaitAcknowledgement() {
     if (client.hasPart) {
       pending.push_back(client);
     } else {
-      std::cerr << "Warning: " << named(client)
+      Text::err << "Warning: " << named(client)
                 << " has no part in the trace shared memory (all are in use); whether it took up the "
                    "change cannot be seen."
-                << std::endl;
+                << Text::endl;
     }
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_waitseconds);
@@ -90,8 +90,8 @@ NEBRIX_Retcode Console::awaitAcknowledgement() {
     usleep(kPollInterval);
   }
   for (const ClientProcess& client : pending) {
-    std::cerr << "Error: " << named(client) << " did not acknowledge the change within " << m_waitseconds
-              << (m_waitseconds == 1 ? " second." : " seconds.") << std::endl;
+    Text::err << "Error: " << named(client) << " did not acknowledge the change within " << m_waitseconds
+              << (m_waitseconds == 1 ? " second." : " seconds.") << Text::endl;
   }
   return pending.empty() ? NEBRIX_OK : NEBRIX_NOT_OK;
 }

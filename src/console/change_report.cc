@@ -3,11 +3,11 @@
 // goes. Without -p, the processes that follow the configuration take it up
 // and those with their own settings do not; with -p, whether that one
 // process runs and has acknowledged.
-#include <iostream>
 #include <string>
 #include <vector>
 
 #include "base/exception.h"
+#include "base/text_output.h"
 #include "console/console.h"
 #include "console/flag_words.h"
 #include "console/process_list.h"
@@ -26,10 +26,10 @@ void printFlagChange(const std::string& before, const std::string& after) {
   bool changed = false;
   for (size_t i = 0; i < was.size(); ++i) {
     if (was[i].words == is[i].words) continue;
-    std::cout << settingLinePrefix(was[i].label) << was[i].words << " -> " << is[i].words << "\n";
+    Text::out << settingLinePrefix(was[i].label) << was[i].words << " -> " << is[i].words << "\n";
     changed = true;
   }
-  if (!changed) std::cout << "    (no change)\n";
+  if (!changed) Text::out << "    (no change)\n";
 }
 
 }  // namespace
@@ -71,15 +71,15 @@ std::string Console::currentSetting() {
 
 void Console::reportChange(const std::string& before, const std::string& after) {
   if (changesFileName()) {
-    std::cout << (m_command == C_PROFILE_FILENAME ? "Profile" : "Trace") << " file name : " << shown(before) << " -> "
+    Text::out << (m_command == C_PROFILE_FILENAME ? "Profile" : "Trace") << " file name : " << shown(before) << " -> "
               << shown(after) << "\n";
   } else {
     if (changesOneProcess()) {
-      std::cout << "Trace flags of process " << m_pid;
+      Text::out << "Trace flags of process " << m_pid;
     } else {
-      std::cout << "Configured trace flags";
+      Text::out << "Configured trace flags";
     }
-    std::cout << " : " << shown(before) << " -> " << shown(after) << "\n";
+    Text::out << " : " << shown(before) << " -> " << shown(after) << "\n";
     printFlagChange(before, after);
   }
 
@@ -88,27 +88,27 @@ void Console::reportChange(const std::string& before, const std::string& after) 
   if (loadProcessList(sharedMemory, list, false) != NEBRIX_OK) return;
   if (changesOneProcess()) {
     const ClientProcess* client = list.find(m_pid);
-    std::cout << "Process " << m_pid << " : ";
+    Text::out << "Process " << m_pid << " : ";
     if (System::isProcessDead(m_pid)) {
-      std::cout << "not running\n";
+      Text::out << "not running\n";
     } else if (client == nullptr) {
-      std::cout << "running, not using the trace shared memory\n";
+      Text::out << "running, not using the trace shared memory\n";
     } else {
-      std::cout << "running, acknowledged: " << acknowledgedText(client->acknowledged) << "\n";
+      Text::out << "running, acknowledged: " << acknowledgedText(client->acknowledged) << "\n";
     }
   } else {
-    std::cout << "Processes following the configuration : " << list.followerCount();
-    if (!isDynamicCommand(m_command)) std::cout << " (they read it again with the next TRACE command)";
-    std::cout << "\nProcesses keeping their own settings  :";
+    Text::out << "Processes following the configuration : " << list.followerCount();
+    if (!isDynamicCommand(m_command)) Text::out << " (they read it again with the next TRACE command)";
+    Text::out << "\nProcesses keeping their own settings  :";
     size_t own = 0;
     for (const ClientProcess& client : list.clients) {
       if (!client.ownSettings) continue;
-      std::cout << " " << client.pid;
+      Text::out << " " << client.pid;
       ++own;
     }
-    std::cout << (own == 0 ? " none\n" : "\n");
+    Text::out << (own == 0 ? " none\n" : "\n");
   }
-  std::cout.flush();
+  Text::out.flush();
 }
 
 }  // namespace NEBRIX

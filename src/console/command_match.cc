@@ -1,7 +1,7 @@
 #include <cctype>
 #include <cstring>
-#include <ostream>
 
+#include "base/text_output.h"
 #include "console/console.h"
 
 namespace NEBRIX {
@@ -21,8 +21,8 @@ bool Console_matchCommand(const char* word, const char* keyword, int minLength) 
   return true;
 }
 
-NEBRIX_Retcode print_syntax_error(std::ostream& stream, const char* expected, const char* found) {
-  stream << "Error: Syntax error, found " << found << ", expected " << expected << "." << std::endl;
+NEBRIX_Retcode print_syntax_error(Text::Output& stream, const char* expected, const char* found) {
+  stream << "Error: Syntax error, found " << found << ", expected " << expected << "." << Text::endl;
   return NEBRIX_NOT_OK;
 }
 

@@ -3,8 +3,8 @@
 // order; a word selects the first keyword it abbreviates (case-insensitive,
 // at least the keyword's minimum length).
 #include <cstring>
-#include <iostream>
 
+#include "base/text_output.h"
 #include "console/console.h"
 #include "trace/strtosize.h"
 
@@ -104,7 +104,7 @@ class Console::CommandParser {
     const char* word = take("one of CONFIG,TRACE,PROFILE,SHOW");
     if (word == nullptr) return NEBRIX_NOT_OK;
     const Keyword* first = lookup(kFirstWords, word);
-    if (first == nullptr) return print_syntax_error(std::cerr, "one of CONFIG,TRACE,PROFILE,SHOW", word);
+    if (first == nullptr) return print_syntax_error(Text::err, "one of CONFIG,TRACE,PROFILE,SHOW", word);
     switch (first - kFirstWords) {
       case 0: return parseConfig();
       case 1: return parseTrace();
@@ -116,18 +116,18 @@ class Console::CommandParser {
  private:
   NEBRIX_Retcode parseConfig() {
     if (m_console.m_pidpresent) {
-      std::cerr << "Error: CONFIG command is not applicable with -p option." << std::endl;
+      Text::err << "Error: CONFIG command is not applicable with -p option." << Text::endl;
       return NEBRIX_NOT_OK;
     }
     const char* word = take("TRACE");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (!Console_matchCommand(word, "TRACE", 1)) return print_syntax_error(std::cerr, "TRACE", word);
+    if (!Console_matchCommand(word, "TRACE", 1)) return print_syntax_error(Text::err, "TRACE", word);
     word = take("one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL");
     if (word == nullptr) return NEBRIX_NOT_OK;
     const Keyword* keyword = lookup(kConfigTraceWords, word);
     if (keyword == nullptr) {
       return print_syntax_error(
-          std::cerr, "one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL,STOP", word);
+          Text::err, "one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL,STOP", word);
     }
     m_sizesWithUnits = true;
     return select(*keyword);
@@ -138,7 +138,7 @@ class Console::CommandParser {
     if (word == nullptr) return NEBRIX_NOT_OK;
     const Keyword* keyword = lookup(kTraceWords, word);
     if (keyword == nullptr) {
-      return print_syntax_error(std::cerr, "one of SHORT,DEBUG,PACKET,DISTRIBUTION,REFRESH,OFF,SQL,STOP",
+      return print_syntax_error(Text::err, "one of SHORT,DEBUG,PACKET,DISTRIBUTION,REFRESH,OFF,SQL,STOP",
                                 word);
     }
     return select(*keyword);
@@ -148,14 +148,14 @@ class Console::CommandParser {
     const char* word = take("one of CONFIG,TRACESETTINGS,ALL");
     if (word == nullptr) return NEBRIX_NOT_OK;
     const Keyword* keyword = lookup(kShowWords, word);
-    if (keyword == nullptr) return print_syntax_error(std::cerr, "one of CONFIG,TRACESETTINGS,ALL", word);
+    if (keyword == nullptr) return print_syntax_error(Text::err, "one of CONFIG,TRACESETTINGS,ALL", word);
     if (keyword->arguments != Arguments::BRANCH) return select(*keyword);
 
     // SHOW PROFILE [DETAILS]
     m_console.m_command = C_SHOW_PROFILE;
     if (atEnd()) return NEBRIX_OK;
     word = take("DETAILS");
-    if (!Console_matchCommand(word, "DETAILS", 1)) return print_syntax_error(std::cerr, "DETAILS", word);
+    if (!Console_matchCommand(word, "DETAILS", 1)) return print_syntax_error(Text::err, "DETAILS", word);
     m_console.m_command = C_SHOW_PROFILE_DETAIL;
     return expectEnd();
   }
@@ -164,7 +164,7 @@ class Console::CommandParser {
     const char* word = take("one of RESET,COLLECT,FILENAME");
     if (word == nullptr) return NEBRIX_NOT_OK;
     const Keyword* keyword = lookup(kProfileWords, word);
-    if (keyword == nullptr) return print_syntax_error(std::cerr, "one of RESET,COLLECT,FILENAME", word);
+    if (keyword == nullptr) return print_syntax_error(Text::err, "one of RESET,COLLECT,FILENAME", word);
     if (keyword->arguments != Arguments::BRANCH) return select(*keyword);
 
     // PROFILE COLLECT ON|OFF
@@ -175,7 +175,7 @@ class Console::CommandParser {
     } else if (Console_matchCommand(word, "OFF", 2)) {
       m_console.m_command = C_PROFILE_COLLECT_OFF;
     } else {
-      return print_syntax_error(std::cerr, "one of ON, OFF", word);
+      return print_syntax_error(Text::err, "one of ON, OFF", word);
     }
     return expectEnd();
   }
@@ -205,7 +205,7 @@ class Console::CommandParser {
     } else if (Console_matchCommand(word, "OFF", 2)) {
       m_console.m_on = false;
     } else {
-      return print_syntax_error(std::cerr, "one of ON, OFF", word);
+      return print_syntax_error(Text::err, "one of ON, OFF", word);
     }
     return NEBRIX_OK;
   }
@@ -220,7 +220,7 @@ class Console::CommandParser {
       m_console.m_on = false;
     } else {
       int32_t size = 0;
-      if (!readSize(word, size) || size < 1) return print_syntax_error(std::cerr, "one of ON, OFF, <size>", word);
+      if (!readSize(word, size) || size < 1) return print_syntax_error(Text::err, "one of ON, OFF, <size>", word);
       m_console.m_on = true;
       m_console.m_size = size;
     }
@@ -236,7 +236,7 @@ class Console::CommandParser {
     }
     int32_t size = 0;
     if (!readSize(word, size) || size <= 8191) {
-      return print_syntax_error(std::cerr, "UNLIMITED or a number > 8192", word);
+      return print_syntax_error(Text::err, "UNLIMITED or a number > 8192", word);
     }
     m_console.m_size = size;
     return NEBRIX_OK;
@@ -253,10 +253,10 @@ class Console::CommandParser {
   NEBRIX_Retcode parseStopOnError() {
     const char* word = take("ON");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (!Console_matchCommand(word, "ON", 1)) return print_syntax_error(std::cerr, "ON", word);
+    if (!Console_matchCommand(word, "ON", 1)) return print_syntax_error(Text::err, "ON", word);
     word = take("ERROR");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (!Console_matchCommand(word, "ERROR", 1)) return print_syntax_error(std::cerr, "ERROR", word);
+    if (!Console_matchCommand(word, "ERROR", 1)) return print_syntax_error(Text::err, "ERROR", word);
     word = take("<errorcode> or OFF");
     if (word == nullptr) return NEBRIX_NOT_OK;
     if (Console_matchCommand(word, "OFF", 1)) {
@@ -264,17 +264,17 @@ class Console::CommandParser {
       return expectEnd();
     }
     int32_t code = 0;
-    if (!readNumberWord(word, code) || code == 0) return print_syntax_error(std::cerr, "an error code", word);
+    if (!readNumberWord(word, code) || code == 0) return print_syntax_error(Text::err, "an error code", word);
     m_console.m_stop_on_error = true;
     m_console.m_errorcode = code;
     if (atEnd()) return NEBRIX_OK;
 
     word = take("COUNT");
-    if (!Console_matchCommand(word, "COUNT", 1)) return print_syntax_error(std::cerr, "COUNT", word);
+    if (!Console_matchCommand(word, "COUNT", 1)) return print_syntax_error(Text::err, "COUNT", word);
     word = take("<errorcount>");
     if (word == nullptr) return NEBRIX_NOT_OK;
     int32_t count = 0;
-    if (!readNumberWord(word, count) || count < 1) return print_syntax_error(std::cerr, "a positive number", word);
+    if (!readNumberWord(word, count) || count < 1) return print_syntax_error(Text::err, "a positive number", word);
     m_console.m_errorcount = count;
     return expectEnd();
   }
@@ -291,7 +291,7 @@ class Console::CommandParser {
   // The next word, or null after reporting that the command ended too early.
   const char* take(const char* expected) {
     if (atEnd()) {
-      std::cerr << "Error: Unexpected end of command, expected " << expected << "." << std::endl;
+      Text::err << "Error: Unexpected end of command, expected " << expected << "." << Text::endl;
       return nullptr;
     }
     return m_words[m_next++];
@@ -299,9 +299,9 @@ class Console::CommandParser {
 
   NEBRIX_Retcode expectEnd() {
     if (atEnd()) return NEBRIX_OK;
-    std::cerr << "Error: Extra arguments after " << m_words[m_next - 1] << ":";
-    for (int i = m_next; i < m_count; ++i) std::cerr << ' ' << m_words[i];
-    std::cerr << std::endl;
+    Text::err << "Error: Extra arguments after " << m_words[m_next - 1] << ":";
+    for (int i = m_next; i < m_count; ++i) Text::err << ' ' << m_words[i];
+    Text::err << Text::endl;
     return NEBRIX_NOT_OK;
   }
 
@@ -320,7 +320,7 @@ NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
   // Only what SHOW prints has a JSON form: the other commands print nothing
   // when they succeed.
   if (m_output == OUTPUT_JSON && !isShowCommand(m_command)) {
-    std::cerr << "Error: Option -o json applies to SHOW commands only." << std::endl;
+    Text::err << "Error: Option -o json applies to SHOW commands only." << Text::endl;
     return NEBRIX_NOT_OK;
   }
   // Only a change that moves the update counter can be acknowledged.
@@ -328,7 +328,7 @@ NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
     const char* words = m_command == C_PROFILE_FILENAME ? "PROFILE FILENAME"
                         : m_command <= C_CONFIG_TRACE_DISTRIBUTION ? "CONFIG"
                                                                    : "SHOW";
-    std::cerr << "Error: " << words << " command is not applicable with -w option." << std::endl;
+    Text::err << "Error: " << words << " command is not applicable with -w option." << Text::endl;
     return NEBRIX_NOT_OK;
   }
   return NEBRIX_OK;

@@ -1,6 +1,5 @@
 // CONFIG TRACE ... and PROFILE FILENAME: changes of the user's persistent
 // configuration. Running processes see them after the next refresh.
-#include <iostream>
 
 #include "console/console.h"
 #include "console/trace_setting.h"

@@ -1,8 +1,8 @@
 #include "console/console.h"
 
-#include <iostream>
 #include <string>
 
+#include "base/text_output.h"
 #include "profile/configuration.h"
 
 namespace NEBRIX {
@@ -10,11 +10,11 @@ namespace NEBRIX {
 // A store locked by another update is the one failure a user can remedy
 // at once; the store's short reason does not say so.
 NEBRIX_Retcode reportConfigurationError(const char* what, const char* errortext, const char* end) {
-  std::cerr << what << " (" << errortext << ")" << end << std::endl;
+  Text::err << what << " (" << errortext << ")" << end << Text::endl;
   const std::string holder = Configuration::storeLockHolder();
   if (!holder.empty()) {
-    std::cerr << holder << ". When no nebrix_cons or vaultadm is running, remove the lock with \"vaultadm unlock\"."
-              << std::endl;
+    Text::err << holder << ". When no nebrix_cons or vaultadm is running, remove the lock with \"vaultadm unlock\"."
+              << Text::endl;
   }
   return NEBRIX_NOT_OK;
 }
@@ -35,13 +35,13 @@ bool Console::isDynamicCommand(Command command) {
 NEBRIX_Retcode Console::run() {
   if (m_command < C_NONE || (m_command > C_SHOW_HISTORY && m_command != C_SHOW_PROCESSES)) return NEBRIX_NOT_OK;
   if (m_command == C_NONE) {
-    std::cerr << "Error: No command given, use the -h option for an overview \n"
+    Text::err << "Error: No command given, use the -h option for an overview \n"
                  "on commands and options."
-              << std::endl;
+              << Text::endl;
     return NEBRIX_NOT_OK;
   }
   if (m_command == C_HELP) {
-    help(std::cout);
+    help(Text::out);
     return NEBRIX_OK;
   }
   if (isChangingCommand(m_command)) m_modification = true;

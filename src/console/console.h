@@ -4,12 +4,12 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <string>
 
 #include <nlohmann/json_fwd.hpp>
 
 #include "base/retcode.h"
+#include "base/text_output.h"
 #include "trace/trace_shared_memory.h"
 
 namespace NEBRIX {
@@ -87,9 +87,9 @@ class Console {
   enum HelpRequest { HELP_USAGE, HELP_FULL, HELP_VERSION };
 
   // Writes the usage text.
-  static void usage(std::ostream& stream);
+  static void usage(Text::Output& stream);
   // Writes what m_help asks for.
-  void help(std::ostream& stream) const;
+  void help(Text::Output& stream) const;
   // Records m_commandstring in the usage history. History files that cannot
   // be read or written are ignored; a profile directory that cannot be had
   // raises ltt::exception.
@@ -239,6 +239,6 @@ bool Console_matchCommand(const char* word, const char* keyword, int minLength);
 
 // Writes "Error: Syntax error, found <found>, expected <expected>." and returns
 // NEBRIX_NOT_OK.
-NEBRIX_Retcode print_syntax_error(std::ostream& stream, const char* expected, const char* found);
+NEBRIX_Retcode print_syntax_error(Text::Output& stream, const char* expected, const char* found);
 
 }  // namespace NEBRIX

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 #include <tuple>
 
+#include "base/text_output.h"
 #include "console/process_list.h"
 #include "profile/console_history.h"
 #include "trace/trace_flags.h"
@@ -205,7 +205,7 @@ nlohmann::json historyEntryJson(const char* record) {
 }
 
 void printJson(const nlohmann::json& document) {
-  std::cout << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << std::endl;
+  Text::out << document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << Text::endl;
 }
 
 }  // namespace NEBRIX

@@ -3,10 +3,10 @@
 
 #include <csignal>
 #include <exception>
-#include <iostream>
 
 #include "base/exception.h"
 #include "base/standard_streams.h"
+#include "base/text_output.h"
 #include "console/console.h"
 
 namespace {
@@ -24,11 +24,9 @@ int runCommand(int argc, char** argv) {
   try {
     return parseAndRun(argc, argv) == NEBRIX_OK ? 0 : 1;
   } catch (const ltt::exception& ex) {
-    std::cerr << "Error: ";
-    ex.expandAll(std::cerr);
-    std::cerr << std::endl;
+    Text::err << "Error: " << ltt::expandedText(ex) << Text::endl;
   } catch (const std::exception& ex) {
-    std::cerr << "Error: " << ex.what() << std::endl;
+    Text::err << "Error: " << ex.what() << Text::endl;
   }
   return 1;
 }

@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 
+#include "base/text_output.h"
 #include "console/console.h"
 
 namespace NEBRIX {
@@ -40,7 +40,7 @@ bool readWaitSeconds(const char* text, int32_t& seconds) {
 
 NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
   if (argc <= 1) {
-    usage(std::cerr);
+    usage(Text::err);
     return NEBRIX_NOT_OK;
   }
   int i = 1;
@@ -58,18 +58,18 @@ NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
       ++i;
     } else if (strcmp(arg, "-p") == 0) {
       if (i + 1 >= argc) {
-        std::cerr << "Error: Option -p requires an argument." << std::endl;
+        Text::err << "Error: Option -p requires an argument." << Text::endl;
         return NEBRIX_NOT_OK;
       }
       if (!readProcessId(argv[i + 1], m_pid)) {
-        std::cerr << "Error: Invalid process id specified as argument to -p option." << std::endl;
+        Text::err << "Error: Invalid process id specified as argument to -p option." << Text::endl;
         return NEBRIX_NOT_OK;
       }
       m_pidpresent = true;
       i += 2;
     } else if (strcmp(arg, "-o") == 0) {
       if (i + 1 >= argc) {
-        std::cerr << "Error: Option -o requires an argument." << std::endl;
+        Text::err << "Error: Option -o requires an argument." << Text::endl;
         return NEBRIX_NOT_OK;
       }
       // Like the command words, the format is read without regard to case.
@@ -78,32 +78,32 @@ NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
       } else if (strcasecmp(argv[i + 1], "text") == 0) {
         m_output = OUTPUT_TEXT;
       } else {
-        std::cerr << "Error: Invalid output format specified as argument to -o option, use json or text." << std::endl;
+        Text::err << "Error: Invalid output format specified as argument to -o option, use json or text." << Text::endl;
         return NEBRIX_NOT_OK;
       }
       i += 2;
     } else if (strcmp(arg, "-w") == 0) {
       if (i + 1 >= argc) {
-        std::cerr << "Error: Option -w requires an argument." << std::endl;
+        Text::err << "Error: Option -w requires an argument." << Text::endl;
         return NEBRIX_NOT_OK;
       }
       if (!readWaitSeconds(argv[i + 1], m_waitseconds)) {
-        std::cerr << "Error: Invalid number of seconds specified as argument to -w option "
+        Text::err << "Error: Invalid number of seconds specified as argument to -w option "
                      "(a whole number from 0 to 3600)."
-                  << std::endl;
+                  << Text::endl;
         return NEBRIX_NOT_OK;
       }
       m_waitpresent = true;
       i += 2;
     } else if (strcmp(arg, "-H") == 0) {
-      std::cout << "Warning: The -H option has been deprecated. The settings will be updated "
+      Text::out << "Warning: The -H option has been deprecated. The settings will be updated "
                    "for the physical host instead."
-                << std::endl;
+                << Text::endl;
       // The host name after "-H" is skipped unused; a trailing "-H" ends the scan.
       i = (i + 2 < argc) ? i + 2 : argc;
     } else if (strcmp(arg, "-u") == 0) {
       if (i + 1 >= argc) {
-        std::cerr << "Error: Option -u requires an argument." << std::endl;
+        Text::err << "Error: Option -u requires an argument." << Text::endl;
         return NEBRIX_NOT_OK;
       }
       // An empty name is the calling user, as the configuration takes it; a
@@ -112,7 +112,7 @@ NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
       m_user = argv[i + 1][0] != '\0' ? argv[i + 1] : nullptr;
       i += 2;
     } else if (arg[0] == '-') {
-      std::cerr << "Error: Unknown option " << arg << " given." << std::endl;
+      Text::err << "Error: Unknown option " << arg << " given." << Text::endl;
       return NEBRIX_NOT_OK;
     } else {
       break;

@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "base/text_output.h"
 #include "console/console.h"
 #include "console/json_output.h"
 #include "console/flag_words.h"
@@ -85,7 +85,7 @@ HistoryRead readHistory(const char* user, std::vector<std::string>& records) {
   const size_t size = ConsoleHistory::FILE_SIZE;
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]());
   if (!buffer) {
-    std::cerr << "Error: Out of Memory." << std::endl;
+    Text::err << "Error: Out of Memory." << Text::endl;
     return HistoryRead::NO_MEMORY;
   }
   int32_t count = 0;
@@ -105,27 +105,27 @@ HistoryRead readHistory(const char* user, std::vector<std::string>& records) {
 NEBRIX_Retcode Console::showConfig() {
   std::string shownName;
   if (readTraceFileName(m_user, shownName) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  std::cout << "\nConfiguration:\n  Trace file name    : " << shownName << std::endl;
+  Text::out << "\nConfiguration:\n  Trace file name    : " << shownName << Text::endl;
 
   std::string flags;
   if (readTraceFlags(m_user, flags) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  std::cout << "  Trace flags        : " << (!flags.empty() ? flags : "(none set)") << "\n";
+  Text::out << "  Trace flags        : " << (!flags.empty() ? flags : "(none set)") << "\n";
   if (flags.empty()) {
-    std::cout.flush();
+    Text::out.flush();
     return NEBRIX_OK;
   }
   const std::vector<FlagWords> settings = describeTraceFlags(TraceFlags(flags.c_str()));
   for (size_t i = 0; i < kSettingsShownByShowConfig; ++i) {
-    std::cout << settingLinePrefix(settings[i].label) << settings[i].words << "\n";
+    Text::out << settingLinePrefix(settings[i].label) << settings[i].words << "\n";
   }
-  std::cout.flush();
+  Text::out.flush();
   return NEBRIX_OK;
 }
 
 NEBRIX_Retcode Console::showTracesettings() {
   TraceSharedMemory sharedMemory;
   if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  std::cout << "\nSettings:\n"
+  Text::out << "\nSettings:\n"
             << "  Update count : " << sharedMemory.getUpdateCount() << "\n"
             << "  Total size   : " << TraceSharedMemory::getTotalSize() << "\n"
             << "    equivalent to " << TraceSharedMemory::NUM_PARTS << " process-specific parts.\n"
@@ -142,9 +142,9 @@ NEBRIX_Retcode Console::showTracesettings() {
     char line[400];
     snprintf(line, sizeof line, "    %5.d         %5.d  %.*s", part.processID, part.readCount,
              static_cast<int>(TraceSharedMemory::FLAGS_SIZE - 1), part.flags);
-    std::cout << line << "\n";
+    Text::out << line << "\n";
   }
-  std::cout.flush();
+  Text::out.flush();
   return NEBRIX_OK;
 }
 
@@ -156,9 +156,9 @@ NEBRIX_Retcode Console::showProfile(bool) {
   std::string pattern;
   if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
   if (m_verbose) {
-    std::cout << "\nsearch path:" << directory << "\n\nsearch name pattern:" << pattern << "\n";
+    Text::out << "\nsearch path:" << directory << "\n\nsearch name pattern:" << pattern << "\n";
   }
-  std::cout << "no profile data found." << std::endl;
+  Text::out << "no profile data found." << Text::endl;
   return NEBRIX_OK;
 }
 
@@ -166,17 +166,17 @@ NEBRIX_Retcode Console::showHistory() {
   std::vector<std::string> records;
   switch (readHistory(m_user, records)) {
     case HistoryRead::NO_MEMORY: return NEBRIX_NOT_OK;
-    case HistoryRead::UNREADABLE: std::cout << "Command history is empty." << std::endl; return NEBRIX_NOT_OK;
+    case HistoryRead::UNREADABLE: Text::out << "Command history is empty." << Text::endl; return NEBRIX_NOT_OK;
     case HistoryRead::OK: break;
   }
   if (records.empty()) {
-    std::cout << "Command history is empty.\n";
+    Text::out << "Command history is empty.\n";
   } else {
-    std::cout << "DATE                       USER                PROCESS     COMMAND\n"
+    Text::out << "DATE                       USER                PROCESS     COMMAND\n"
               << std::string(ConsoleHistory::RECORD_SIZE, '-') << "\n";
   }
-  for (const std::string& record : records) std::cout << record;
-  std::cout << std::endl;
+  for (const std::string& record : records) Text::out << record;
+  Text::out << Text::endl;
   return NEBRIX_OK;
 }
 
@@ -239,7 +239,7 @@ NEBRIX_Retcode Console::historyJson(nlohmann::json& document) {
   std::vector<std::string> records;
   switch (readHistory(m_user, records)) {
     case HistoryRead::NO_MEMORY: return NEBRIX_NOT_OK;
-    case HistoryRead::UNREADABLE: std::cerr << "Command history is empty." << std::endl; return NEBRIX_NOT_OK;
+    case HistoryRead::UNREADABLE: Text::err << "Command history is empty." << Text::endl; return NEBRIX_NOT_OK;
     case HistoryRead::OK: break;
   }
   nlohmann::json entries = nlohmann::json::array();

@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <string>
 
 #include "base/exception.h"
+#include "base/text_output.h"
 #include "console/console.h"
 #include "console/json_output.h"
 #include "console/process_list.h"
@@ -24,27 +24,27 @@ const char* sourceText(const ClientProcess& client) { return client.ownSettings 
 const char* shownFlags(const std::string& flags) { return flags.empty() ? "(none set)" : flags.c_str(); }
 
 void printClients(const ProcessList& list) {
-  std::cout << "\nProcesses (update count " << list.updateCount << "):\n"
+  Text::out << "\nProcesses (update count " << list.updateCount << "):\n"
             << "  Process  Command          Source         Acknowledged  Flags\n"
             << "  " << std::string(70, '-') << "\n";
   for (const ClientProcess& client : list.clients) {
     char line[400];
     snprintf(line, sizeof line, "  %7d  %-15.15s  %-13s  %-12s  %s", client.pid, client.command.c_str(),
              sourceText(client), acknowledgedText(client.acknowledged), shownFlags(client.effectiveFlags));
-    std::cout << line << "\n";
+    Text::out << line << "\n";
   }
 }
 
 void printEndedParts(const ProcessList& list) {
-  std::cout << "\nParts kept for processes that no longer run:\n"
+  Text::out << "\nParts kept for processes that no longer run:\n"
             << "  Process  Flags\n"
             << "  " << std::string(70, '-') << "\n";
   for (const EndedProcessPart& part : list.endedParts) {
     char line[400];
     snprintf(line, sizeof line, "  %7d  %s", part.pid, shownFlags(part.flags));
-    std::cout << line << "\n";
+    Text::out << line << "\n";
   }
-  std::cout << "  A new process with one of these ids takes over its flags. To make it follow\n"
+  Text::out << "  A new process with one of these ids takes over its flags. To make it follow\n"
                "  the configuration instead: nebrix_cons -p <pid> TRACE REFRESH\n";
 }
 
@@ -58,9 +58,7 @@ NEBRIX_Retcode Console::loadProcessList(TraceSharedMemory& sharedMemory, Process
   try {
     SecureStore::UserProfile::getUserProfilePath(path, "", false, false);
   } catch (const ltt::exception& ex) {
-    std::cerr << "Error opening shared memory: ";
-    ex.expandAll(std::cerr);
-    std::cerr << ", aborting." << std::endl;
+    Text::err << "Error opening shared memory: " << ltt::expandedText(ex) << ", aborting." << Text::endl;
     return NEBRIX_NOT_OK;
   }
   path = path + "/" + Configuration::NEBRIX_COMPONENT + ".shm";
@@ -71,7 +69,8 @@ NEBRIX_Retcode Console::loadProcessList(TraceSharedMemory& sharedMemory, Process
   // a regular one of the right size, and the one mapped is the one listed.
   if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
   if (!System::identifyDescriptor(sharedMemory.mappedDescriptor(), file, error)) {
-    std::cerr << "Error opening shared memory: cannot examine " << path << " (" << strerror(error) << ")." << std::endl;
+    Text::err << "Error opening shared memory: cannot examine " << path << " (" << strerror(error) << ")."
+              << Text::endl;
     return NEBRIX_NOT_OK;
   }
   collectProcessList(sharedMemory, file, list);
@@ -91,12 +90,12 @@ NEBRIX_Retcode Console::showProcesses() {
   ProcessList list;
   if (loadProcessList(sharedMemory, list) != NEBRIX_OK) return NEBRIX_NOT_OK;
   if (list.clients.empty()) {
-    std::cout << "No process is using the trace shared memory.\n";
+    Text::out << "No process is using the trace shared memory.\n";
   } else {
     printClients(list);
   }
   if (!list.endedParts.empty()) printEndedParts(list);
-  std::cout.flush();
+  Text::out.flush();
   return NEBRIX_OK;
 }
 

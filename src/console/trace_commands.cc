@@ -2,10 +2,10 @@
 // the trace shared-memory file. With "-p" one process's own flags change;
 // without, the configuration changes and the update counter tells every
 // process without settings of its own to read it again.
-#include <iostream>
 #include <string>
 
 #include "base/exception.h"
+#include "base/text_output.h"
 #include "console/console.h"
 #include "console/process_list.h"
 #include "console/trace_setting.h"
@@ -16,15 +16,13 @@ namespace NEBRIX {
 
 NEBRIX_Retcode Console::attachToSharedMemory(TraceSharedMemory& sharedMemory) {
   if (m_user != nullptr) {
-    std::cerr << "Change settings for other user not supported (use 'su' command)." << std::endl;
+    Text::err << "Change settings for other user not supported (use 'su' command)." << Text::endl;
     return NEBRIX_NOT_OK;
   }
   try {
     sharedMemory.attach(Configuration::NEBRIX_COMPONENT, nullptr);
   } catch (const ltt::exception& ex) {
-    std::cerr << "Error opening shared memory: ";
-    ex.expandAll(std::cerr);
-    std::cerr << ", aborting." << std::endl;
+    Text::err << "Error opening shared memory: " << ltt::expandedText(ex) << ", aborting." << Text::endl;
     return NEBRIX_NOT_OK;
   }
   return NEBRIX_OK;

@@ -1,7 +1,7 @@
 #include <cstring>
-#include <ostream>
 #include <string>
 
+#include "base/text_output.h"
 #include "console/build_info.h"
 #include "console/console.h"
 
@@ -103,7 +103,7 @@ const FurtherHelp kFurtherHelp[] = {
 // its description on the next line.
 constexpr size_t kDescriptionColumn = 15;
 
-void writeFurtherHelp(std::ostream& stream) {
+void writeFurtherHelp(Text::Output& stream) {
   const std::string indent(kDescriptionColumn, ' ');
   const char* section = "";
   for (const FurtherHelp& row : kFurtherHelp) {
@@ -127,15 +127,15 @@ void writeFurtherHelp(std::ostream& stream) {
 
 }  // namespace
 
-void Console::usage(std::ostream& stream) {
+void Console::usage(Text::Output& stream) {
   stream << "Usage: nebrix_cons [options] command\n" << BuildInfo::VERSION << '\n';
   for (const char* line : kUsageBody) stream << line << '\n';
   stream.flush();
 }
 
-void Console::help(std::ostream& stream) const {
+void Console::help(Text::Output& stream) const {
   if (m_help == HELP_VERSION) {
-    stream << "nebrix_cons " << BuildInfo::PROJECT_VERSION << std::endl;
+    stream << "nebrix_cons " << BuildInfo::PROJECT_VERSION << Text::endl;
     return;
   }
   usage(stream);

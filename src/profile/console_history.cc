@@ -7,12 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <vector>
 
 #include "base/error_code_table.h"
 #include "base/exception.h"
 #include "base/system_error.h"
+#include "base/text_output.h"
 #include "profile/user_profile.h"
 #include "securestore/profile_file.h"
 
@@ -36,9 +36,7 @@ struct FileCloser {
 void reportLostEntry(const std::string& path, int rc) {
   ltt::exception ex(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_HISTORY_WRITE_FAILED());
   ex << ltt::msgarg_text("file", path.c_str()) << ltt::msgarg_sysrc(rc);
-  std::cerr << "Warning: ";
-  ex.expandAll(std::cerr);
-  std::cerr << std::endl;
+  Text::err << "Warning: " << ltt::expandedText(ex) << Text::endl;
 }
 
 // The error of a stream that failed, or EIO when it only came up short.
@@ -115,7 +113,7 @@ void ConsoleHistory::validateAndAdjustPermissions(int fd) {
 void ConsoleHistory::sendSysErrMsgToStdErr() {
   char text[256];
   Diagnose::getSystemErrorMessage(errno, text, sizeof text);
-  std::cerr << text << std::endl;
+  Text::err << text << Text::endl;
 }
 
 void ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* user, const char* action) {

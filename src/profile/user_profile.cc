@@ -8,11 +8,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <iostream>
 #include <string>
 
 #include "base/error_code_table.h"
 #include "base/exception.h"
+#include "base/text_output.h"
 
 namespace SecureStore {
 namespace UserProfile {
@@ -64,7 +64,7 @@ void checkDirectory(const std::string& path) {
   }
   if (S_ISLNK(info.st_mode)) throwDirectoryError(SecureStore__ERR_SECSTORE_DIRECTORY_IS_LINK(), path);
   if (!S_ISDIR(info.st_mode)) {
-    std::cout << path << std::endl;
+    Text::out << path << Text::endl;
     throwDirectoryError(SecureStore__ERR_SECSTORE_DIRECTORY_UNAVAILABLE(), path);
   }
   if (info.st_uid != geteuid()) {

@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
   // and leave the store locked.
   signal(SIGXFSZ, SIG_IGN);
   const int status = run(argc, argv);
+  // std::cout writes through stdout, whose error flag tells of a lost write.
+  std::cout.flush();
   // The results must have reached standard output: a listing cut short, or a
   // generated key that nobody saw, is a failure, whatever the command did.
   return Diagnose::finishStandardOutput(lostOutputError()) ? status : kExitFailure;
