@@ -33,6 +33,34 @@ const char* identityFromEnvironment() {
   ltt::tThrow(ltt::exception(__FILE__, __LINE__, code) << ltt::msgarg_text("dir", path.c_str()));
 }
 
+// The home directory of the effective user and the name of the host.
+struct Identity {
+  uid_t uid = 0;
+  std::string home;
+  std::string nodename;
+  bool known = false;
+};
+
+// Looked up once per thread and effective user: neither changes while a
+// command runs, and the user database may sit behind a slow name service.
+// The directories below the home are checked on every call all the same.
+const Identity& ownIdentity() {
+  thread_local Identity identity;
+  const uid_t uid = geteuid();
+  if (identity.known && identity.uid == uid) return identity;
+  identity.known = false;
+  errno = 0;
+  const struct passwd* entry = getpwuid(uid);
+  if (entry == nullptr) throwSysCallFailed("getpwuid", 0);
+  identity.home = entry->pw_dir != nullptr ? entry->pw_dir : "";
+  struct utsname names;
+  if (uname(&names) != 0) throwSysCallFailed("uname", errno);
+  identity.nodename = names.nodename;
+  identity.uid = uid;
+  identity.known = true;
+  return identity;
+}
+
 }  // namespace
 
 bool ident_is_valid(const char* ident) {
@@ -83,19 +111,14 @@ void getUserProfilePath(std::string& path, const std::string& virtualhost,
                         bool allowOverrideByEnvironment, bool optionWasSpecified) {
   const char* ident = allowOverrideByEnvironment ? identityFromEnvironment() : nullptr;
 
-  errno = 0;
-  const struct passwd* entry = getpwuid(geteuid());
-  if (entry == nullptr) throwSysCallFailed("getpwuid", 0);
-
-  struct utsname names;
-  if (uname(&names) != 0) throwSysCallFailed("uname", errno);
+  const Identity& identity = ownIdentity();
   std::string host;
   if (!optionWasSpecified && ident != nullptr) {
     host = ident;
   } else if (!virtualhost.empty()) {
     host = virtualhost;
   } else {
-    host = names.nodename;
+    host = identity.nodename;
   }
   // The host part is one directory below .orq, never a way out of it.
   if (host.empty() || host == "." || host == ".." || host.find('/') != std::string::npos) {
@@ -103,8 +126,7 @@ void getUserProfilePath(std::string& path, const std::string& virtualhost,
                 << ltt::msgarg_text("host", host.c_str()));
   }
 
-  path.clear();
-  if (entry->pw_dir != nullptr) path += entry->pw_dir;
+  path = identity.home;
   path += "/.orq";
   checkDirectory(path);
   path += "/" + host;
