@@ -24,12 +24,22 @@ MemoryMapping::MemoryMapping(const std::string& path, std::size_t length)
     : m_address(nullptr), m_length(length), m_descriptor(-1) {
   m_descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDWR);
   if (m_descriptor < 0) throwOpenError(path, errno);
-  void* address = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, m_descriptor, 0);
-  if (address == MAP_FAILED) {
-    const int rc = errno;
+  try {
+    map(path);
+  } catch (...) {
     ::close(m_descriptor);
-    throwOpenError(path, rc);
+    throw;
   }
+}
+
+MemoryMapping::MemoryMapping(const std::string& path, int descriptor, std::size_t length)
+    : m_address(nullptr), m_length(length), m_descriptor(descriptor) {
+  map(path);
+}
+
+void MemoryMapping::map(const std::string& path) {
+  void* address = ::mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_SHARED, m_descriptor, 0);
+  if (address == MAP_FAILED) throwOpenError(path, errno);
   m_address = address;
 }
 

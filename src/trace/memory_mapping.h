@@ -16,6 +16,10 @@ class MemoryMapping {
   // shared. Throws ERR_SYS_MEMORYMAP_OPEN_ERR (name = path, and the system
   // error) when the file cannot be opened or mapped.
   MemoryMapping(const std::string& path, std::size_t length);
+  // Maps `length` bytes of the file open as `descriptor` (read-write), which
+  // the mapping then owns. When mapping fails, throws as above and leaves the
+  // descriptor to the caller; `path` names the file in the message.
+  MemoryMapping(const std::string& path, int descriptor, std::size_t length);
   // Unmaps and closes. A failing unmap is not raised: there is nothing a
   // caller could do about it, and the address range is gone with the process.
   ~MemoryMapping();
@@ -30,6 +34,8 @@ class MemoryMapping {
   int descriptor() const noexcept { return m_descriptor; }
 
  private:
+  void map(const std::string& path);
+
   void* m_address;
   std::size_t m_length;
   int m_descriptor;

@@ -174,8 +174,33 @@ void TraceSharedMemory::detach() {
 // truncate it again and wipe what the other has changed in the meantime.
 // What is not a regular file (a link, a directory, a FIFO, a device) is never
 // replaced: it is reported, so that nothing is written through a link.
+//
+// Mostly the file is there, a regular file of the right size that opens for
+// reading and writing: then one descriptor takes the lock, shows the size
+// and is mapped. Anything else goes the long way, which tells each case
+// apart as it always has.
 void TraceSharedMemory::attachToCurrentPath() {
-  FileGuard guard(m_sharedmemorypath);
+  OpenFile file(rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_RDWR | O_CREAT, 0600));
+  if (file.descriptor < 0) {
+    FileGuard guard(m_sharedmemorypath);
+    checkAndMapUnderLock();
+    return;
+  }
+  lockFile(file.descriptor, LOCK_EX);
+  struct stat status;
+  if (::fstat(file.descriptor, &status) != 0 || status.st_size != static_cast<off_t>(kTotalSize)) {
+    checkAndMapUnderLock();
+    return;
+  }
+  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, file.descriptor, kTotalSize);
+  file.release();
+  m_header = static_cast<Header*>(m_mappedmemory->address());
+  if (loadWord(m_header->version) != VERSION) initializeSharedMemoryHeader();
+  // The mapping's descriptor takes the lock again for each LockedScope.
+  lockFile(m_mappedmemory->descriptor(), LOCK_UN);
+}
+
+void TraceSharedMemory::checkAndMapUnderLock() {
   int problem = 0;
   if (!isSharedMemoryFileValid(problem)) {
     if (problem == ELOOP || problem == EISDIR || problem == RSECSSFS_ENOTREGULAR) {

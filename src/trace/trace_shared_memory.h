@@ -183,6 +183,7 @@ class TraceSharedMemory {
   void initializeSharedMemoryHeader();
   void validateAndAdjustPermissions(int descriptor);
   void attachToCurrentPath();
+  void checkAndMapUnderLock();
 
   Header* m_header;
   Part* m_ownpart;
