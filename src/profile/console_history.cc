@@ -39,8 +39,50 @@ void reportLostEntry(const std::string& path, int rc) {
   Text::err << "Warning: " << ltt::expandedText(ex) << Text::endl;
 }
 
-// The error of a stream that failed, or EIO when it only came up short.
-int streamError(FILE* file) { return ferror(file) && errno != 0 ? errno : EIO; }
+// Closes the descriptor when it goes out of scope.
+struct DescriptorCloser {
+  int fd;
+  ~DescriptorCloser() {
+    if (fd >= 0) close(fd);
+  }
+  int release() {
+    const int kept = fd;
+    fd = -1;
+    return kept;
+  }
+};
+
+// Reads up to `size` bytes from the start; the count read, and in `error`
+// the errno of a read that failed (0 when the file only came up short).
+size_t readFully(int fd, unsigned char* target, size_t size, int& error) {
+  size_t done = 0;
+  error = 0;
+  while (done < size) {
+    const ssize_t n = pread(fd, target + done, size - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) error = errno;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+// Writes all `size` bytes at `offset`; false with `error` set (0 for a write
+// that wrote nothing) when it cannot.
+bool writeFully(int fd, const char* text, size_t size, off_t offset, int& error) {
+  size_t done = 0;
+  error = 0;
+  while (done < size) {
+    const ssize_t n = pwrite(fd, text + done, size - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : 0;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -78,8 +120,12 @@ void ConsoleHistory::prepare(const char* component, const char* hostname, const 
 // Valid is a file that opens for reading and has the right size: one that
 // cannot be read (mode 0200, say) is made afresh like one of the wrong size.
 bool ConsoleHistory::isHistoryFileValid() {
-  FileCloser f{rsecssfs_openProfileStream(m_file.c_str(), "rb")};
-  return f.file != nullptr && fseek(f.file, 0, SEEK_END) == 0 && ftell(f.file) == static_cast<long>(FILE_SIZE);
+  const int fd = rsecssfs_openProfileFile(m_file.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  struct stat info;
+  const bool valid = fstat(fd, &info) == 0 && info.st_size == static_cast<off_t>(FILE_SIZE);
+  close(fd);
+  return valid;
 }
 
 // Created with 0600 from the start: the history is never readable by others,
@@ -117,38 +163,32 @@ void ConsoleHistory::sendSysErrMsgToStdErr() {
 }
 
 void ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* user, const char* action) {
-  FileCloser f{rsecssfs_openProfileStream(m_file.c_str(), "r+b")};
-  if (f.file == nullptr) return reportLostEntry(m_file, errno);
+  const int fd = rsecssfs_openProfileFile(m_file.c_str(), O_RDWR);
+  if (fd < 0) return reportLostEntry(m_file, errno);
+  DescriptorCloser closer{fd};
 
   // The slot is the record with the smallest time stamp and the blank after
   // it, compared byte by byte; of equals the first.
   constexpr size_t kKeySize = TIMESTAMP_SIZE + 1;
   std::vector<unsigned char> content(FILE_SIZE);
   const size_t needed = (RECORD_COUNT - 1) * RECORD_SIZE + kKeySize;
-  errno = 0;
-  if (fread(content.data(), 1, FILE_SIZE, f.file) < needed) return reportLostEntry(m_file, streamError(f.file));
+  int rc = 0;
+  if (readFully(fd, content.data(), FILE_SIZE, rc) < needed) return reportLostEntry(m_file, rc != 0 ? rc : EIO);
   unsigned char minimum[kKeySize];
   memset(minimum, 'X', kKeySize);
-  long slot = 0;
+  size_t slot = 0;
   for (size_t i = 0; i < RECORD_COUNT; ++i) {
     const unsigned char* key = content.data() + i * RECORD_SIZE;
     if (memcmp(key, minimum, kKeySize) < 0) {
       memcpy(minimum, key, kKeySize);
-      slot = static_cast<long>(i * RECORD_SIZE);
+      slot = i * RECORD_SIZE;
     }
   }
 
-  // The record reaches the file only when the stream is flushed: a full
-  // disk shows at the close.
+  // A full disk may show only at the close, which therefore counts.
   const std::string record = formatHistoryRecord(timestamp, pid, user, action);
-  errno = 0;
-  int rc = 0;
-  if (fseek(f.file, slot, SEEK_SET) != 0 || fwrite(record.data(), record.size(), 1, f.file) != 1) {
-    rc = errno != 0 ? errno : EIO;
-  }
-  FILE* const file = f.file;
-  f.file = nullptr;
-  if (fclose(file) != 0 && rc == 0) rc = errno;
+  if (!writeFully(fd, record.data(), record.size(), static_cast<off_t>(slot), rc)) rc = rc != 0 ? rc : EIO;
+  if (close(closer.release()) != 0 && rc == 0) rc = errno;
   if (rc != 0) reportLostEntry(m_file, rc);
 }
 
