@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,26 +57,31 @@ class InputReader {
   const uint8_t* m_end;
 };
 
-// Sends what is written to `stream` while it lives to `text`, also when an
-// exception ends it, so that a target can check it and the fuzzer's own
-// output stays readable.
+// Sends what is written to `stream` (stdout or stderr, through which the
+// console writes) while it lives to `text`, also when an exception ends it,
+// so that a target can check it and the fuzzer's own output stays readable.
 class Capture {
  public:
-  Capture(std::ostream& stream, std::string& text)
-      : m_stream(stream), m_text(text), m_old(stream.rdbuf(m_buffer.rdbuf())) {}
+  Capture(std::FILE*& stream, std::string& text) : m_stream(stream), m_text(text), m_old(stream) {
+    std::fflush(m_old);
+    m_stream = open_memstream(&m_buffer, &m_size);
+    NEBRIX_FUZZ_CHECK(m_stream != nullptr);
+  }
   ~Capture() {
-    // A stream that could not write something, such as a null text, is bad.
-    NEBRIX_FUZZ_CHECK(!m_stream.bad());
-    m_stream.clear();
-    m_stream.rdbuf(m_old);
-    m_text = m_buffer.str();
+    // A stream that could not write something is in error.
+    NEBRIX_FUZZ_CHECK(std::ferror(m_stream) == 0);
+    std::fclose(m_stream);
+    m_stream = m_old;
+    m_text.assign(m_buffer, m_size);
+    std::free(m_buffer);
   }
 
  private:
-  std::ostream& m_stream;
+  std::FILE*& m_stream;
   std::string& m_text;
-  std::ostringstream m_buffer;
-  std::streambuf* m_old;
+  std::FILE* m_old;
+  char* m_buffer = nullptr;
+  std::size_t m_size = 0;
 };
 
 // Runs the console on `words` as the program would, what it writes to
@@ -90,8 +93,8 @@ inline NEBRIX_Retcode runConsole(std::vector<std::string> words, std::string& ou
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
   std::string errors;
-  Capture captureOut(std::cout, out);
-  Capture captureErr(std::cerr, errors);
+  Capture captureOut(stdout, out);
+  Capture captureErr(stderr, errors);
   NEBRIX::Console console;
   NEBRIX_FUZZ_CHECK(console.parseArguments(static_cast<int>(words.size()), argv.data()) == NEBRIX_OK);
   return console.run();
