@@ -14,6 +14,7 @@
 #include "base/system_error.h"
 #include "base/text_output.h"
 #include "profile/user_profile.h"
+#include "securestore/file_writes.h"
 #include "securestore/profile_file.h"
 
 namespace NEBRIX {
@@ -65,23 +66,6 @@ size_t readFully(int fd, unsigned char* target, size_t size, int& error) {
     done += static_cast<size_t>(n);
   }
   return done;
-}
-
-// Writes all `size` bytes at `offset`; false with `error` set (0 for a write
-// that wrote nothing) when it cannot.
-bool writeFully(int fd, const char* text, size_t size, off_t offset, int& error) {
-  size_t done = 0;
-  error = 0;
-  while (done < size) {
-    const ssize_t n = pwrite(fd, text + done, size - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : 0;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -187,7 +171,8 @@ void ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* u
 
   // A full disk may show only at the close, which therefore counts.
   const std::string record = formatHistoryRecord(timestamp, pid, user, action);
-  if (!writeFully(fd, record.data(), record.size(), static_cast<off_t>(slot), rc)) rc = rc != 0 ? rc : EIO;
+  errno = 0;
+  if (!rsecssfs_writeAt(fd, static_cast<long>(slot), record.data(), record.size())) rc = errno != 0 ? errno : EIO;
   if (close(closer.release()) != 0 && rc == 0) rc = errno;
   if (rc != 0) reportLostEntry(m_file, rc);
 }
