@@ -54,8 +54,11 @@ class PrivateUser:
 
     # Runs a program to its end; a crash or a sanitizer report is a failure.
     def run(self, name, *args):
-        proc = subprocess.run([os.path.join(self.bin_dir, name)] + list(args), env=self.env, capture_output=True,
-                              text=True, errors="replace", timeout=60)
+        try:
+            proc = subprocess.run([os.path.join(self.bin_dir, name)] + list(args), env=self.env,
+                                  capture_output=True, text=True, errors="replace", timeout=60)
+        except subprocess.TimeoutExpired:
+            raise Failure(f"{' '.join([name] + list(args))} did not end within 60 s") from None
         check_clean_end(name, args, proc.returncode, proc.stderr, proc.stdout)
         return proc.returncode, proc.stdout, proc.stderr
 

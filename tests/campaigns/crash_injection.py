@@ -27,6 +27,7 @@ import os
 import random
 import signal
 import statistics
+import subprocess
 import time
 
 from campaign import Failure, check_clean_end, main
@@ -85,8 +86,13 @@ def campaign(options, user):
         proc = user.start(*command)
         time.sleep(rng.uniform(0, run_time[kind]))
         proc.send_signal(sig)
-        _, err = proc.communicate()
         what = f"run {serial} ({' '.join(command)}, signal {sig.name})"
+        try:
+            _, err = proc.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.communicate()
+            raise Failure(f"{what} did not end within 60 s")
         if sig != signal.SIGKILL:
             check_left_alone(user, what)
         if proc.returncode == -sig:

@@ -21,9 +21,13 @@ class TraceClient {
     setvbuf(m_pipe, nullptr, _IONBF, 0);  // so that poll sees all that is not read yet
     m_pid = atoi(nextLine().c_str());
   }
+  // A stopped client ends only when continued, and it is continued before it
+  // is told to end, never after: once it exits, the sanitizer's leak check
+  // stops it to look at its memory, and a late SIGCONT throws that stop away,
+  // leaving the check waiting for it forever.
   ~TraceClient() {
+    if (m_pid > 0) kill(m_pid, SIGCONT);
     if (m_pid > 0) kill(m_pid, SIGTERM);
-    if (m_pid > 0) kill(m_pid, SIGCONT);  // a stopped client ends only when continued
     if (m_pipe != nullptr) pclose(m_pipe);
   }
   std::string pid() const { return std::to_string(m_pid); }

@@ -108,8 +108,9 @@ int rerunUnderPrivateHome(int, char** argv) {
   const pid_t child = fork();
   if (child < 0) throw std::runtime_error("fork failed");
   if (child == 0) {
-    // An orphan would go on in a home that is gone.
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // An orphan would go on in a home that is gone. SIGKILL ends it in any
+    // state, also stopped or held by the sanitizer's leak check at its exit.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     environment.push_back(std::string(kOwnerVariable) + "=" + std::to_string(getpid()));
     std::vector<char*> envp;
     for (std::string& variable : environment) envp.push_back(&variable[0]);
