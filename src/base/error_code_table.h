@@ -23,6 +23,8 @@
   X(NEBRIX, ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE, 200302,                                       \
     "Cannot open shared memory file $file$, rc=$sysrc$:$sysmsg$")                               \
   X(NEBRIX, ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED, 200303, "Shared memory is already attached")  \
+  X(NEBRIX, ERR_NEBRIX_TRACESHM_WRONG_SIZE, 200304,                                             \
+    "Shared memory file $file$ has $size$ bytes instead of $expected$")                         \
   X(NEBRIX, ERR_NEBRIX_HISTORY_WRITE_FAILED, 200401,                                            \
     "Cannot write history file $file$, rc=$sysrc$:$sysmsg$")                                    \
   X(NEBRIX, ERR_NEBRIX_CONFIGURATION_BUSY, 200402,                                              \

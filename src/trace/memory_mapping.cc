@@ -25,20 +25,20 @@ MemoryMapping::MemoryMapping(const std::string& path, std::size_t length)
   m_descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDWR);
   if (m_descriptor < 0) throwOpenError(path, errno);
   try {
-    map(path);
+    map(path, PROT_READ | PROT_WRITE);
   } catch (...) {
     ::close(m_descriptor);
     throw;
   }
 }
 
-MemoryMapping::MemoryMapping(const std::string& path, int descriptor, std::size_t length)
+MemoryMapping::MemoryMapping(const std::string& path, int descriptor, std::size_t length, bool readOnly)
     : m_address(nullptr), m_length(length), m_descriptor(descriptor) {
-  map(path);
+  map(path, readOnly ? PROT_READ : PROT_READ | PROT_WRITE);
 }
 
-void MemoryMapping::map(const std::string& path) {
-  void* address = ::mmap(nullptr, m_length, PROT_READ | PROT_WRITE, MAP_SHARED, m_descriptor, 0);
+void MemoryMapping::map(const std::string& path, int protection) {
+  void* address = ::mmap(nullptr, m_length, protection, MAP_SHARED, m_descriptor, 0);
   if (address == MAP_FAILED) throwOpenError(path, errno);
   m_address = address;
 }

@@ -1,5 +1,5 @@
-// A whole file mapped read-write and shared between processes, owned by one
-// object and handed around through a reference-counted handle: the memory is
+// A whole file mapped shared between processes (read-write, or read-only for
+// a process that only looks), owned by one object and handed around through a reference-counted handle: the memory is
 // unmapped when the last handle goes.
 #pragma once
 
@@ -16,10 +16,12 @@ class MemoryMapping {
   // shared. Throws ERR_SYS_MEMORYMAP_OPEN_ERR (name = path, and the system
   // error) when the file cannot be opened or mapped.
   MemoryMapping(const std::string& path, std::size_t length);
-  // Maps `length` bytes of the file open as `descriptor` (read-write), which
-  // the mapping then owns. When mapping fails, throws as above and leaves the
-  // descriptor to the caller; `path` names the file in the message.
-  MemoryMapping(const std::string& path, int descriptor, std::size_t length);
+  // Maps `length` bytes of the file open as `descriptor`, which the mapping
+  // then owns: readable and writable, or with `readOnly` only readable (the
+  // descriptor may then be open for reading only). When mapping fails,
+  // throws as above and leaves the descriptor to the caller; `path` names the
+  // file in the message.
+  MemoryMapping(const std::string& path, int descriptor, std::size_t length, bool readOnly = false);
   // Unmaps and closes. A failing unmap is not raised: there is nothing a
   // caller could do about it, and the address range is gone with the process.
   ~MemoryMapping();
@@ -34,7 +36,7 @@ class MemoryMapping {
   int descriptor() const noexcept { return m_descriptor; }
 
  private:
-  void map(const std::string& path);
+  void map(const std::string& path, int protection);
 
   void* m_address;
   std::size_t m_length;

@@ -15,8 +15,10 @@ struct ProcessInformation {
   static ProcessID getProcessID() noexcept;
 };
 
-// True only when `pid` names no process any more: signal 0 fails with ESRCH.
-// A process we may not signal (EPERM) exists, so it counts as alive; 0 is
+// True only when `pid` names no process any more: signal 0 fails with ESRCH,
+// or the process has exited and waits to be reaped by its parent (a zombie
+// still answers signal 0, but will never read or acknowledge anything). A
+// process we may not signal (EPERM) exists, so it counts as alive; 0 is
 // never dead. A negative number is no process at all (kill would read it as
 // a process group), so it counts as dead.
 bool isProcessDead(ProcessID pid) noexcept;

@@ -70,7 +70,22 @@ std::string commandName(const std::string& directory) {
   return name;
 }
 
+// Whether the process runs `program`: /proc/<pid>/exe names the file it was
+// started from, whatever it calls itself.
+bool runsProgram(const std::string& directory, const FileIdentity& program) {
+  struct stat status;
+  return ::stat((directory + "/exe").c_str(), &status) == 0 && status.st_dev == program.device &&
+         status.st_ino == program.inode;
+}
+
 }  // namespace
+
+bool identifyOwnProgram(FileIdentity& program) {
+  struct stat status;
+  if (::stat("/proc/self/exe", &status) != 0) return false;
+  program = {status.st_dev, status.st_ino};
+  return true;
+}
 
 bool identifyDescriptor(int descriptor, FileIdentity& identity, int& error) {
   struct stat status;
@@ -91,7 +106,8 @@ bool identifyFile(const std::string& path, FileIdentity& identity, int& error) {
   return known;
 }
 
-std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, ProcessID exclude) {
+std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, ProcessID exclude,
+                                                 const FileIdentity* program) {
   std::vector<MappingProcess> found;
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return found;
@@ -107,6 +123,7 @@ std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, Proce
     if (::fstatat(::dirfd(proc), entry->d_name, &owner, 0) != 0 || owner.st_uid != user) continue;
     const std::string directory = std::string("/proc/") + entry->d_name;
     if (!readProcFile(directory + "/maps", maps) || !mapsFile(maps, file)) continue;
+    if (program != nullptr && runsProgram(directory, *program)) continue;
     found.push_back({static_cast<ProcessID>(pid), commandName(directory)});
   }
   ::closedir(proc);

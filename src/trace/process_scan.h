@@ -32,9 +32,16 @@ bool identifyFile(const std::string& path, FileIdentity& identity, int& error);
 // The same for a file already open as `descriptor`.
 bool identifyDescriptor(int descriptor, FileIdentity& identity, int& error);
 
-// Every process of the calling (effective) user that maps the file, except
-// `exclude`, sorted by pid. Processes that end while they are looked
-// at, and those the caller may not inspect, are left out.
-std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, ProcessID exclude);
+// The program the calling process runs (/proc/self/exe). False when it
+// cannot be examined.
+bool identifyOwnProgram(FileIdentity& program);
+
+// Every process of the calling (effective) user that maps the file, sorted
+// by pid, except `exclude` and every process that runs `program` (unless it
+// is null): a console maps the file too, but is not a client. Processes that
+// end while they are looked at, and those the caller may not inspect, are
+// left out.
+std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, ProcessID exclude,
+                                                 const FileIdentity* program = nullptr);
 
 }  // namespace System

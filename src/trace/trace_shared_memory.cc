@@ -108,11 +108,16 @@ TraceSharedMemory::LockedScope::~LockedScope() {
 }
 
 TraceSharedMemory::TraceSharedMemory()
-    : m_header(nullptr), m_ownpart(nullptr), m_readCount(0), m_profilepath_opened(false) {}
+    : m_header(nullptr), m_ownpart(nullptr), m_readCount(0), m_profilepath_opened(false), m_readonly(false) {}
 
 TraceSharedMemory::~TraceSharedMemory() { detach(); }
 
 void TraceSharedMemory::attach(const char* component, const char* hostname) {
+  locate(component, hostname);
+  attachToCurrentPath();
+}
+
+void TraceSharedMemory::locate(const char* component, const char* hostname) {
   if (m_header != nullptr) {
     ltt::tThrow(ltt::exception(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED()));
   }
@@ -122,7 +127,27 @@ void TraceSharedMemory::attach(const char* component, const char* hostname) {
   m_sharedmemorypath += "/";
   if (component != nullptr) m_sharedmemorypath += component;
   m_sharedmemorypath += ".shm";
-  attachToCurrentPath();
+}
+
+// Whoever only looks changes nothing: not even a header that is not
+// initialised, nor a file of the wrong size that a change would replace.
+void TraceSharedMemory::attachForReading(const char* component, const char* hostname) {
+  locate(component, hostname);
+  OpenFile file(rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_RDONLY));
+  if (file.descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
+  struct stat status;
+  if (::fstat(file.descriptor, &status) != 0) throwCannotOpen(m_sharedmemorypath, errno, "stat");
+  if (status.st_size != static_cast<off_t>(kTotalSize)) {
+    ltt::exception ex(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_WRONG_SIZE());
+    ex << ltt::msgarg_text("file", m_sharedmemorypath.c_str())
+       << ltt::msgarg_text("size", std::to_string(status.st_size).c_str())
+       << ltt::msgarg_text("expected", std::to_string(kTotalSize).c_str());
+    ltt::tThrow(ex);
+  }
+  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, file.descriptor, kTotalSize, true);
+  file.release();
+  m_readonly = true;
+  m_header = static_cast<Header*>(m_mappedmemory->address());
 }
 
 void TraceSharedMemory::attach(const char* component, const char* hostname, const char* username) {
@@ -155,6 +180,7 @@ void TraceSharedMemory::detach() {
   m_spinlock.reset();
   m_ownpart = nullptr;
   m_header = nullptr;
+  m_readonly = false;
   m_mappedmemory.reset();
   if (m_profilepath_opened) {
     m_profilepath_opened = false;
@@ -295,7 +321,15 @@ TraceSharedMemory::Part* TraceSharedMemory::createPart(ProcessID pid) {
   for (int i = 0; i < NUM_PARTS; ++i) {
     std::int32_t seen = loadWord(parts[i].processID);
     if (seen != 0 && !System::isProcessDead(seen)) continue;
-    if (swapWord(parts[i].processID, seen, pid)) return &parts[i];
+    if (!swapWord(parts[i].processID, seen, pid)) continue;
+    // A read count ahead of the counter (it was reset, or someone wrote it)
+    // would pass for the new owner's acknowledgement once the counter gets
+    // there.
+    const std::int32_t count = loadWord(m_header->updateCount);
+    const std::int32_t lead = static_cast<std::int32_t>(static_cast<std::uint32_t>(loadWord(parts[i].readCount)) -
+                                                        static_cast<std::uint32_t>(count));
+    if (lead > 0) storeWord(parts[i].readCount, count);
+    return &parts[i];
   }
   return nullptr;
 }
@@ -310,7 +344,7 @@ TraceSharedMemory::Part* TraceSharedMemory::getPart() {
 }
 
 bool TraceSharedMemory::setFlags(ProcessID pid, const char* flags) {
-  if (m_header == nullptr || flags == nullptr) return false;
+  if (m_header == nullptr || m_readonly || flags == nullptr) return false;
   const std::size_t length = ::strnlen(flags, kMaxFlagsLength + 1);
   if (length > kMaxFlagsLength) return false;
   Part* part = getPart(pid, true);
@@ -328,12 +362,14 @@ bool TraceSharedMemory::getFlags(ProcessID pid, std::string& flags) {
 
 // The arithmetic is unsigned, so 2147483647 + 1 wraps to -2147483648 without
 // signed overflow.
-void TraceSharedMemory::incUpdateCount() {
-  if (m_header == nullptr) return;
+std::int32_t TraceSharedMemory::incUpdateCount() {
+  if (m_header == nullptr || m_readonly) return 0;
   std::int32_t seen = loadWord(m_header->updateCount);
-  while (!swapWord(m_header->updateCount, seen,
-                   static_cast<std::int32_t>(static_cast<std::uint32_t>(seen) + 1u))) {
-  }
+  std::int32_t next = 0;
+  do {
+    next = static_cast<std::int32_t>(static_cast<std::uint32_t>(seen) + 1u);
+  } while (!swapWord(m_header->updateCount, seen, next));
+  return next;
 }
 
 std::int32_t TraceSharedMemory::getUpdateCount() const {
@@ -353,7 +389,7 @@ std::size_t TraceSharedMemory::getTotalSize() { return kTotalSize; }
 // lock at least keeps its new owner.
 void TraceSharedMemory::clearDeadParts() {
   Part* parts = getAllParts();
-  if (parts == nullptr) return;
+  if (parts == nullptr || m_readonly) return;
   for (int i = 0; i < NUM_PARTS; ++i) {
     std::int32_t pid = loadWord(parts[i].processID);
     if (pid == 0 || !System::isProcessDead(pid)) continue;
@@ -368,13 +404,13 @@ bool TraceSharedMemory::isMyReadCountLower() const {
 }
 
 void TraceSharedMemory::updateMyReadCount() {
-  if (m_header == nullptr) return;
+  if (m_header == nullptr || m_readonly) return;
   m_readCount = loadWord(m_header->updateCount);
   if (Part* part = getPart()) storeWord(part->readCount, m_readCount);
 }
 
 const char* TraceSharedMemory::getMyFlags() {
-  if (m_header == nullptr) return nullptr;
+  if (m_header == nullptr || m_readonly) return nullptr;
   Part* part = getPart();
   if (part == nullptr) return nullptr;
   part->flags[kMaxFlagsLength] = '\0';

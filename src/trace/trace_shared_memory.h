@@ -36,10 +36,13 @@
 // persistent settings.
 //
 // Parts are claimed by writers: the first part whose processID is 0, or whose
-// process has ended, gets the new id (compare-and-swap, so a part that
-// changed hands in between is skipped). A reused part keeps its old readCount
-// and flags until the writer overwrites them. Parts are never freed when
-// their process exits; clearDeadParts frees them on request.
+// process has ended (a zombie has), gets the new id (compare-and-swap, so a
+// part that changed hands in between is skipped). A reused part keeps its old
+// flags until the writer overwrites them, and its old readCount unless that
+// is ahead of updateCount (a counter that was reset, a hostile value): then
+// it becomes updateCount, so that the new owner never seems to have read a
+// change it has not read. Parts are never freed when their process exits;
+// clearDeadParts frees them on request.
 //
 // Writers exclude each other. A LockedScope takes the object's spin lock
 // (threads sharing the object) and an exclusive flock(2) on the mapped file
@@ -134,6 +137,13 @@ class TraceSharedMemory {
   // The same in another user's profile. Impersonation is not supported:
   // throws ERR_SECSTORE_USE_SUDO_FOR_IMPERSONATION and stays detached.
   void attach(const char* component, const char* hostname, const char* username);
+  // Maps the file as it is, for reading only: a file that is missing, not a
+  // regular file, unreadable or of the wrong size is never created, replaced
+  // or initialised. Throws ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE (ENOENT when
+  // there is none), ERR_NEBRIX_TRACESHM_WRONG_SIZE or the errors of the
+  // profile directory. While attached so, every call that would write does
+  // nothing and fails.
+  void attachForReading(const char* component, const char* hostname);
   // Unmaps and releases the file lock. Safe when detached.
   void detach();
 
@@ -142,13 +152,15 @@ class TraceSharedMemory {
   // Stores `flags` (at most 255 characters) in the part of `pid`, claiming a
   // part if the process has none. False when detached, for pid 0, for null
   // or too long flags, or when every part belongs to a live process; the
-  // part is then unchanged. Does not touch the counters.
+  // part is then unchanged. Does not touch updateCount; a claimed part's
+  // readCount is set back when it is ahead of updateCount (see createPart).
   bool setFlags(ProcessID pid, const char* flags);
   // Copies the flags of the part of `pid`. False when detached or when the
   // process has no part; never claims one.
   bool getFlags(ProcessID pid, std::string& flags);
-  // Atomically adds 1 to updateCount, wrapping; nothing when detached.
-  void incUpdateCount();
+  // Atomically adds 1 to updateCount, wrapping, and returns the count it
+  // made; nothing and 0 when detached.
+  std::int32_t incUpdateCount();
   // 0 when detached.
   std::int32_t getUpdateCount() const;
   std::int32_t getVersion() const;
@@ -178,6 +190,7 @@ class TraceSharedMemory {
   Part* getPart(ProcessID pid, bool create);
   Part* getPart();
   Part* createPart(ProcessID pid);
+  void locate(const char* component, const char* hostname);
   bool isSharedMemoryFileValid(int& problem) const;
   void createShmFile();
   void initializeSharedMemoryHeader();
@@ -193,6 +206,7 @@ class TraceSharedMemory {
   bool m_profilepath_opened;
   std::string m_user;
   std::string m_hostname;
+  bool m_readonly;
   System::MemoryMappingHandle m_mappedmemory;  // its descriptor carries the file lock
 };
 
