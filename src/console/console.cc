@@ -45,7 +45,6 @@ NEBRIX_Retcode Console::run() {
     return NEBRIX_OK;
   }
   if (isChangingCommand(m_command)) m_modification = true;
-  if (m_waitpresent && giveClientsParts() != NEBRIX_OK) return NEBRIX_NOT_OK;
   const bool report = m_verbose && m_modification;
   const std::string before = report ? currentSetting() : "";
   const NEBRIX_Retcode rc = runOperation();

@@ -122,9 +122,11 @@ class Console {
   static bool isDynamicCommand(Command command);
 
   // The live client processes of the user's trace shared-memory file and the
-  // parts of ended ones; without the file the list is empty and the file is
-  // not created. Without `withFlags` the configuration is not read, and the
-  // effective flags of followers stay empty. Errors are reported before NEBRIX_NOT_OK is returned.
+  // parts of ended ones. The file is only read: without it the list is
+  // empty, and one that is not fit to use (the wrong size, unreadable) is
+  // reported and left as it is. Without `withFlags` the configuration is not
+  // read, and the effective flags of followers stay empty. Errors are
+  // reported before NEBRIX_NOT_OK is returned.
   NEBRIX_Retcode loadProcessList(TraceSharedMemory& sharedMemory, ProcessList& list, bool withFlags = true);
 
  private:
@@ -187,9 +189,11 @@ class Console {
   NEBRIX_Retcode showHistory();
   NEBRIX_Retcode showProcesses();
 
-  // -w: before the change, every client without a part gets one holding "R",
-  // so that its acknowledgement can be seen; after it, the wait itself.
-  NEBRIX_Retcode giveClientsParts();
+  // Moves the update counter for a change, under the caller's LockedScope.
+  // With -w, every client without a part gets one holding "R" first, so that
+  // its acknowledgement can be seen.
+  void announceChange(TraceSharedMemory& sharedMemory);
+  // -w: the wait for the clients' acknowledgement of the announced change.
   NEBRIX_Retcode awaitAcknowledgement();
 
   // -v: what the command changes, read before and after it.
@@ -225,6 +229,7 @@ class Console {
   OutputFormat m_output = OUTPUT_TEXT;
   bool m_waitpresent = false;
   int32_t m_waitseconds = 0;
+  int32_t m_changecount = 0;  // the update count the change made
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

@@ -52,7 +52,9 @@ void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& f
   list.updateCount = memory.getUpdateCount();
   const TraceSharedMemory::Part* parts = memory.getAllParts();
   if (parts == nullptr) return;
-  for (const System::MappingProcess& process : System::findProcessesMapping(file, getpid())) {
+  System::FileIdentity console;
+  const System::FileIdentity* program = System::identifyOwnProgram(console) ? &console : nullptr;
+  for (const System::MappingProcess& process : System::findProcessesMapping(file, getpid(), program)) {
     ClientProcess client;
     client.pid = process.pid;
     client.command = process.command;
@@ -78,6 +80,16 @@ void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& f
   }
   std::sort(list.endedParts.begin(), list.endedParts.end(),
             [](const EndedProcessPart& a, const EndedProcessPart& b) { return a.pid < b.pid; });
+}
+
+void collectClients(TraceSharedMemory& memory, ProcessList& list) {
+  System::FileIdentity file;
+  int error = 0;
+  if (System::identifyDescriptor(memory.mappedDescriptor(), file, error)) {
+    collectProcessList(memory, file, list);
+  } else {
+    list = ProcessList();
+  }
 }
 
 }  // namespace NEBRIX

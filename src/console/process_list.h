@@ -54,8 +54,12 @@ struct ProcessList {
 };
 
 // Reads the parts of the attached `memory` and matches them with the
-// processes that map `file` (the calling process left out).
+// processes that map `file`. Consoles are no clients: the calling process and
+// every other that runs the same program are left out.
 void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& file, ProcessList& list);
+// The same for the file `memory` has mapped; an empty list when that cannot
+// be examined.
+void collectClients(TraceSharedMemory& memory, ProcessList& list);
 
 // The flags of a part are written by others: at most FLAGS_SIZE - 1
 // characters are taken.

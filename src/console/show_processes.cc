@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/error_code_table.h"
 #include "base/exception.h"
 #include "base/text_output.h"
 #include "console/console.h"
@@ -65,9 +66,17 @@ NEBRIX_Retcode Console::loadProcessList(TraceSharedMemory& sharedMemory, Process
   System::FileIdentity file;
   int error = 0;
   if (!System::identifyFile(path, file, error) && error == ENOENT) return NEBRIX_OK;
-  // The attach reports a file that is not ours to use; after it, the file is
-  // a regular one of the right size, and the one mapped is the one listed.
-  if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  // Looking changes nothing: a file that is not fit to use is reported and
+  // left as it is, for a change to replace. The one mapped is the one listed.
+  try {
+    sharedMemory.attachForReading(Configuration::NEBRIX_COMPONENT, nullptr);
+  } catch (const ltt::exception& ex) {
+    Text::err << "Error opening shared memory: " << ltt::expandedText(ex) << ", aborting." << Text::endl;
+    if (ex.error_no() == NEBRIX__ERR_NEBRIX_TRACESHM_WRONG_SIZE().number()) {
+      Text::err << "The file is left as it is; the next TRACE command replaces it with an empty one." << Text::endl;
+    }
+    return NEBRIX_NOT_OK;
+  }
   if (!System::identifyDescriptor(sharedMemory.mappedDescriptor(), file, error)) {
     Text::err << "Error opening shared memory: cannot examine " << path << " (" << strerror(error) << ")."
               << Text::endl;

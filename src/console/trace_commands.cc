@@ -50,7 +50,7 @@ NEBRIX_Retcode Console::getProcessTraceFlags(TraceSharedMemory& sharedMemory, Tr
 // the new count finds its new flags.
 NEBRIX_Retcode Console::setProcessTraceFlags(TraceSharedMemory& sharedMemory, const TraceFlags& flags) {
   if (!sharedMemory.setFlags(m_pid, flags.toString().c_str())) return NEBRIX_NOT_OK;
-  sharedMemory.incUpdateCount();
+  announceChange(sharedMemory);
   return NEBRIX_OK;
 }
 
@@ -97,7 +97,7 @@ NEBRIX_Retcode Console::traceRefresh() {
   if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
   TraceSharedMemory::LockedScope scope(sharedMemory);
   if (m_pidpresent && !sharedMemory.setFlags(m_pid, kFollowConfiguration)) return NEBRIX_NOT_OK;
-  sharedMemory.incUpdateCount();
+  announceChange(sharedMemory);
   return NEBRIX_OK;
 }
 

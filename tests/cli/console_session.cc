@@ -93,4 +93,10 @@ void ConsoleSession::writePart(int index, int32_t processID, int32_t readCount, 
   ASSERT_TRUE(file.seekp(kPartsOffset + index * kPartSize).write(part.data(), kPartSize).flush().good());
 }
 
+void ConsoleSession::lockStore() const {
+  std::ofstream(profileDirectory() + "/SSFS_ORQ.LCK")
+      << "RSecSSFsLock\1\1" << std::string("\0\0\0\0\5\xF5\xE1\0", 8) << "alice" << std::string(19, ' ') << "host-x"
+      << std::string(18, ' ');
+}
+
 }  // namespace nebrix_test

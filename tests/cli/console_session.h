@@ -46,6 +46,9 @@ class ConsoleSession : public testing::Test {
   std::vector<std::string> parts() const;
   // Writes one part into the file directly, as a client process would.
   void writePart(int index, int32_t processID, int32_t readCount, const std::string& flags) const;
+  // Leaves the store locked, as an update of user "alice" on "host-x" that
+  // ended without unlocking would.
+  void lockStore() const;
 };
 
 }  // namespace nebrix_test

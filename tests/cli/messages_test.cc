@@ -1,6 +1,5 @@
 // The usage text and every message of the option scan and the parser,
 // exactly as a user sees them.
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -129,9 +128,7 @@ TEST_F(Messages, AnotherUserIsRefusedAndNothingIsRecorded) {
 // A store that another update holds: the short reason, then whose lock it is
 // and what to do, also for a SHOW that stores a default.
 TEST_F(Messages, ALockedStoreSaysWhoHoldsItAndWhatToDo) {
-  std::ofstream(profileDirectory() + "/SSFS_ORQ.LCK")
-      << "RSecSSFsLock\1\1" << std::string("\0\0\0\0\5\xF5\xE1\0", 8) << "alice" << std::string(19, ' ') << "host-x"
-      << std::string(18, ' ');
+  lockStore();
   const std::string holder = "Update of the secure storage is locked for update by user \"alice\" from host \"host-x\" "
                              "since \"1973-03-03  09:46:40  UTC\". When no nebrix_cons or vaultadm is running, remove "
                              "the lock with \"vaultadm unlock\".\n";

@@ -1,5 +1,11 @@
 // SHOW PROCESSES, -w and -v with real client processes: which processes a
 // change reaches, and whether they have taken it up.
+#include <fcntl.h>
+#include <sys/file.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -22,6 +28,26 @@ class Processes : public ConsoleSession {
 };
 
 const std::string kDead = "2147483646";  // never a process
+
+// Waits up to ten seconds until a running nebrix_cons uses `path`: has it
+// open (to lock it) or mapped.
+bool consoleUses(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  for (int round = 0; round < 1000; ++round, usleep(10000)) {
+    for (const fs::directory_entry& process : fs::directory_iterator("/proc", ignored)) {
+      if (readFile(process.path() / "comm") != "nebrix_cons\n") continue;
+      for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", ignored)) {
+        if (fs::read_symlink(fd.path(), ignored) == path) return true;
+      }
+    }
+  }
+  return false;
+}
+
+std::future<ProgramResult> startConsole(const std::vector<std::string>& args) {
+  return std::async(std::launch::async, [args] { return runConsole(args); });
+}
 const std::string kHeader =
     "  Process  Command          Source         Acknowledged  Flags\n  " + std::string(70, '-') + "\n";
 
@@ -109,6 +135,81 @@ TEST_F(Processes, VerboseSaysWhatChangedAndWhere) {
        "Processes keeping their own settings  : " + o + "\n",
        "", 0},
   });
+}
+
+// A console that waits for acknowledgements maps the file, but is no client:
+// another neither lists it, nor gives it a part, nor waits for it. A client
+// that exits without acknowledging is not waited for, reaped or not.
+TEST_F(Processes, ConsolesAreNoClientsAndEndedClientsAreNotAwaited) {
+  TraceClient client;
+  const std::string pid = ready(client);
+  kill(std::stoi(pid), SIGSTOP);
+  std::future<ProgramResult> waiting = startConsole({"-w", "30", "TRACE", "REFRESH"});
+  ASSERT_TRUE(consoleUses(profileDirectory() + "/NEBRIX.shm"));
+  check({{{"-w", "0", "TRACE", "REFRESH"}, "",
+          "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within 0 seconds.\n", 1},
+         {{"SHOW", "PROCESSES"},
+          "\nProcesses (update count 2):\n" + kHeader + row(pid, "configuration", "no", "(none set)"), "", 0}});
+  EXPECT_EQ(parts(), std::vector<std::string>{pid + " 0 R"});
+  kill(std::stoi(pid), SIGKILL);  // not reaped before the client object goes
+  const ProgramResult waited = waiting.get();
+  EXPECT_EQ(waited.err + std::to_string(waited.status), "0");
+}
+
+// A client that starts while the change waits for the configuration lock
+// gets its part with the change, and is waited for.
+TEST_F(Processes, AClientThatStartsDuringTheChangeIsAwaited) {
+  runOk({"TRACE", "REFRESH"});
+  const int held = open(profileDirectory().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  std::future<ProgramResult> change = startConsole({"-w", "10", "TRACE", "SQL", "ON"});
+  ASSERT_TRUE(consoleUses(profileDirectory()));
+  TraceClient client;
+  const std::string pid = ready(client);
+  close(held);
+  const ProgramResult result = change.get();
+  EXPECT_EQ(result.err + std::to_string(result.status), "0");
+  EXPECT_EQ(parts(), std::vector<std::string>{pid + " 2 R"});
+}
+
+// A part is handed out only with a change that is made, and never carries an
+// acknowledgement its new owner did not give: not for a change that failed,
+// nor a count from before the counter was reset.
+TEST_F(Processes, AcknowledgementsAreOnlyThoseGiven) {
+  TraceClient client;
+  const std::string pid = ready(client);
+  kill(std::stoi(pid), SIGSTOP);
+  writePart(0, std::stoi(kDead), 7, "d");
+  lockStore();
+  EXPECT_EQ(runConsole({"-w", "1", "TRACE", "SQL", "ON"}).status, 1);
+  EXPECT_EQ(parts(), std::vector<std::string>{kDead + " 7 d"});
+  unlink((profileDirectory() + "/SSFS_ORQ.LCK").c_str());
+  runOk({"-p", pid, "TRACE", "SQL", "ON"});
+  EXPECT_EQ(parts(), std::vector<std::string>{pid + " 0 a"});
+  std::fstream(profileDirectory() + "/NEBRIX.shm", std::ios::in | std::ios::out | std::ios::binary)
+      << std::string(256, '\0');  // a header some client zeroed
+  check({{{"-w", "1", "TRACE", "REFRESH"}, "",
+          "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within 1 second.\n", 1},
+         {{"SHOW", "PROCESSES"}, "\nProcesses (update count 1):\n" + kHeader + row(pid, "own", "no", "a"), "", 0}});
+}
+
+// Looking changes nothing: a file the list cannot use is reported and left
+// as it is, and a header that is not initialised stays so.
+TEST_F(Processes, ShowProcessesLeavesTheFileAsItIs) {
+  runOk({"TRACE", "REFRESH"});
+  const std::string shm = profileDirectory() + "/NEBRIX.shm";
+  const std::string wrong = "Error opening shared memory: Shared memory file " + shm +
+                            " has 30000 bytes instead of 26656, aborting.\nThe file is left as it is; the next TRACE "
+                            "command replaces it with an empty one.\n1";
+  for (const std::string& content : {std::string(30000, '\1'), std::string(26656, '\0')}) {
+    writeFile(shm, content);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"SHOW", "PROCESSES"},
+                                                 std::vector<std::string>{"-o", "json", "SHOW", "PROCESSES"}}) {
+      const ProgramResult result = runConsole(args);
+      EXPECT_EQ(result.err + std::to_string(result.status), content.size() == 30000 ? wrong : "0");
+    }
+    EXPECT_EQ(readFile(shm), content);
+  }
 }
 
 }  // namespace
