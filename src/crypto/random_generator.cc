@@ -1,15 +1,18 @@
 #include "crypto/random_generator.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <mutex>
+
+#include <pthread.h>
 
 #include "crypto/hash_algorithm.h"
 #include "crypto/high_resolution_timer.h"
 #include "crypto/secure_wipe.h"
+#include "crypto/system_random.h"
 
 namespace {
 
@@ -57,31 +60,22 @@ __attribute__((format(printf, 1, 2))) void developerTrace(const char* format, ..
   va_end(args);
 }
 
-// Calls the process CPU clock (microseconds) until it crosses the next
-// 10 ms boundary of consumed CPU time; returns the number of calls.
-uint32_t cpuClockCallsToNextBoundary() {
-  uint32_t calls = 1;
-  const clock_t start = clock();
-  if (start == static_cast<clock_t>(-1)) return calls;  // no CPU clock: never spin
-  const clock_t interval = start / 10000;
-  for (;;) {
-    const clock_t now = clock();
-    ++calls;
-    if (now == static_cast<clock_t>(-1) || now / 10000 != interval) return calls;
-  }
-}
-
-// Refills the pool from scratch with `strength` values: pairs of a CPU-clock
-// call count and the timer read right after it.
-void fillEntropyPool(unsigned strength) {
+// Refills the pool from scratch with `strength` values from the system's
+// random source. False with the system error in errno when it fails; the
+// pool is then empty.
+bool fillEntropyPool(unsigned strength) {
   secureWipe(g.pool, sizeof g.pool);
-  g.strength = strength;
-  for (unsigned i = 0; i < strength; i += 2) {
-    g.pool[i] = cpuClockCallsToNextBoundary();
-    const uint32_t reading = hrtRead(g.timer);
-    if (i + 1 < kPoolSize) g.pool[i + 1] = reading;
+  g.poolCount = 0;
+  const int error = systemRandomBytes(g.pool, strength * sizeof g.pool[0]);
+  if (error != 0) {
+    secureWipe(g.pool, sizeof g.pool);
+    developerTrace("%.64s() getrandom failed: %s\n", "fillEntropyPool", strerror(error));
+    errno = error;
+    return false;
   }
+  g.strength = strength;
   g.poolCount = strength;
+  return true;
 }
 
 // Folds the pool into the state: its SHA-256 is XORed into state bytes
@@ -142,6 +136,16 @@ int iRng_RandomStep(OctetString* out) {
   return 0;
 }
 
+// A forked child starts with its parent's state and would repeat the
+// parent's next bytes (salts, padding); it is seeded afresh at its first
+// request. The mutex is held across fork so that the child gets it unlocked.
+void lockForFork() { g.mutex.lock(); }
+void unlockInParent() { g.mutex.unlock(); }
+void reseedInChild() {
+  g.initialised = false;
+  g.mutex.unlock();
+}
+
 }  // namespace
 
 uint64_t Rng_PseudoRandomInit(unsigned int strength, int force) {
@@ -152,11 +156,12 @@ uint64_t Rng_PseudoRandomInit(unsigned int strength, int force) {
   if (strength <= current && !force) return g.timer.resolution;
   if (!g.timerChosen) {
     hrtSelectTimer(&g.timer);
+    pthread_atfork(lockForFork, unlockInParent, reseedInChild);
     g.timerChosen = true;
   }
-  g.initialised = true;
-  fillEntropyPool(strength);
-  iRng_CompleteUpdate();
+  // Without a seed from the system the generator stays (or becomes)
+  // uninitialised, and every request fails until a seed can be had.
+  g.initialised = fillEntropyPool(strength) && iRng_CompleteUpdate() == HA_SUCCESS;
   return g.timer.resolution;
 }
 

@@ -1,5 +1,12 @@
 #include "crypto/random_generator.h"
 
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <set>
@@ -7,6 +14,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "crypto/system_random.h"
 
 namespace {
 
@@ -36,6 +45,39 @@ TEST(RandomGenerator, FillsExactlyTheRequestAndNeverRepeatsABlock) {
   std::set<std::array<uint8_t, 16>> distinct(blocks[0].begin(), blocks[0].end());
   distinct.insert(blocks[1].begin(), blocks[1].end());
   EXPECT_EQ(distinct.size(), 10000u);
+}
+
+// A forked child draws other bytes than its parent, both having drawn before
+// the fork. Where getrandom fails, a new seed fails, and so do the requests
+// and keys that would need one: nothing falls back to the clocks.
+TEST(RandomGenerator, EachProcessIsSeededByTheSystemOrFails) {
+  std::array<uint8_t, 16> parent{};
+  uint8_t child[19] = {};  // its first 16 bytes, then the results where getrandom fails
+  ASSERT_EQ(Rng_PseudoRandomConvenience(parent.data(), parent.size()), 0);
+  int channel[2];
+  ASSERT_EQ(pipe(channel), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    Rng_PseudoRandomConvenience(child, 16);
+    sock_filter deny[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 0, 1),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+    const sock_fprog filter = {4, deny};
+    prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
+    prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter);
+    Rng_PseudoRandomInit(128, 1);
+    child[16] = uint8_t(Rng_PseudoRandomConvenience(parent.data(), 1));
+    child[17] = uint8_t(errno);
+    child[18] = uint8_t(systemRandomBytes(parent.data(), 1));
+    _exit(write(channel[1], child, sizeof child) == sizeof child ? 0 : 1);
+  }
+  ASSERT_EQ(Rng_PseudoRandomConvenience(parent.data(), parent.size()), 0);
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(read(channel[0], child, sizeof child), 19);
+  EXPECT_FALSE(std::equal(parent.begin(), parent.end(), child));
+  EXPECT_EQ(std::vector<uint8_t>(child + 16, child + 19), std::vector<uint8_t>({1, EIO, EIO}));
 }
 
 }  // namespace
