@@ -1,7 +1,9 @@
 #include "hex_key.h"
 
-#include "crypto/random_generator.h"
+#include <cstring>
+
 #include "crypto/secure_wipe.h"
+#include "crypto/system_random.h"
 #include "secret_text.h"
 
 namespace {
@@ -50,9 +52,11 @@ bool StoreKey::read(const std::string& source, const char* prompt, std::string& 
 }
 
 bool StoreKey::generate(std::string& error) {
-  if (Rng_PseudoRandomConvenience(m_bytes, sizeof m_bytes) != 0) {
+  const int failure = systemRandomBytes(m_bytes, sizeof m_bytes);
+  if (failure != 0) {
     secureWipe(m_bytes, sizeof m_bytes);
-    error = "The random number generator failed; no key was generated.";
+    error = std::string("The system's random source (getrandom) failed: ") + strerror(failure) +
+            "; no key was generated.";
     return false;
   }
   return true;

@@ -22,7 +22,9 @@ class StoreKey {
   // never shows the text read.
   bool read(const std::string& source, const char* prompt, std::string& error);
 
-  // A fresh key from the store's random number generator.
+  // A fresh key straight from the system's random source (getrandom), not
+  // from a generator seeded in this process. False with a message naming
+  // the system error.
   bool generate(std::string& error);
 
   const unsigned char* bytes() const { return m_bytes; }
