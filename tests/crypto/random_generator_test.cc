@@ -51,33 +51,29 @@ TEST(RandomGenerator, FillsExactlyTheRequestAndNeverRepeatsABlock) {
 // the fork. Where getrandom fails, a new seed fails, and so do the requests
 // and keys that would need one: nothing falls back to the clocks.
 TEST(RandomGenerator, EachProcessIsSeededByTheSystemOrFails) {
-  std::array<uint8_t, 16> parent{};
-  uint8_t child[19] = {};  // its first 16 bytes, then the results where getrandom fails
-  ASSERT_EQ(Rng_PseudoRandomConvenience(parent.data(), parent.size()), 0);
+  uint8_t parent[16], child[19] = {};  // its first 16 bytes, then the results without getrandom
   int channel[2];
-  ASSERT_EQ(pipe(channel), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
+  ASSERT_TRUE(Rng_PseudoRandomConvenience(parent, 16) == 0 && pipe(channel) == 0);
+  if (fork() == 0) {
     Rng_PseudoRandomConvenience(child, 16);
     sock_filter deny[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
                           BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_getrandom, 0, 1),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO), BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
     const sock_fprog filter = {4, deny};
     prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter);
     Rng_PseudoRandomInit(128, 1);
-    child[16] = uint8_t(Rng_PseudoRandomConvenience(parent.data(), 1));
+    child[16] = uint8_t(Rng_PseudoRandomConvenience(parent, 1));
     child[17] = uint8_t(errno);
-    child[18] = uint8_t(systemRandomBytes(parent.data(), 1));
+    child[18] = uint8_t(systemRandomBytes(parent, 1));
     _exit(write(channel[1], child, sizeof child) == sizeof child ? 0 : 1);
   }
-  ASSERT_EQ(Rng_PseudoRandomConvenience(parent.data(), parent.size()), 0);
-  int status = -1;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(read(channel[0], child, sizeof child), 19);
-  EXPECT_FALSE(std::equal(parent.begin(), parent.end(), child));
+  ASSERT_EQ(Rng_PseudoRandomConvenience(parent, 16), 0);
+  ASSERT_EQ(read(channel[0], child, sizeof child), 19);
+  EXPECT_NE(std::vector<uint8_t>(parent, parent + 16), std::vector<uint8_t>(child, child + 16));
   EXPECT_EQ(std::vector<uint8_t>(child + 16, child + 19), std::vector<uint8_t>({1, EIO, EIO}));
+  wait(nullptr);
 }
 
 }  // namespace
