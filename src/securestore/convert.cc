@@ -12,6 +12,7 @@
 #include "securestore/api_frame.h"
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
+#include "securestore/file_owner.h"
 #include "securestore/file_replacement.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
@@ -105,7 +106,7 @@ RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, 
   const mode_t mode =
       (fstat(fileno(source), &status) == 0 ? status.st_mode & 0777 : 0600) | S_IRUSR | S_IWUSR;
   const int fd = rsecssfs_openProfileFile(backupPath, O_RDWR | O_CREAT | O_EXCL, mode);
-  FILE* target = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+  FILE* target = fd >= 0 && rsecssfs_giveToDirectoryOwner(fd, backupPath) ? fdopen(fd, "w+b") : nullptr;
   if (target == nullptr) {
     if (fd >= 0) {
       close(fd);

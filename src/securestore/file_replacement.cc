@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "securestore/diagnostics.h"
+#include "securestore/file_owner.h"
 #include "securestore/profile_file.h"
 
 std::string rsecssfs_successorName(const char* path) { return std::string(path) + ".new"; }
@@ -36,9 +37,15 @@ int rsecssfs_createSuccessor(const std::string& name, const char* original, bool
   const int fd = rsecssfs_openProfileFile(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, keepMode ? 0600 : 0666);
   if (fd < 0) return fd;
   *made = true;
-  if (keepMode && fchown(fd, status.st_uid, status.st_gid) != 0)
+  // Given to the directory's owner, the successor does not take over an
+  // original that an earlier run left to the wrong user.
+  bool given = true;
+  if (rsecssfs_newFilesGoToDirectoryOwner()) {
+    given = rsecssfs_giveToDirectoryOwner(fd, name.c_str());
+  } else if (keepMode && fchown(fd, status.st_uid, status.st_gid) != 0) {
     RSECSSFS_TRACE(RSECSSFS_TRC2, "The owner of \"%s\" stays the current user", name.c_str());
-  if (keepMode && fchmod(fd, status.st_mode & 07777) != 0) {
+  }
+  if (!given || (keepMode && fchmod(fd, status.st_mode & 07777) != 0)) {
     const int error = errno;
     close(fd);
     errno = error;

@@ -21,7 +21,9 @@ void rsecssfs_syncDirectoryOf(const char* path);
 
 // Creates the file `name` that is to replace `original`, with the owner and
 // the permission bits of `original` (or the process's defaults, when there
-// is none; an owner that cannot be given stays the process's user). A file
+// is none; an owner that cannot be given stays the process's user). When new
+// files go to their directory's owner (file_owner.h), the owner is that one
+// instead, and a file that cannot be given away is a failure. A file
 // of that name is what a replacement which died left behind: under the lock
 // nobody else writes it, so it goes first. Returns the descriptor, open for
 // writing, or -1 with errno set; *made is set once the file exists.

@@ -13,6 +13,7 @@
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
 #include "securestore/environment_info.h"
+#include "securestore/file_owner.h"
 #include "securestore/file_writes.h"
 #include "securestore/profile_file.h"
 #include "securestore/store_files.h"
@@ -85,11 +86,12 @@ bool writeLockRecord(int fd, const char* path) {
   return false;
 }
 
-std::string directoryOf(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  if (slash == nullptr) return ".";
-  if (slash == path) return "/";
-  return std::string(path, static_cast<size_t>(slash - path));
+// Where asked for, the lock belongs to its directory's owner before it has a name.
+bool prepareLockFile(int fd, const char* path) {
+  if (rsecssfs_giveToDirectoryOwner(fd, path)) return writeLockRecord(fd, path);
+  RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to give lockfile \"%s\" to the owner of its directory: %s", path,
+                 std::strerror(errno));
+  return false;
 }
 
 enum class Linked { yes, exists, failed, unsupported };
@@ -101,9 +103,9 @@ Linked linkResult(int rc) {
 
 // Through an unnamed file of the lock's directory.
 Linked linkUnnamed(const char* path, bool* written) {
-  const int fd = open(directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const int fd = open(rsecssfs_directoryOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return Linked::unsupported;
-  *written = writeLockRecord(fd, path);
+  *written = prepareLockFile(fd, path);
   Linked linked = Linked::failed;
   if (*written) {
     char self[64];
@@ -123,7 +125,7 @@ Linked linkNamed(const char* path, bool* written) {
   if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) return Linked::failed;
   const int fd = rsecssfs_openProfileFile(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (fd < 0) return Linked::failed;
-  *written = writeLockRecord(fd, path);
+  *written = prepareLockFile(fd, path);
   const bool closed = close(fd) == 0;
   Linked linked = Linked::failed;
   if (*written && closed) linked = linkResult(link(temporary, path));

@@ -13,6 +13,7 @@
 #include "securestore/diagnostics.h"
 #include "securestore/environment_info.h"
 #include "securestore/file_replacement.h"
+#include "securestore/file_owner.h"
 #include "securestore/file_writes.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
@@ -195,7 +196,7 @@ FILE* openForUpdate(const char* dataFile, bool create) {
   // Never truncates: the file may have appeared meanwhile.
   const int fd = rsecssfs_openProfileFile(dataFile, O_RDWR | O_CREAT, 0666);
   if (fd < 0) return nullptr;
-  file = fdopen(fd, "r+b");
+  file = rsecssfs_giveToDirectoryOwner(fd, dataFile) ? fdopen(fd, "r+b") : nullptr;
   if (file == nullptr) {
     const int error = errno;
     close(fd);

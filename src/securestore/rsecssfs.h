@@ -88,6 +88,15 @@ void RSecSSFsSetTraceCallback(RSecSSFsTraceFunction traceFunction, int maxLevel)
 // is no longer consulted.
 void MERO_RSecSSFsSetConfiguration(const char* pVXRSYSTEMNAME, const char* pDatapath, const char* pKeypath);
 
+// From now on, every file the store creates (data, key, lock and backup
+// files, and the new files of a conversion or compaction) is given to the
+// owner and group of the directory it is created in, instead of staying the
+// process's user's. For an administrator who works on another user's store
+// for that user; changing a file's owner needs the privilege to do so, and
+// a file that cannot be given away fails the call as one that cannot be
+// created.
+void RSecSSFsGiveNewFilesToDirectoryOwner(bool enable);
+
 // Stops the reading of environment variables for the rest of the process.
 void rsecssfs_disableEnvironmentEvaluation();
 
