@@ -305,6 +305,24 @@ TEST_F(Vaultadm, UnlockRemovesAStaleLock) {
   EXPECT_EQ(fileMode(storeFile("LCK")), -1);
 }
 
+// Root is refused another user's store directory, whose owner the files it
+// made would lock out; asked to, it gives what it creates to that owner.
+TEST_F(Vaultadm, AnotherUsersStoreDirectoryIsRefusedUnlessFilesGoToTheOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give a directory to another user";
+  const std::string dir = scratch("other");
+  ASSERT_EQ(mkdir(dir.c_str(), 0700) | chown(dir.c_str(), 12345, 12345), 0);
+  const ProgramResult refused = vaultadm({"-s", "ORQ", "-d", dir, "-k", dir, "put", "ORQ/A", "a"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err.find("Error: The store directory \"" + dir + "\" belongs to uid 12345, not to user "), 0u)
+      << refused.err;
+  EXPECT_NE(refused.err.find("(sudo -u '#12345' vaultadm ...), or give --give-files-to-owner"), std::string::npos);
+  vaultadmOk({"--give-files-to-owner", "-s", "ORQ", "-d", dir, "-k", dir, "put", "ORQ/A", "a"});
+  vaultadmOk({"--give-files-to-owner", "-s", "ORQ", "-d", dir, "-k", dir, "rekey"});
+  struct stat data {}, key {};
+  EXPECT_EQ(stat((dir + "/SSFS_ORQ.DAT").c_str(), &data) | stat((dir + "/SSFS_ORQ.KEY").c_str(), &key), 0);
+  EXPECT_EQ(std::vector<uid_t>({data.st_uid, data.st_gid, key.st_uid, key.st_gid}), std::vector<uid_t>(4, 12345));
+}
+
 // A given key is written to the key file as it is; a generated one is
 // printed once. Once the key file is lost, migrate opens the records with the
 // printed key; a wrong key leaves them, with a warning and exit code 2.

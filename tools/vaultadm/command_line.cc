@@ -1,5 +1,9 @@
 #include "command_line.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
 
 #include <cctype>
@@ -28,7 +32,8 @@ const char kSeeHelp[] = "; vaultadm -h shows the commands.";
 const char kFooter[] =
     "Without -s, -d and -k: the store that VXRSYSTEMNAME, RSEC_SSFS_DATAPATH and\n"
     "RSEC_SSFS_KEYPATH name when one of them is set, else the console's store: system\n"
-    "ORQ in the profile directory ~/.orq/<host>.\n"
+    "ORQ in the profile directory ~/.orq/<host>. A store directory of another user is\n"
+    "refused: run vaultadm as that user, or give --give-files-to-owner.\n"
     "\n"
     "Keys are 24 bytes written as 48 hexadecimal digits. They are read from a file or, for\n"
     "\"-\", from standard input, and never accepted on the command line, where other users\n"
@@ -119,6 +124,10 @@ void declare(CLI::App& app, CommandLine& line) {
           throw Refusal(std::string("-k names the directory of the key file, not the key. ") + kKeyOnCommandLine);
         }
       });
+
+  app.add_flag("--give-files-to-owner", line.giveFilesToOwner,
+               "Work on a store directory of another user for that user:\n"
+               "the files created there go to the directory's owner.");
 
   // Each command's own help shows plain usage labels.
   auto commandFormat = std::make_shared<HelpFormat>();
@@ -254,18 +263,54 @@ bool isSetAndNotEmpty(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
+// "user <name>", or "uid <n>" for a user the user database does not know.
+std::string userName(uid_t uid) {
+  const struct passwd* entry = getpwuid(uid);
+  return entry != nullptr ? std::string("user ") + entry->pw_name : "uid " + std::to_string(uid);
+}
+
+// How to run vaultadm as the user `uid`.
+std::string runAs(uid_t uid) {
+  const struct passwd* entry = getpwuid(uid);
+  if (entry == nullptr) return "sudo -u '#" + std::to_string(uid) + "' vaultadm ...";
+  const std::string name = entry->pw_name;
+  return "sudo -u " + name + " vaultadm ..., or su " + name + " -c 'vaultadm ...'";
+}
+
+// Files that root creates in a user's store directory would be root's, and
+// the user's every later command would fail on them. A directory that does
+// not exist (yet) is the store's to report.
+bool acceptOwners(const std::vector<std::string>& directories, bool giveFilesToOwner, std::string& error) {
+  for (const std::string& directory : directories) {
+    struct stat status;
+    if (giveFilesToOwner || stat(directory.c_str(), &status) != 0 || status.st_uid == geteuid()) continue;
+    const std::string owner = userName(status.st_uid), me = userName(geteuid());
+    error = "The store directory \"" + directory + "\" belongs to " + owner + ", not to " + me +
+            ": files that vaultadm created there would belong to " + me +
+            " and lock the directory's owner out of the store. Run vaultadm as that user (" + runAs(status.st_uid) +
+            "), or give --give-files-to-owner to have the files it creates belong to " + owner + ".";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool selectStore(const CommandLine& line, std::string& error) {
+  RSecSSFsGiveNewFilesToDirectoryOwner(line.giveFilesToOwner);
   if (line.explicitStore) {
     MERO_RSecSSFsSetConfiguration(line.systemName.c_str(), line.dataPath.c_str(), line.keyPath.c_str());
-    return true;
+    return acceptOwners({line.dataPath, line.keyPath}, line.giveFilesToOwner, error);
   }
   // The store reads the variables itself when nothing is set explicitly; an
   // incomplete set is its to report.
   if (isSetAndNotEmpty("VXRSYSTEMNAME") || isSetAndNotEmpty("RSEC_SSFS_DATAPATH") ||
       isSetAndNotEmpty("RSEC_SSFS_KEYPATH")) {
-    return true;
+    std::vector<std::string> directories;
+    for (const char* name : {"RSEC_SSFS_DATAPATH", "RSEC_SSFS_KEYPATH"}) {
+      if (isSetAndNotEmpty(name)) directories.push_back(getenv(name));
+    }
+    return acceptOwners(directories, line.giveFilesToOwner, error);
   }
   std::string path;
   try {

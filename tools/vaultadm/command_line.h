@@ -21,6 +21,9 @@ struct CommandLine {
   std::string systemName;
   std::string dataPath;
   std::string keyPath;
+  // --give-files-to-owner: work on a store directory of another user, for
+  // that user.
+  bool giveFilesToOwner = false;
 
   std::string recordKey;   // get, put, delete
   std::string value;       // put, when given on the command line
@@ -42,6 +45,9 @@ std::string usageText();
 // Points the store at the files the command works on: the explicit -s/-d/-k
 // store; else the store that VXRSYSTEMNAME, RSEC_SSFS_DATAPATH and
 // RSEC_SSFS_KEYPATH name (the store reads them itself); else the console's
-// own store in the user's profile directory. False with a message in
-// `error` when the profile directory cannot be had.
+// own store in the user's profile directory. A store directory that belongs
+// to another user is refused (files created there would be ours, and lock
+// its owner out of the store), unless --give-files-to-owner has the store
+// give what it creates to the directory's owner. False with a message in
+// `error` when the profile directory cannot be had or a directory is refused.
 bool selectStore(const CommandLine& commandLine, std::string& error);
