@@ -8,8 +8,10 @@ namespace NEBRIX {
 
 namespace {
 
-// Reads the stop-on-error value "<code>[/<count>]".
+// Reads the stop-on-error value "<code>[/<count>]". The token replaces an
+// earlier one whole: its count too, when it gives none.
 void parseStopOnError(TraceFlags& f, const std::string& value) {
+  f.m_errorcount = 0;
   const size_t slash = value.find('/');
   f.m_errorcode = strtoint32(value.substr(0, slash).c_str());
   f.m_stop_on_error = f.m_errorcode != 0;

@@ -39,7 +39,7 @@ TEST(TraceFlags, ParsesAndPrintsCanonically) {
       {"e0/5", ""},       {"e10/-3", "e10"},    {"e12abc", "e12"},  {"e-100/3", "e-100/3"}, {"s8192:e5", "s8192:e5"},
       {"e5:s8192", "s8192:e5"}, {"::c::", "c"}, {"x:c", "c"},       {"c:R", "c"},           {"R", ""},
       {"C", ""},          {"c:c:c", "c"},       {"a1", "a"},        {"z:T:D:d:A:c:a", "c:A:d:D:a:z:T"},
-      {"p2048:a:s1000000", "a:p2048:s1000000"}, {"e5:e0", ""},  // a later token wins
+      {"p2048:a:s1000000", "a:p2048:s1000000"}, {"e5:e0", ""}, {"e5/3:e7", "e7"},  // a later token wins
       // Only 4095 characters are read: "a" is the last, "s16M" is cut to "s16".
       {filler + ":a:c", "a"}, {filler.substr(2) + ":s16M", "s8192"},
   };
