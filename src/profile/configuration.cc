@@ -1,12 +1,10 @@
 #include "profile/configuration.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -16,6 +14,7 @@
 #include "base/exception_allocator.h"
 #include "encoding/encoded_string.h"
 #include "encoding/unicode_conversion.h"
+#include "profile/file_lock.h"
 #include "profile/user_profile.h"
 #include "securestore/rsecssfs.h"
 
@@ -75,7 +74,6 @@ thread_local std::string t_storeLockHolder;
 // fraction of a second, so a holder that takes longer is stuck, and waiting
 // on would make every console hang behind it.
 constexpr int kLockWaitSeconds = 10;
-constexpr useconds_t kLockPollMicroseconds = 20000;
 
 [[noreturn]] void throwConfigurationBusy(const std::string& path) {
   ltt::tThrow(ltt::exception(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_CONFIGURATION_BUSY())
@@ -91,17 +89,12 @@ void lockProfileDirectory(const std::string& path) {
   if (t_gaveUpWaiting) throwConfigurationBusy(path);
   const int descriptor = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (descriptor < 0) return;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
-  while (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    if (error == EINTR) continue;
-    if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
-      close(descriptor);
-      if (error != EWOULDBLOCK) return;
-      t_gaveUpWaiting = true;
-      throwConfigurationBusy(path);
-    }
-    usleep(kLockPollMicroseconds);
+  const int error = NEBRIX::lockExclusiveWithin(descriptor, kLockWaitSeconds);
+  if (error != 0) {
+    close(descriptor);
+    if (error != EWOULDBLOCK) return;
+    t_gaveUpWaiting = true;
+    throwConfigurationBusy(path);
   }
   t_lockedDirectory = descriptor;
 }
