@@ -68,9 +68,10 @@ const char* profileActionName(ProfileAction action) {
   }
 }
 
-// A blank-padded field of a history record without its blanks.
+// A blank-padded field of a history record without its blanks. A NUL byte
+// in a damaged record is part of its field, as the text form shows it.
 std::string trimmedField(const char* record, size_t offset, size_t size) {
-  std::string field(record + offset, strnlen(record + offset, size));
+  std::string field(record + offset, size);
   const size_t first = field.find_first_not_of(' ');
   if (first == std::string::npos) return "";
   return field.substr(first, field.find_last_not_of(' ') - first + 1);
@@ -131,7 +132,8 @@ void putText(nlohmann::json& object, const std::string& key, const std::string& 
     }
   }
   object[key] = text;
-  if (!valid) object[key + "_base64"] = base64(bytes);
+  // Many readers end a string at a NUL: its bytes are given whole beside it.
+  if (!valid || bytes.find('\0') != std::string::npos) object[key + "_base64"] = base64(bytes);
 }
 
 nlohmann::json settingsJson(const TraceFlags& f) {
@@ -188,7 +190,7 @@ nlohmann::json partsJson(TraceSharedMemory& sharedMemory) {
 }
 
 nlohmann::json historyEntryJson(const char* record) {
-  const std::string stamp(record, strnlen(record, ConsoleHistory::TIMESTAMP_SIZE));
+  const std::string stamp(record, ConsoleHistory::TIMESTAMP_SIZE);
   nlohmann::json entry = {{"time", isoTimeStamp(stamp)}};
   putText(entry, "local_time", stamp);
   const std::string user = trimmedField(record, 27, 20);

@@ -8,7 +8,8 @@
 // with every byte outside a valid sequence replaced by U+FFFD, and beside it
 // a member of the same name with "_base64" appended holds the original bytes
 // in base64 (RFC 4648, with padding): the bytes come back exactly, and every
-// JSON parser reads the document.
+// JSON parser reads the document. A text with a NUL byte keeps it (\u0000)
+// and also gets the "_base64" member, for readers that stop at a NUL.
 #pragma once
 
 #include <string>
@@ -22,7 +23,7 @@ namespace NEBRIX {
 struct TraceFlags;
 
 // Sets object[key] to `bytes` as above, and object[key + "_base64"] when
-// they are not valid UTF-8.
+// they are not valid UTF-8 or hold a NUL.
 void putText(nlohmann::json& object, const std::string& key, const std::string& bytes);
 
 // Every setting of a flags string: booleans for the on/off settings, numbers

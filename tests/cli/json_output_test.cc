@@ -36,10 +36,11 @@ TEST_F(JsonOutput, EverySettingOfEveryShowCommand) {
   runOk({"PROFILE", "FILENAME", "/tmp/p-%p.prt"});
   runOk({"-p", "4711", "TRACE", "REFRESH"});  // part 0: "R", update count 1
   writePart(1, 42, 1, "c:d:a:T:e5:\xff");  // the other settings than configured
+  std::string damaged = NEBRIX::formatHistoryRecord("2026-03-08 02:30:00.000000", 0, nullptr, "TRACE API ON");
+  damaged[64] = '\0';  // shown whole, as the text form shows it
   std::ofstream history(profileDirectory() + "/nebrix.his", std::ios::binary | std::ios::trunc);
   history << NEBRIX::formatHistoryRecord("2026-07-01 12:30:00.000002", 0, nullptr, "TRACE SQL ON")
-          << NEBRIX::formatHistoryRecord("2026-01-15 10:00:00.000001", 4711, "bob", "TRACE OFF")
-          << NEBRIX::formatHistoryRecord("2026-03-08 02:30:00.000000", 0, nullptr, "TRACE API ON");
+          << NEBRIX::formatHistoryRecord("2026-01-15 10:00:00.000001", 4711, "bob", "TRACE OFF") << damaged;
   for (int i = 3; i < 100; ++i) history << NEBRIX::ConsoleHistory::EMPTY_RECORD;
   history.close();
 
@@ -51,7 +52,8 @@ TEST_F(JsonOutput, EverySettingOfEveryShowCommand) {
   const json entries = json::parse(R"([
       {"time": "2026-01-15T10:00:00.000001-05:00", "local_time": "2026-01-15 10:00:00.000001", "user": "bob",
        "pid": 4711, "action": "TRACE OFF"},
-      {"time": null, "local_time": "2026-03-08 02:30:00.000000", "user": null, "pid": null, "action": "TRACE API ON"},
+      {"time": null, "local_time": "2026-03-08 02:30:00.000000", "user": null, "pid": null,
+       "action": "TRACE\u0000API ON", "action_base64": "VFJBQ0UAQVBJIE9O"},
       {"time": "2026-07-01T12:30:00.000002-04:00", "local_time": "2026-07-01 12:30:00.000002", "user": null,
        "pid": null, "action": "TRACE SQL ON"}])");
   // The command, a member given as a JSON pointer, and its value.
