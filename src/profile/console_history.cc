@@ -13,6 +13,7 @@
 #include "base/exception.h"
 #include "base/system_error.h"
 #include "base/text_output.h"
+#include "profile/file_lock.h"
 #include "profile/user_profile.h"
 #include "securestore/file_writes.h"
 #include "securestore/profile_file.h"
@@ -68,6 +69,48 @@ size_t readFully(int fd, unsigned char* target, size_t size, int& error) {
   return done;
 }
 
+// The offset of the record a new entry goes over: the one with the smallest
+// time stamp and the blank after it, compared byte by byte; of equals the
+// first. Returns 0, or the errno of a file too short to hold the keys.
+int findOldestRecord(int fd, size_t& slot) {
+  constexpr size_t kRecord = ConsoleHistory::RECORD_SIZE;
+  constexpr size_t kKeySize = ConsoleHistory::TIMESTAMP_SIZE + 1;
+  std::vector<unsigned char> content(ConsoleHistory::FILE_SIZE);
+  const size_t needed = (ConsoleHistory::RECORD_COUNT - 1) * kRecord + kKeySize;
+  int rc = 0;
+  if (readFully(fd, content.data(), content.size(), rc) < needed) return rc != 0 ? rc : EIO;
+  unsigned char minimum[kKeySize];
+  memset(minimum, 'X', kKeySize);
+  slot = 0;
+  for (size_t i = 0; i < ConsoleHistory::RECORD_COUNT; ++i) {
+    const unsigned char* key = content.data() + i * kRecord;
+    if (memcmp(key, minimum, kKeySize) < 0) {
+      memcpy(minimum, key, kKeySize);
+      slot = i * kRecord;
+    }
+  }
+  return 0;
+}
+
+// The slot is chosen and written under the lock: a console logging at the
+// same moment chooses after this entry is in place, never the same slot.
+// Returns 0 or the errno for which the entry is lost.
+int writeEntry(const std::string& path, const std::string& record) {
+  const int fd = rsecssfs_openProfileFile(path.c_str(), O_RDWR);
+  if (fd < 0) return errno;
+  DescriptorCloser closer{fd};
+  int rc = lockExclusiveWithin(fd, ConsoleHistory::LOCK_WAIT_SECONDS);
+  size_t slot = 0;
+  if (rc == 0) rc = findOldestRecord(fd, slot);
+  if (rc != 0) return rc;
+  errno = 0;
+  if (!rsecssfs_writeAt(fd, static_cast<long>(slot), record.data(), record.size())) rc = errno != 0 ? errno : EIO;
+  // A full disk may show only at the close, which therefore counts; the
+  // close also ends the lock.
+  if (close(closer.release()) != 0 && rc == 0) rc = errno;
+  return rc;
+}
+
 }  // namespace
 
 std::string formatHistoryRecord(const char* timestamp, int32_t pid, const char* user, const char* action) {
@@ -97,7 +140,7 @@ void ConsoleHistory::prepare(const char* component, const char* hostname, const 
   m_file += "/" + m_component + ".his";
 
   if (mode == PREPARE_RECREATE || (mode == PREPARE_CREATE_IF_NEEDED && !isHistoryFileValid())) {
-    createInitialHistoryFile();
+    createInitialHistoryFile(mode == PREPARE_RECREATE);
   }
 }
 
@@ -115,18 +158,24 @@ bool ConsoleHistory::isHistoryFileValid() {
 // Created with 0600 from the start: the history is never readable by others,
 // not even for a moment. Nothing is written through a link or into anything
 // but a regular file; the entry that follows reports why it cannot be written.
-void ConsoleHistory::createInitialHistoryFile() {
-  const int fd = rsecssfs_openProfileFile(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+// Another console may be logging into the file, or may have made it afresh a
+// moment ago: it is only made afresh under the lock, and only when it still
+// must be.
+// The empty records are written over the old bytes before any surplus is cut
+// off, so a reader never finds the file short.
+void ConsoleHistory::createInitialHistoryFile(bool always) {
+  constexpr int kFlags = O_WRONLY | O_CREAT;
+  const int fd = rsecssfs_openProfileFile(m_file.c_str(), kFlags, 0600);
   if (fd < 0) return;
+  DescriptorCloser closer{fd};
+  if (lockExclusiveWithin(fd, LOCK_WAIT_SECONDS) != 0 || (!always && isHistoryFileValid())) return;
   validateAndAdjustPermissions(fd);
-  FileCloser f{fdopen(fd, "wb")};
-  if (f.file == nullptr) {
-    close(fd);
-    return;
-  }
-  for (size_t i = 0; i < RECORD_COUNT; ++i) {
-    if (fwrite(EMPTY_RECORD, RECORD_SIZE, 1, f.file) != 1) break;
-  }
+  std::string content;
+  content.reserve(FILE_SIZE);
+  for (size_t i = 0; i < RECORD_COUNT; ++i) content.append(EMPTY_RECORD, RECORD_SIZE);
+  if (!rsecssfs_writeAt(fd, 0, content.data(), content.size())) return;
+  // A surplus that cannot be cut off makes the next console start afresh.
+  [[maybe_unused]] const int cut = ftruncate(fd, static_cast<off_t>(FILE_SIZE));
 }
 
 // Through the descriptor that was opened: a name could meanwhile be a link.
@@ -147,33 +196,7 @@ void ConsoleHistory::sendSysErrMsgToStdErr() {
 }
 
 void ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* user, const char* action) {
-  const int fd = rsecssfs_openProfileFile(m_file.c_str(), O_RDWR);
-  if (fd < 0) return reportLostEntry(m_file, errno);
-  DescriptorCloser closer{fd};
-
-  // The slot is the record with the smallest time stamp and the blank after
-  // it, compared byte by byte; of equals the first.
-  constexpr size_t kKeySize = TIMESTAMP_SIZE + 1;
-  std::vector<unsigned char> content(FILE_SIZE);
-  const size_t needed = (RECORD_COUNT - 1) * RECORD_SIZE + kKeySize;
-  int rc = 0;
-  if (readFully(fd, content.data(), FILE_SIZE, rc) < needed) return reportLostEntry(m_file, rc != 0 ? rc : EIO);
-  unsigned char minimum[kKeySize];
-  memset(minimum, 'X', kKeySize);
-  size_t slot = 0;
-  for (size_t i = 0; i < RECORD_COUNT; ++i) {
-    const unsigned char* key = content.data() + i * RECORD_SIZE;
-    if (memcmp(key, minimum, kKeySize) < 0) {
-      memcpy(minimum, key, kKeySize);
-      slot = i * RECORD_SIZE;
-    }
-  }
-
-  // A full disk may show only at the close, which therefore counts.
-  const std::string record = formatHistoryRecord(timestamp, pid, user, action);
-  errno = 0;
-  if (!rsecssfs_writeAt(fd, static_cast<long>(slot), record.data(), record.size())) rc = errno != 0 ? errno : EIO;
-  if (close(closer.release()) != 0 && rc == 0) rc = errno;
+  const int rc = writeEntry(m_file, formatHistoryRecord(timestamp, pid, user, action));
   if (rc != 0) reportLostEntry(m_file, rc);
 }
 

@@ -18,7 +18,14 @@
 // oldest entry. A file of any other size, or one that cannot be opened for
 // reading, is replaced by a fresh one before the next entry is written. The
 // file is only ever opened as a regular file and never through a symbolic
-// link. No lock is taken.
+// link.
+//
+// Consoles that log at the same moment exclude each other: choosing the slot
+// and writing it, and replacing the file, happen under an exclusive flock(2)
+// on the descriptor of the history file itself, so no entry overwrites
+// another's and none is torn. A console waits up to LOCK_WAIT_SECONDS for the
+// lock; then the entry is lost and reported with rc=11 (EWOULDBLOCK). Readers
+// take no lock.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +46,7 @@ class ConsoleHistory {
   static constexpr size_t RECORD_COUNT = 100;
   static constexpr size_t FILE_SIZE = RECORD_SIZE * RECORD_COUNT;
   static constexpr size_t TIMESTAMP_SIZE = 26;
+  static constexpr int LOCK_WAIT_SECONDS = 3;
   static const char EMPTY_RECORD[RECORD_SIZE + 1];
   // An empty record has dashes where a real one has its user field.
   static bool isEmptyRecord(const char* record) { return record[TIMESTAMP_SIZE + 1] == '-'; }
@@ -69,7 +77,7 @@ class ConsoleHistory {
 
  private:
   bool isHistoryFileValid();
-  void createInitialHistoryFile();
+  void createInitialHistoryFile(bool always);
   void validateAndAdjustPermissions(int fd);
   void sendSysErrMsgToStdErr();
   void undoPrepare();

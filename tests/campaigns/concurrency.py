@@ -12,10 +12,16 @@
 # concurrency are checked by the trace tests, a live client's acknowledgement
 # by the CLI tests.)
 #
+# Before that, three consoles make 33 changes each into a fresh history, in
+# as many rounds as 25 goes into --changes: every change that succeeded has
+# its own whole record there, none is overwritten or torn.
+#
 #     concurrency.py BIN_DIR [--workers N] [--changes N] [--seed S]
 
 import concurrent.futures
+import os
 import random
+import re
 import threading
 import time
 
@@ -62,6 +68,27 @@ def store_writer(user, stop):
     return writes, last
 
 
+# Two consoles change processes' settings and one the configuration: each
+# waits for a lock of its own before it logs, so the three meet at the history.
+def check_history(user):
+    def changes(worker):
+        pid = ["", "4711", "4712"][worker]
+        made = [(pid, f"TRACE SIZE {10000 + i}" if pid else f"CONFIG TRACE FILENAME /tmp/t{i}") for i in range(33)]
+        return [m for m in made if user.cons(*(["-p", pid] if pid else []), *m[1].split())[0] == 0]
+    with concurrent.futures.ThreadPoolExecutor(3) as pool:
+        made = sorted(sum(pool.map(changes, range(3)), []))
+    with open(user.file("nebrix.his"), "rb") as f:
+        data = f.read()
+    os.remove(user.file("nebrix.his"))  # for the next round
+    empty = b"1970-01-01 00:00:00.000000 " + b"-" * 20 + b" " + b"-" * 10 + b" " + b"-" * 60 + b"\n"
+    entry = re.compile(rb"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} {21} *(\d*) (\S.*?) *\n")
+    records = [data[at:at + 120] for at in range(0, len(data), 120)]
+    found = sorted(tuple(g.decode() for g in match.groups()) for match in map(entry.fullmatch, records) if match)
+    if len(data) != 12000 or found != made or records.count(empty) != 100 - len(made):
+        raise Failure(f"history after {len(made)} changes: {records}")
+    return len(made)
+
+
 def check_state(what, flags, letter, expected):
     if expected in (True, False) and (letter in [token[:1] for token in flags.split(":")]) != expected:
         raise Failure(f"{what}: flags {flags!r} lost the last setting of {letter!r} ({'on' if expected else 'off'})")
@@ -75,6 +102,7 @@ def campaign(options, user):
         try:
             if user.cons("SHOW", "ALL")[0] != 0:
                 raise Failure("SHOW ALL on a fresh profile failed")
+            entries = sum(check_history(user) for _ in range(max(1, options.changes // 25)))
             start_count = user.trace_settings()[0]
             began = time.perf_counter()
             writer = pool.submit(store_writer, user, stop)
@@ -103,7 +131,8 @@ def campaign(options, user):
             print(f"concurrency: seed {options.seed}, {options.workers} workers x {options.changes} changes = "
                   f"{commands} commands in {elapsed:.1f} s; {commands - failures} succeeded, "
                   f"{failures} failed with a message; {increments} increments, update count "
-                  f"{start_count} -> {count}; 0 lost updates; {writes} vaultadm puts beside them")
+                  f"{start_count} -> {count}; 0 lost updates; {writes} vaultadm puts beside them; "
+                  f"{entries} history entries, none lost")
         finally:
             stop.set()
 

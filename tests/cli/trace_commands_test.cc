@@ -121,6 +121,15 @@ TEST_F(ProfileFiles, AConsoleGivesUpWaitingForAnother) {
                 "; gave up after 10 seconds).\n1");
   close(held);
   EXPECT_EQ(configuredFlags(), "");
+  // Nor does a history that another holds stop a command: only its entry is lost.
+  const std::string history = profileDirectory() + "/nebrix.his";
+  runOk({"-p", "4711", "TRACE", "REFRESH"});
+  const int file = open(history.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(flock(file, LOCK_EX), 0);
+  EXPECT_EQ(errorAndStatus({"-p", "4711", "TRACE", "OFF"}),
+            "Warning: Cannot write history file " + history + ", rc=11:Resource temporarily unavailable\n0");
+  close(file);
+  EXPECT_EQ(historyActions(), std::vector<std::string>{"TRACE REFRESH"});
 }
 
 }  // namespace
