@@ -158,14 +158,18 @@ bool ConsoleHistory::isHistoryFileValid() {
 // Created with 0600 from the start: the history is never readable by others,
 // not even for a moment. Nothing is written through a link or into anything
 // but a regular file; the entry that follows reports why it cannot be written.
-// Another console may be logging into the file, or may have made it afresh a
-// moment ago: it is only made afresh under the lock, and only when it still
-// must be.
+// A file of the user's own that cannot even be opened for writing (mode 0000)
+// is given 0600 and then used as it is when its size is right. Another
+// console may be logging into the file, or may have made it afresh a moment
+// ago: it is only made afresh under the lock, and only when it still must be.
 // The empty records are written over the old bytes before any surplus is cut
 // off, so a reader never finds the file short.
 void ConsoleHistory::createInitialHistoryFile(bool always) {
   constexpr int kFlags = O_WRONLY | O_CREAT;
-  const int fd = rsecssfs_openProfileFile(m_file.c_str(), kFlags, 0600);
+  int fd = rsecssfs_openProfileFile(m_file.c_str(), kFlags, 0600);
+  if (fd < 0 && errno == EACCES && rsecssfs_makeProfileFilePrivate(m_file.c_str())) {
+    fd = rsecssfs_openProfileFile(m_file.c_str(), kFlags, 0600);
+  }
   if (fd < 0) return;
   DescriptorCloser closer{fd};
   if (lockExclusiveWithin(fd, LOCK_WAIT_SECONDS) != 0 || (!always && isHistoryFileValid())) return;

@@ -16,9 +16,10 @@
 // entry overwrites the record with the smallest time stamp (the first of
 // equals), so a fresh file fills from the front and a full one drops its
 // oldest entry. A file of any other size, or one that cannot be opened for
-// reading, is replaced by a fresh one before the next entry is written. The
-// file is only ever opened as a regular file and never through a symbolic
-// link.
+// reading, is replaced by a fresh one before the next entry is written; one
+// that cannot be opened at all (mode 0000) but is the user's own is given
+// mode 0600 instead, so that the entry can be written. The file is only ever
+// opened as a regular file and never through a symbolic link.
 //
 // Consoles that log at the same moment exclude each other: choosing the slot
 // and writing it, and replacing the file, happen under an exclusive flock(2)

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 int rsecssfs_openProfileFile(const char* path, int flags, mode_t mode) {
   int fd;
@@ -39,6 +40,22 @@ FILE* rsecssfs_openProfileStream(const char* path, const char* mode) {
     errno = error;
   }
   return file;
+}
+
+// fchmod refuses an O_PATH descriptor; its entry under /proc/self/fd names
+// the very file it was opened on.
+bool rsecssfs_makeProfileFilePrivate(const char* path) {
+  const int fd = open(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat status;
+  bool changed = false;
+  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid() &&
+      (status.st_mode & 07777) != 0600) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    changed = chmod(self.c_str(), 0600) == 0;
+  }
+  close(fd);
+  return changed;
 }
 
 const char* rsecssfs_fileErrorText(int error) {

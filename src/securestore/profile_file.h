@@ -26,5 +26,13 @@ int rsecssfs_openProfileFile(const char* path, int flags, mode_t mode = 0600);
 // file. Returns nullptr with errno set as above.
 FILE* rsecssfs_openProfileStream(const char* path, const char* mode);
 
+// Gives `path` mode 0600 when it is a regular file of the calling user's,
+// reached without a symbolic link, whose mode is another: the repair of a
+// file that cannot be opened (mode 0000, say) to be written again. The file
+// is looked at and changed through one O_PATH descriptor, so that nothing put
+// in its place meanwhile is changed instead. Returns true when the mode was
+// changed.
+bool rsecssfs_makeProfileFilePrivate(const char* path);
+
 // The text for an errno from the calls above.
 const char* rsecssfs_fileErrorText(int error);

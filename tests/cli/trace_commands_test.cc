@@ -103,12 +103,17 @@ TEST_F(ProfileFiles, OnlyReadableRegularFilesAreUsed) {
 
   unlink(history.c_str());
   unlink(shm.c_str());
-  std::ofstream(history) << std::string(12000, 'x');
   std::ofstream(shm) << std::string(26656, '\1');
-  chmod(history.c_str(), 0200);
   chmod(shm.c_str(), 0200);
-  EXPECT_EQ(errorAndStatus({"-p", "4711", "TRACE", "SQL", "ON"}), "0");
-  EXPECT_EQ(historyActions(), std::vector<std::string>{"TRACE SQL ON"});
+  // One that cannot be opened at all is the user's again, and used as it is.
+  for (const mode_t mode : {0200, 0000}) {
+    std::ofstream(history, std::ios::trunc) << std::string(12000, mode != 0 ? 'x' : '-');
+    chmod(history.c_str(), mode);
+    EXPECT_EQ(errorAndStatus({"-p", "4711", "TRACE", "SQL", "ON"}), "0") << mode;
+    EXPECT_EQ(historyActions(), std::vector<std::string>{"TRACE SQL ON"}) << mode;
+    EXPECT_EQ(fileMode(history), 0600) << mode;
+    EXPECT_EQ(readFile(history)[120], mode != 0 ? '1' : '-') << mode;
+  }
   EXPECT_EQ(parts(), std::vector<std::string>{"4711 0 a"});
 }
 
