@@ -90,9 +90,10 @@ class Console {
   static void usage(Text::Output& stream);
   // Writes what m_help asks for.
   void help(Text::Output& stream) const;
-  // Records m_commandstring in the usage history. History files that cannot
-  // be read or written are ignored; a profile directory that cannot be had
-  // raises ltt::exception.
+  // Records m_commandstring in the usage history. An entry that cannot be
+  // written is reported on standard error, once per command however many
+  // entries it writes, and the command goes on; a profile directory that
+  // cannot be had raises ltt::exception.
   void logAction();
 
   // Parser results, read by the operations and by tests.
@@ -226,6 +227,7 @@ class Console {
   int32_t m_errorcount = 0;  // 0: no COUNT given
   std::string m_commandstring;
   bool m_modification = false;
+  bool m_historyEntryLost = false;  // and reported
   OutputFormat m_output = OUTPUT_TEXT;
   bool m_waitpresent = false;
   int32_t m_waitseconds = 0;

@@ -28,7 +28,10 @@ void Console::logAction() {
   currentTimeStamp(timestamp);
   ConsoleHistory history;
   history.prepare("nebrix", nullptr, m_user, ConsoleHistory::PREPARE_CREATE_IF_NEEDED);
-  history.logAction(timestamp, m_pid, m_user, m_commandstring.c_str());
+  // A second warning would only repeat the first: same file, same cause.
+  if (history.logAction(timestamp, m_pid, m_user, m_commandstring.c_str(), !m_historyEntryLost) != 0) {
+    m_historyEntryLost = true;
+  }
 }
 
 }  // namespace NEBRIX

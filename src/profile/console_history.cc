@@ -199,9 +199,11 @@ void ConsoleHistory::sendSysErrMsgToStdErr() {
   Text::err << text << Text::endl;
 }
 
-void ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* user, const char* action) {
+int ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* user, const char* action,
+                              bool report) {
   const int rc = writeEntry(m_file, formatHistoryRecord(timestamp, pid, user, action));
-  if (rc != 0) reportLostEntry(m_file, rc);
+  if (rc != 0 && report) reportLostEntry(m_file, rc);
+  return rc;
 }
 
 int ConsoleHistory::getHistory(char* target, int32_t size, int32_t& entries) {

@@ -64,10 +64,11 @@ class ConsoleHistory {
   void prepare(const char* component, const char* hostname, const char* username, Prepare_mode mode);
 
   // Writes one entry over the oldest record. Fields longer than their column
-  // are cut, so every record keeps its width and its newline. An entry that
-  // cannot be written is reported in one line on standard error, naming the
-  // file and the system error; the history never stops a command.
-  void logAction(const char* timestamp, int32_t pid, const char* user, const char* action);
+  // are cut, so every record keeps its width and its newline. Returns 0, or
+  // the system error for which the entry could not be written; with
+  // `report`, that is also said in one line on standard error, naming the
+  // file and the error. The history never stops a command.
+  int logAction(const char* timestamp, int32_t pid, const char* user, const char* action, bool report = true);
 
   // Copies up to `size` / 120 records (at most 100) in file order into
   // `target` and sets `entries`. Returns 0, or 1 when the file cannot be

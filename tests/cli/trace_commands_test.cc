@@ -100,10 +100,12 @@ TEST_F(ProfileFiles, OnlyReadableRegularFilesAreUsed) {
   EXPECT_EQ(errorAndStatus({"TRACE", "REFRESH"}), "Error opening shared memory: Cannot open shared memory file " +
                                                       shm + ", rc=4000:Not a regular file, aborting.\n1");
   EXPECT_EQ(readFile(dir + "/x"), "x");
+  unlink(shm.c_str());  // two entries, one warning
+  EXPECT_EQ(errorAndStatus({"TRACE", "SQL", "ON"}),
+            "Warning: Cannot write history file " + history + ", rc=40:Too many levels of symbolic links\n0");
 
   unlink(history.c_str());
-  unlink(shm.c_str());
-  std::ofstream(shm) << std::string(26656, '\1');
+  std::ofstream(shm, std::ios::trunc) << std::string(26656, '\1');
   chmod(shm.c_str(), 0200);
   // One that cannot be opened at all is the user's again, and used as it is.
   for (const mode_t mode : {0200, 0000}) {
