@@ -1,24 +1,21 @@
-// nebrix_trace_client: a stand-in for a client process of the NEBRIX
-// library, to watch the trace console work. It maps the user's trace
-// shared-memory file as a watcher and, whenever the update counter moves,
-// reads its settings again: its own part's flags, or the configured flags
-// when it has no part or its part holds "R". Each change is acknowledged and
-// printed as one line. SIGTERM or SIGINT end it.
+// nebrix_trace_client: a client process of the NEBRIX trace library, to
+// watch the trace console work. It asks the library for its trace settings
+// every interval; the library notices a change of the shared-memory file,
+// reads the settings again (its own part's flags, or the configured flags
+// when it has no part or its part holds "R") and acknowledges them, and the
+// program prints each change as one line. SIGTERM or SIGINT end it.
 //
 //   nebrix_trace_client [-i <milliseconds>]     polling interval, default 100
 //   nebrix_trace_client -h|--help|--version
+#include <nebrix/trace.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
-
-#include "base/standard_streams.h"
-#include "base/exception.h"
-#include "profile/configuration.h"
-#include "trace/trace_shared_memory.h"
 
 namespace {
 
@@ -26,29 +23,24 @@ volatile std::sig_atomic_t g_stop = 0;
 
 void requestStop(int) { g_stop = 1; }
 
-// The flags this process follows now, and where they come from.
-std::string effectiveFlags(NEBRIX::TraceSharedMemory& sharedMemory, std::string& source) {
-  const char* own = sharedMemory.getMyFlags();
-  if (own != nullptr && strcmp(own, "R") != 0) {
-    source = "own settings";
-    return own;
-  }
-  source = "configuration";
-  char flags[1024] = "";
-  char errortext[512] = "";
-  if (NEBRIX::Configuration::getTraceFlags(nullptr, NEBRIX::Configuration::NEBRIX_COMPONENT, nullptr, flags,
-                                           sizeof flags, errortext, sizeof errortext) != NEBRIX_OK) {
-    source = std::string("configuration unreadable: ") + errortext;
-  }
-  return flags;
+void report(void*) {
+  struct nbx_trace_settings settings;
+  if (nbx_trace_settings(&settings) != NBX_OK) return;
+  std::cout << "update " << nbx_trace_update_count() << ": flags \"" << settings.flags << "\" ("
+            << (settings.own_settings ? "own settings" : "configuration") << ")" << std::endl;
 }
 
-void report(NEBRIX::TraceSharedMemory& sharedMemory) {
-  sharedMemory.updateMyReadCount();
-  std::string source;
-  const std::string flags = effectiveFlags(sharedMemory, source);
-  std::cout << "update " << sharedMemory.getUpdateCount() << ": flags \"" << flags << "\" (" << source << ")"
-            << std::endl;
+void printDiagnostic(const char* text, void*) { std::cerr << text << std::endl; }
+
+// Standard output that fails is reported: a watcher whose lines are lost
+// must not look as if it worked.
+bool finishStandardOutput() {
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0 || std::fclose(stdout) != 0) {
+    std::fprintf(stderr, "Error: Standard output cannot be written: %s.\n", std::strerror(errno));
+    return false;
+  }
+  return true;
 }
 
 const char kUsage[] = "Usage: nebrix_trace_client [-i <milliseconds>]\n";
@@ -66,7 +58,7 @@ bool answerRequest(int argc, char** argv) {
   if (argc != 2) return false;
   const std::string option = argv[1];
   if (option == "--version") {
-    std::cout << "nebrix_trace_client " << NEBRIX_PROJECT_VERSION << std::endl;
+    std::cout << "nebrix_trace_client " << nbx_version() << std::endl;
   } else if (option == "-h" || option == "--help") {
     std::cout << kUsage << kHelp << std::flush;
   } else {
@@ -87,8 +79,7 @@ bool parseInterval(int argc, char** argv, long& milliseconds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Diagnose::occupyClosedStandardDescriptors();
-  if (answerRequest(argc, argv)) return Diagnose::finishStandardOutput() ? 0 : 1;
+  if (answerRequest(argc, argv)) return finishStandardOutput() ? 0 : 1;
   long interval = 0;
   if (!parseInterval(argc, argv, interval)) {
     std::cerr << kUsage << std::flush;
@@ -101,21 +92,16 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &action, nullptr);
   signal(SIGXFSZ, SIG_IGN);  // creating the shared-memory file fails instead
 
-  NEBRIX::TraceSharedMemory sharedMemory;
-  try {
-    sharedMemory.attach(NEBRIX::Configuration::NEBRIX_COMPONENT, nullptr);
-  } catch (const ltt::exception& ex) {
-    std::cerr << "Error opening shared memory: ";
-    ex.expandAll(std::cerr);
-    std::cerr << std::endl;
-    return 1;
-  }
+  nbx_trace_set_diagnostic(printDiagnostic, nullptr);
+  if (nbx_trace_open(nullptr) != NBX_OK) return 1;
   std::cout << "process " << getpid() << " watching the trace settings" << std::endl;
-  report(sharedMemory);
+  report(nullptr);
+  nbx_trace_on_change(report, nullptr);
   while (!g_stop) {
     usleep(static_cast<useconds_t>(interval) * 1000);
-    if (sharedMemory.isMyReadCountLower()) report(sharedMemory);
+    nbx_trace_enabled(NBX_TRACE_CALL);
   }
   std::cout << "process " << getpid() << " stopped" << std::endl;
-  return Diagnose::finishStandardOutput() ? 0 : 1;
+  nbx_trace_close();
+  return finishStandardOutput() ? 0 : 1;
 }

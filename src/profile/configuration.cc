@@ -336,7 +336,7 @@ NEBRIX_Retcode Configuration::setProfileFileName(const char* user, const char* c
 NEBRIX_Retcode Configuration::getTraceFileName(const char* user, const char* component,
                                                const char* virtualhostname, char* filename, size_t length,
                                                char* errortext, size_t errortextlength) {
-  return readWithDefault(user, component, virtualhostname, "TRACEFILENAME", "nebrixtrace-%p.prt", filename,
+  return readWithDefault(user, component, virtualhostname, "TRACEFILENAME", DEFAULT_TRACE_FILE_NAME, filename,
                          length, errortext, errortextlength, false);
 }
 

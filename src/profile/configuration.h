@@ -23,6 +23,8 @@ class Configuration {
   // The component whose settings the console and the client library share;
   // also the default when a caller names none.
   static constexpr const char* NEBRIX_COMPONENT = "NEBRIX";
+  // The trace file name a missing TRACEFILENAME value stands for.
+  static constexpr const char* DEFAULT_TRACE_FILE_NAME = "nebrixtrace-%p.prt";
 
   // When the last write of a value by this thread failed because another
   // update held the store's lock: the store's text naming the lock's user,

@@ -376,6 +376,10 @@ std::int32_t TraceSharedMemory::getUpdateCount() const {
   return m_header == nullptr ? 0 : loadWord(m_header->updateCount);
 }
 
+const std::int32_t* TraceSharedMemory::updateCountWord() const {
+  return m_header == nullptr ? nullptr : &m_header->updateCount;
+}
+
 int TraceSharedMemory::mappedDescriptor() const { return m_mappedmemory ? m_mappedmemory->descriptor() : -1; }
 
 std::int32_t TraceSharedMemory::getVersion() const {
@@ -405,7 +409,12 @@ bool TraceSharedMemory::isMyReadCountLower() const {
 
 void TraceSharedMemory::updateMyReadCount() {
   if (m_header == nullptr || m_readonly) return;
-  m_readCount = loadWord(m_header->updateCount);
+  updateMyReadCount(loadWord(m_header->updateCount));
+}
+
+void TraceSharedMemory::updateMyReadCount(std::int32_t count) {
+  if (m_header == nullptr || m_readonly) return;
+  m_readCount = count;
   if (Part* part = getPart()) storeWord(part->readCount, m_readCount);
 }
 

@@ -163,6 +163,9 @@ class TraceSharedMemory {
   std::int32_t incUpdateCount();
   // 0 when detached.
   std::int32_t getUpdateCount() const;
+  // The mapped updateCount, for a caller that polls it with atomic loads of
+  // its own; null when detached.
+  const std::int32_t* updateCountWord() const;
   std::int32_t getVersion() const;
   // The descriptor of the mapped file, or -1 when detached.
   int mappedDescriptor() const;
@@ -181,6 +184,9 @@ class TraceSharedMemory {
   // Acknowledges the current updateCount, in this object and in the calling
   // process's part if it has one.
   void updateMyReadCount();
+  // Acknowledges `count`, an updateCount read before the settings were: a
+  // change made while they were read is then still seen as pending.
+  void updateMyReadCount(std::int32_t count);
   // The flags addressed to the calling process, or null when detached or
   // without a part. The field's last byte is set to NUL first, so the text
   // ends inside the part whatever was written there.

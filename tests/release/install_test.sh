@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what lands there:
-# exactly the three programs, the two manual pages and the completion, and
-# programs that run from the prefix.
+# exactly the three programs, the client library and its header, the two
+# manual pages and the completion, and programs that run from the prefix.
 #
 #   install_test.sh CMAKE BUILD_DIR CONFIG VERSION SOURCE_DIR NSS_WRAPPER_LIBRARY
 set -euo pipefail
@@ -15,8 +15,11 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 "$cmake" --install "$build" --config "$config" --prefix "$prefix" >/dev/null
 
-expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm \
-  share/bash-completion/completions/nebrix_cons share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1)
+libdir=$(cd "$prefix" && find . -name libnebrix_trace.so.1 | sed 's|^\./||; s|/[^/]*$||')
+expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm include/nebrix/trace.h \
+  "$libdir/libnebrix_trace.so" "$libdir/libnebrix_trace.so.1" "$libdir/libnebrix_trace.so.$version" \
+  share/bash-completion/completions/nebrix_cons share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1 |
+  LC_ALL=C sort)
 installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
 [ "$installed" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$installed"))"
 for program in nebrix_cons nebrix_trace_client vaultadm; do

@@ -1,0 +1,176 @@
+#include "client/client_state.h"
+
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "base/exception.h"
+#include "profile/configuration.h"
+
+namespace NEBRIX::Client {
+namespace {
+
+std::mutex g_diagnosticMutex;
+DiagnosticCallback g_diagnostic = nullptr;
+void* g_diagnosticContext = nullptr;
+std::mutex g_callbackMutex;
+ChangeCallback g_changeCallback = nullptr;
+void* g_changeContext = nullptr;
+
+std::string timeStamp() {
+  struct timeval now;
+  ::gettimeofday(&now, nullptr);
+  struct tm local;
+  ::localtime_r(&now.tv_sec, &local);
+  char text[64];
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  std::snprintf(text + length, sizeof text - length, ".%06ld ", static_cast<long>(now.tv_usec));
+  return text;
+}
+
+}  // namespace
+
+void setDiagnostic(DiagnosticCallback callback, void* context) {
+  std::lock_guard<std::mutex> guard(g_diagnosticMutex);
+  g_diagnostic = callback;
+  g_diagnosticContext = context;
+}
+
+// The callback is copied out and called without the lock, so that it may
+// call into the library itself.
+void diagnose(const std::string& text) {
+  DiagnosticCallback callback;
+  void* context;
+  {
+    std::lock_guard<std::mutex> guard(g_diagnosticMutex);
+    callback = g_diagnostic;
+    context = g_diagnosticContext;
+  }
+  if (callback != nullptr) callback(text.c_str(), context);
+}
+
+ClientState::ClientState(std::string component) : m_component(std::move(component)) {
+  m_kept.push_back(std::make_unique<Settings>());
+  m_settings.store(m_kept.back().get(), std::memory_order_release);
+}
+
+ClientState::~ClientState() {
+  m_countWord.store(&m_privateCount, std::memory_order_release);
+  m_memory.detach();
+}
+
+bool ClientState::attach() {
+  std::lock_guard<std::mutex> guard(m_refreshMutex);
+  if (!m_attached && !m_failed) refreshLocked();
+  return !m_failed;
+}
+
+const Settings& ClientState::current() {
+  enabled(0);
+  return *m_settings.load(std::memory_order_acquire);
+}
+
+bool ClientState::refreshAndTest(int category) {
+  std::unique_lock<std::mutex> lock(m_refreshMutex, std::try_to_lock);
+  if (lock.owns_lock()) {
+    refreshLocked();
+    lock.unlock();
+  }
+  // The word another thread is still working on answers from the old
+  // settings; after a stop on error it has no categories.
+  return ((m_word.load(std::memory_order_acquire) >> category) & 1u) != 0;
+}
+
+void ClientState::attachLocked() {
+  try {
+    m_memory.attach(m_component.c_str(), nullptr);
+    m_attached = true;
+  } catch (const ltt::exception& ex) {
+    m_failed = true;
+    diagnose("Trace settings cannot be followed, tracing is off: " + ltt::expandedText(ex));
+  } catch (...) {
+    m_failed = true;
+    diagnose("Trace settings cannot be followed, tracing is off");
+  }
+}
+
+// Under m_refreshMutex.
+void ClientState::refreshLocked() {
+  if (!m_attached && !m_failed) attachLocked();
+  if (m_failed) {
+    // For good: a private counter that never moves, and no categories.
+    m_countWord.store(&m_privateCount, std::memory_order_release);
+    m_word.store(kValid | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(m_privateCount)) << 32),
+                 std::memory_order_release);
+    return;
+  }
+  const Settings* old = m_settings.load(std::memory_order_acquire);
+  const std::int32_t count = m_memory.getUpdateCount();
+  if ((m_word.load(std::memory_order_acquire) & kValid) != 0 && old->count == count) return;
+
+  auto settings = std::make_unique<Settings>();
+  std::string problem;
+  readSettings(m_memory, m_component.c_str(), count, *settings, problem);
+  if (!problem.empty()) {
+    if (!m_reportedConfiguration) diagnose(problem);
+    m_reportedConfiguration = true;
+  }
+  m_memory.updateMyReadCount(count);
+  const std::uint32_t bits = settings->categoryBits();
+  publish(std::move(settings), bits);
+  m_countWord.store(m_memory.updateCountWord(), std::memory_order_release);
+
+  ChangeCallback callback;
+  void* context;
+  {
+    std::lock_guard<std::mutex> guard(g_callbackMutex);
+    callback = g_changeCallback;
+    context = g_changeContext;
+  }
+  if (callback != nullptr) callback(context);
+}
+
+void ClientState::publish(std::unique_ptr<Settings> settings, std::uint32_t bits) {
+  const std::uint64_t word =
+      kValid | bits | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(settings->count)) << 32);
+  m_kept.push_back(std::move(settings));
+  m_settings.store(m_kept.back().get(), std::memory_order_release);
+  m_word.store(word, std::memory_order_release);
+  m_reportedWrite.store(false, std::memory_order_relaxed);
+}
+
+void setChangeCallback(ChangeCallback callback, void* context) {
+  std::lock_guard<std::mutex> guard(g_callbackMutex);
+  g_changeCallback = callback;
+  g_changeContext = context;
+}
+
+bool ClientState::write(const Settings& settings, std::string record) {
+  if (record.empty() || record.back() != '\n') record += '\n';
+  if (settings.flags.m_timestamp) record.insert(0, timeStamp());
+  if (m_writer.write(settings.traceFile, settings.flags.m_filesize, record)) return true;
+  if (!m_reportedWrite.exchange(true)) {
+    diagnose("The trace file " + settings.traceFile + " cannot be written: " + std::strerror(errno));
+  }
+  return false;
+}
+
+void ClientState::reportError(int code) {
+  const Settings& settings = current();
+  if (!settings.flags.m_stop_on_error || settings.flags.m_errorcode != code) return;
+  const std::int32_t needed = settings.flags.m_errorcount > 0 ? settings.flags.m_errorcount : 1;
+  if (settings.errorsSeen.fetch_add(1) + 1 != needed) return;
+  write(settings, "Trace stopped: error " + std::to_string(code) + " happened " + std::to_string(needed) +
+                      (needed == 1 ? " time" : " times"));
+  std::lock_guard<std::mutex> guard(m_refreshMutex);
+  // Only the settings that asked for the stop lose their categories; a
+  // change published meanwhile stands.
+  if (m_settings.load(std::memory_order_acquire) == &settings) {
+    m_word.store(m_word.load(std::memory_order_acquire) & ~std::uint64_t{0x7fffffff}, std::memory_order_release);
+  }
+}
+
+}  // namespace NEBRIX::Client

@@ -1,0 +1,90 @@
+// The library's state in a process: the attached shared-memory file, the
+// settings in force and the trace file.
+//
+// The hot path, enabled(), is two loads and a compare: the mapped update
+// counter, and one packed word holding the count the published settings were
+// read for (high half), a valid bit and the category bits (low half). While
+// they agree the bits answer. When they differ one thread re-reads the
+// settings (try_lock; the others answer from the settings still published),
+// acknowledges the count and publishes a new Settings object and word.
+// Superseded Settings stay alive until close, so a thread that still holds
+// one reads it whole.
+//
+// Before anything is attached, and after attaching failed, the counter is a
+// private word of the state's own: before, the packed word is not valid and
+// every call takes the slow path; after a failure it is valid with no bits,
+// and tracing stays off for good.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "client/settings.h"
+#include "client/trace_writer.h"
+#include "trace/trace_shared_memory.h"
+
+namespace NEBRIX::Client {
+
+using ChangeCallback = void (*)(void* context);
+using DiagnosticCallback = void (*)(const char* text, void* context);
+
+class ClientState {
+ public:
+  explicit ClientState(std::string component);
+  ~ClientState();
+
+  bool enabled(int category) {
+    const std::int32_t count = __atomic_load_n(m_countWord.load(std::memory_order_acquire), __ATOMIC_ACQUIRE);
+    const std::uint64_t word = m_word.load(std::memory_order_acquire);
+    if ((word & kValid) != 0 && static_cast<std::uint32_t>(word >> 32) == static_cast<std::uint32_t>(count)) {
+      return ((word >> category) & 1u) != 0;
+    }
+    return refreshAndTest(category);
+  }
+
+  // Attaches now if not yet; false when tracing is off for good.
+  bool attach();
+  // The settings in force (after looking for a change).
+  const Settings& current();
+  const std::string& component() const { return m_component; }
+  // Counts a report of error `code`; at the count the settings ask for,
+  // writes a last record and turns tracing off until the next change.
+  void reportError(int code);
+  // Writes `record` (a time stamp is put before it when asked for).
+  bool write(const Settings& settings, std::string record);
+
+  static constexpr std::uint64_t kValid = 1u << 31;
+
+ private:
+  bool refreshAndTest(int category);
+  void refreshLocked();
+  void attachLocked();
+  void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
+
+  const std::string m_component;
+  std::int32_t m_privateCount = 0;
+  std::atomic<const std::int32_t*> m_countWord{&m_privateCount};
+  std::atomic<std::uint64_t> m_word{0};
+  std::atomic<const Settings*> m_settings;
+  std::vector<std::unique_ptr<Settings>> m_kept;
+  std::mutex m_refreshMutex;
+  bool m_attached = false;
+  bool m_failed = false;
+  bool m_reportedConfiguration = false;
+  std::atomic<bool> m_reportedWrite{false};
+  TraceSharedMemory m_memory;
+  TraceWriter m_writer;
+};
+
+// Sends `text` to the diagnostic callback, if one is set.
+void diagnose(const std::string& text);
+void setDiagnostic(DiagnosticCallback callback, void* context);
+// The function called after each change of the settings; it outlives the
+// state, so that it may be set before the first call and kept over close.
+void setChangeCallback(ChangeCallback callback, void* context);
+
+}  // namespace NEBRIX::Client

@@ -1,0 +1,222 @@
+// The C API of the library: every exported function catches whatever the
+// layers below throw, so that nothing crosses into the caller's program.
+#include <pthread.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "client/client_state.h"
+#include "client/packet_dump.h"
+#include "nebrix/trace.h"
+#include "profile/configuration.h"
+
+#define NBX_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+using NEBRIX::Client::ClientState;
+
+std::mutex g_openMutex;
+std::atomic<ClientState*> g_state{nullptr};
+bool g_forkHandlersInstalled = false;
+
+// A child of fork is a new process: it drops its parent's state (other
+// threads of the parent may have held its locks, so it is left, not
+// destroyed) and attaches afresh on its first call. The open mutex is held
+// across fork so that the child finds it in a known state.
+void beforeFork() { g_openMutex.lock(); }
+void afterForkInParent() { g_openMutex.unlock(); }
+void afterForkInChild() {
+  g_state.store(nullptr, std::memory_order_release);
+  g_openMutex.unlock();
+}
+
+// Under g_openMutex.
+ClientState* createState(const char* component) {
+  if (!g_forkHandlersInstalled) {
+    g_forkHandlersInstalled = pthread_atfork(beforeFork, afterForkInParent, afterForkInChild) == 0;
+  }
+  auto* state = new ClientState(component != nullptr ? component : NEBRIX::Configuration::NEBRIX_COMPONENT);
+  g_state.store(state, std::memory_order_release);
+  return state;
+}
+
+ClientState* state() {
+  ClientState* current = g_state.load(std::memory_order_acquire);
+  if (current != nullptr) return current;
+  std::lock_guard<std::mutex> guard(g_openMutex);
+  current = g_state.load(std::memory_order_acquire);
+  return current != nullptr ? current : createState(nullptr);
+}
+
+bool validCategory(int category) { return category >= NBX_TRACE_CALL && category <= NBX_TRACE_PACKET; }
+
+int failure(const char* call) {
+  NEBRIX::Client::diagnose(std::string("Unexpected failure in ") + call);
+  return NBX_ERROR_INTERNAL;
+}
+
+void copyText(char* target, std::size_t size, const std::string& text) {
+  std::snprintf(target, size, "%s", text.c_str());
+}
+
+}  // namespace
+
+NBX_EXPORT int nbx_trace_open(const char* component) {
+  try {
+    ClientState* opened = nullptr;
+    {
+      std::lock_guard<std::mutex> guard(g_openMutex);
+      opened = g_state.load(std::memory_order_acquire);
+      if (opened == nullptr) opened = createState(component);
+    }
+    return opened->attach() ? NBX_OK : NBX_ERROR_UNAVAILABLE;
+  } catch (const std::bad_alloc&) {
+    return NBX_ERROR_MEMORY;
+  } catch (...) {
+    return failure("nbx_trace_open");
+  }
+}
+
+NBX_EXPORT void nbx_trace_close(void) {
+  try {
+    std::lock_guard<std::mutex> guard(g_openMutex);
+    delete g_state.exchange(nullptr, std::memory_order_acq_rel);
+  } catch (...) {
+    failure("nbx_trace_close");
+  }
+}
+
+NBX_EXPORT int nbx_trace_enabled(int category) {
+  if (!validCategory(category)) return 0;
+  try {
+    return state()->enabled(category) ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+NBX_EXPORT int nbx_trace_settings(struct nbx_trace_settings* settings) {
+  if (settings == nullptr) return NBX_ERROR_ARGUMENT;
+  try {
+    const NEBRIX::Client::Settings& current = state()->current();
+    const NEBRIX::TraceFlags& flags = current.flags;
+    std::memset(settings, 0, sizeof *settings);
+    settings->call = flags.m_call;
+    settings->api = flags.m_api;
+    settings->debug = flags.m_debug;
+    settings->distribution = flags.m_distribution;
+    settings->sql = flags.m_sql;
+    settings->packet = flags.m_packet;
+    settings->packet_size_limit = flags.m_packetsize;
+    settings->file_size_limit = flags.m_filesize;
+    settings->time_stamp = flags.m_timestamp;
+    settings->stop_on_error = flags.m_stop_on_error;
+    settings->error_code = flags.m_errorcode;
+    settings->error_count = flags.m_errorcount;
+    settings->compressed = flags.m_compressed;
+    settings->profile_action = flags.m_profile;
+    settings->own_settings = current.own;
+    copyText(settings->flags, sizeof settings->flags, current.text);
+    copyText(settings->trace_file, sizeof settings->trace_file, current.traceFile);
+    copyText(settings->profile_file, sizeof settings->profile_file, current.profileFile);
+    return NBX_OK;
+  } catch (const std::bad_alloc&) {
+    return NBX_ERROR_MEMORY;
+  } catch (...) {
+    return failure("nbx_trace_settings");
+  }
+}
+
+NBX_EXPORT int nbx_trace_update_count(void) {
+  try {
+    return state()->current().count;
+  } catch (...) {
+    return 0;
+  }
+}
+
+NBX_EXPORT int nbx_trace_on_change(void (*callback)(void* context), void* context) {
+  try {
+    NEBRIX::Client::setChangeCallback(callback, context);
+    return NBX_OK;
+  } catch (...) {
+    return failure("nbx_trace_on_change");
+  }
+}
+
+NBX_EXPORT int nbx_trace_vprintf(int category, const char* format, va_list arguments) {
+  if (!validCategory(category) || format == nullptr) return NBX_ERROR_ARGUMENT;
+  try {
+    ClientState* current = state();
+    if (!current->enabled(category)) return NBX_OK;
+    const NEBRIX::Client::Settings& settings = current->current();
+    char small[512];
+    va_list copy;
+    va_copy(copy, arguments);
+    const int length = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (length < 0) return NBX_ERROR_ARGUMENT;
+    std::string record;
+    if (static_cast<std::size_t>(length) < sizeof small) {
+      record.assign(small, static_cast<std::size_t>(length));
+    } else {
+      record.resize(static_cast<std::size_t>(length) + 1);
+      std::vsnprintf(&record[0], record.size(), format, arguments);
+      record.resize(static_cast<std::size_t>(length));
+    }
+    return current->write(settings, std::move(record)) ? NBX_OK : NBX_ERROR_WRITE;
+  } catch (const std::bad_alloc&) {
+    return NBX_ERROR_MEMORY;
+  } catch (...) {
+    return failure("nbx_trace_vprintf");
+  }
+}
+
+NBX_EXPORT int nbx_trace_printf(int category, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  const int result = nbx_trace_vprintf(category, format, arguments);
+  va_end(arguments);
+  return result;
+}
+
+NBX_EXPORT int nbx_trace_packet(const void* data, size_t size) {
+  if (data == nullptr && size > 0) return NBX_ERROR_ARGUMENT;
+  try {
+    ClientState* current = state();
+    if (!current->enabled(NBX_TRACE_PACKET)) return NBX_OK;
+    const NEBRIX::Client::Settings& settings = current->current();
+    const std::string record =
+        NEBRIX::Client::dumpPacket(static_cast<const unsigned char*>(data), size,
+                                   static_cast<std::size_t>(settings.flags.m_packetsize));
+    return current->write(settings, record) ? NBX_OK : NBX_ERROR_WRITE;
+  } catch (const std::bad_alloc&) {
+    return NBX_ERROR_MEMORY;
+  } catch (...) {
+    return failure("nbx_trace_packet");
+  }
+}
+
+NBX_EXPORT int nbx_trace_error(int code) {
+  try {
+    state()->reportError(code);
+    return NBX_OK;
+  } catch (const std::bad_alloc&) {
+    return NBX_ERROR_MEMORY;
+  } catch (...) {
+    return failure("nbx_trace_error");
+  }
+}
+
+NBX_EXPORT void nbx_trace_set_diagnostic(void (*callback)(const char* text, void* context), void* context) {
+  try {
+    NEBRIX::Client::setDiagnostic(callback, context);
+  } catch (...) {
+  }
+}
+
+NBX_EXPORT const char* nbx_version(void) { return NEBRIX_PROJECT_VERSION; }
