@@ -112,7 +112,8 @@ int nbx_trace_settings(struct nbx_trace_settings* settings);
 int nbx_trace_update_count(void);
 
 /* Sets the one function called after every change of the settings, once per
-   change, after the new settings are in force; NULL removes it. It runs in
+   change, after the new settings are in force (not for the settings found
+   when the library attaches); NULL removes it. It runs in
    the thread that noticed the change and must not call nbx_trace_open or
    nbx_trace_close. */
 int nbx_trace_on_change(void (*callback)(void* context), void* context);

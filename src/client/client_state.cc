@@ -109,7 +109,8 @@ void ClientState::refreshLocked() {
   }
   const Settings* old = m_settings.load(std::memory_order_acquire);
   const std::int32_t count = m_memory.getUpdateCount();
-  if ((m_word.load(std::memory_order_acquire) & kValid) != 0 && old->count == count) return;
+  const bool first = (m_word.load(std::memory_order_acquire) & kValid) == 0;
+  if (!first && old->count == count) return;
 
   auto settings = std::make_unique<Settings>();
   std::string problem;
@@ -122,6 +123,7 @@ void ClientState::refreshLocked() {
   const std::uint32_t bits = settings->categoryBits();
   publish(std::move(settings), bits);
   m_countWord.store(m_memory.updateCountWord(), std::memory_order_release);
+  if (first) return;  // the settings found at the start are no change
 
   ChangeCallback callback;
   void* context;
@@ -136,6 +138,9 @@ void ClientState::refreshLocked() {
 void ClientState::publish(std::unique_ptr<Settings> settings, std::uint32_t bits) {
   const std::uint64_t word =
       kValid | bits | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(settings->count)) << 32);
+  // New settings write to the file now under the name: one moved or removed
+  // in the meantime is not written to any longer.
+  m_writer.close();
   m_kept.push_back(std::move(settings));
   m_settings.store(m_kept.back().get(), std::memory_order_release);
   m_word.store(word, std::memory_order_release);

@@ -1,0 +1,252 @@
+// The client library against the real console: settings that follow its
+// changes, the trace file's limits, stop on error, fork, a hostile
+// shared-memory file and many threads at once.
+#include <gtest/gtest.h>
+#include <nebrix/trace.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "private_home.h"
+#include "program_runner.h"
+
+namespace nebrix_test {
+namespace {
+
+const std::string kPid = std::to_string(getpid());
+
+void countChange(void* context) { ++*static_cast<int*>(context); }
+void countDiagnostic(const char*, void* context) { ++*static_cast<int*>(context); }
+
+class TraceLibrary : public testing::Test {
+ protected:
+  void SetUp() override {
+    removeTree(privateHomeDirectory() + "/.orq");
+    traceFile = privateHomeDirectory() + "/trace.prt";
+    ::unlink(traceFile.c_str());
+    ::unlink((traceFile + ".1").c_str());
+    console({"CONFIG", "TRACE", "FILENAME", traceFile});
+    nbx_trace_set_diagnostic(countDiagnostic, &diagnostics);
+  }
+  void TearDown() override {
+    nbx_trace_close();
+    nbx_trace_set_diagnostic(nullptr, nullptr);
+    nbx_trace_on_change(nullptr, nullptr);
+  }
+  static void console(const std::vector<std::string>& args) {
+    const ProgramResult r = runConsole(args);
+    ASSERT_EQ(r.status, 0) << testing::PrintToString(args) << r.err;
+  }
+  static std::string shmPath() { return privateProfileDirectory() + "/NEBRIX.shm"; }
+  static std::int32_t shmWord(std::size_t offset) {
+    const std::string bytes = readFile(shmPath());
+    std::int32_t word = 0;
+    if (bytes.size() >= offset + 4) std::memcpy(&word, bytes.data() + offset, 4);
+    return word;
+  }
+  // The readCount of the part of `pid`, -1 when it has none.
+  static std::int32_t readCountOf(pid_t pid) {
+    for (std::size_t part = 256; part < 26656; part += 264) {
+      if (shmWord(part) == pid) return shmWord(part + 4);
+    }
+    return -1;
+  }
+  static std::vector<std::string> lines(const std::string& path) {
+    std::vector<std::string> result;
+    std::istringstream in(readFile(path));
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+  }
+
+  std::string traceFile;
+  int diagnostics = 0;
+};
+
+TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
+  int changes = 0;
+  nbx_trace_on_change(countChange, &changes);
+  ASSERT_EQ(nbx_trace_open(nullptr), NBX_OK);
+  struct Step {
+    std::vector<std::string> args;
+    int call, api, sql;
+    int own;
+  } steps[] = {
+      {{"TRACE", "SQL", "ON"}, 0, 0, 1, 0},
+      {{"-p", kPid, "TRACE", "API", "ON"}, 0, 1, 1, 1},  // starting from the configuration
+      {{"TRACE", "SHORT", "ON"}, 0, 1, 1, 1},            // own settings stay
+      {{"-p", kPid, "TRACE", "REFRESH"}, 1, 0, 1, 0},
+      {{"TRACE", "OFF"}, 0, 0, 0, 0},
+  };
+  int expectedChanges = 0;
+  for (const Step& step : steps) {
+    const std::string line = testing::PrintToString(step.args);
+    console(step.args);
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_CALL), step.call) << line;
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_API), step.api) << line;
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), step.sql) << line;
+    struct nbx_trace_settings settings;
+    ASSERT_EQ(nbx_trace_settings(&settings), NBX_OK);
+    EXPECT_EQ(settings.own_settings, step.own) << line;
+    EXPECT_EQ(settings.trace_file, traceFile);
+    EXPECT_EQ(nbx_trace_update_count(), shmWord(0)) << line;
+    if (readCountOf(getpid()) != -1) {
+      EXPECT_EQ(readCountOf(getpid()), shmWord(0)) << line;
+    }
+    EXPECT_EQ(changes, ++expectedChanges) << line;
+  }
+  EXPECT_EQ(nbx_trace_enabled(-1) + nbx_trace_enabled(6), 0);
+  EXPECT_EQ(diagnostics, 0);
+}
+
+TEST_F(TraceLibrary, TheSizeLimitIsNeverPassed) {
+  console({"TRACE", "SIZE", "8192"});
+  console({"TRACE", "TIMESTAMP", "ON"});
+  console({"TRACE", "SQL", "ON"});
+  const std::string payload(100, 'x');
+  for (int i = 0; i < 300; ++i) ASSERT_EQ(nbx_trace_printf(NBX_TRACE_SQL, "record %d %s", i, payload.c_str()), NBX_OK);
+  const std::regex record(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} record (\d+) x{100})");
+  int next = 300;
+  // The newest records are in the file, the ones before in <file>.1, with
+  // none lost at the change and none older kept.
+  for (const std::string& path : {traceFile, traceFile + ".1"}) {
+    struct stat status;
+    ASSERT_EQ(stat(path.c_str(), &status), 0) << path;
+    EXPECT_LE(status.st_size, 8192) << path;
+    EXPECT_EQ(status.st_mode & 0777, 0600u) << path;
+    const std::vector<std::string> found = lines(path);
+    for (auto line = found.rbegin(); line != found.rend(); ++line) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(*line, match, record)) << *line;
+      EXPECT_EQ(std::stoi(match[1]), --next);
+    }
+  }
+  EXPECT_FALSE(std::ifstream(traceFile + ".2").good());
+}
+
+TEST_F(TraceLibrary, TracingStopsAfterTheErrorsAskedFor) {
+  struct {
+    std::vector<std::string> stop;
+    int count;
+    std::string lastLine;
+  } cases[] = {
+      {{"TRACE", "STOP", "ON", "ERROR", "5"}, 1, "Trace stopped: error 5 happened 1 time"},
+      {{"TRACE", "STOP", "ON", "ERROR", "-10", "COUNT", "3"}, 3, "Trace stopped: error -10 happened 3 times"},
+  };
+  console({"TRACE", "SQL", "ON"});
+  for (const auto& c : cases) {
+    const int code = c.count == 1 ? 5 : -10;
+    console(c.stop);
+    ::unlink(traceFile.c_str());
+    EXPECT_EQ(nbx_trace_error(code + 1), NBX_OK);  // another error counts for nothing
+    for (int i = 1; i < c.count; ++i) nbx_trace_error(code);
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
+    EXPECT_EQ(nbx_trace_error(code), NBX_OK);
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 0);
+    EXPECT_EQ(lines(traceFile), std::vector<std::string>{c.lastLine});
+    nbx_trace_error(code);  // no second last line
+    EXPECT_EQ(lines(traceFile).size(), 1u);
+  }
+  console({"TRACE", "SHORT", "ON"});  // any change starts again
+  EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
+}
+
+// The child of a fork has no part and never answers for its parent, whose
+// part still shows the change it has not read yet.
+TEST_F(TraceLibrary, AForkedChildDoesNotAcknowledgeForItsParent) {
+  console({"-p", kPid, "TRACE", "SQL", "ON"});
+  ASSERT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
+  const std::int32_t acknowledged = readCountOf(getpid());
+  console({"-p", kPid, "TRACE", "API", "ON"});
+  const pid_t child = fork();
+  if (child == 0) {
+    // The configuration has nothing on; the parent's settings are not the child's.
+    _exit(nbx_trace_enabled(NBX_TRACE_SQL) + nbx_trace_enabled(NBX_TRACE_API) == 0 ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(readCountOf(child), -1);
+  EXPECT_EQ(readCountOf(getpid()), acknowledged);
+  EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_API), 1);
+  EXPECT_EQ(readCountOf(getpid()), shmWord(0));
+}
+
+// Whatever is in place of the file, the library neither crashes nor prints;
+// what it cannot use turns tracing off with one diagnostic.
+TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
+  struct {
+    const char* name;
+    void (*spoil)(const std::string& path);
+    int sqlEnabled;
+    int diagnostics;
+  } cases[] = {
+      {"own flags without their NUL",
+       [](const std::string& path) {
+         std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+         const std::int32_t pid = getpid();
+         file.seekp(256);
+         file.write(reinterpret_cast<const char*>(&pid), 4);
+         file.seekp(256 + 8);
+         file << std::string(256, 'a');
+       },
+       1, 0},
+      {"a short file", [](const std::string& path) { ASSERT_EQ(truncate(path.c_str(), 100), 0); }, 0, 0},
+      {"a symbolic link",
+       [](const std::string& path) {
+         ::unlink(path.c_str());
+         ASSERT_EQ(symlink("/etc/passwd", path.c_str()), 0);
+       },
+       0, 1},
+      {"a directory",
+       [](const std::string& path) {
+         ::unlink(path.c_str());
+         ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+       },
+       0, 1},
+  };
+  for (const auto& c : cases) {
+    removeTree(privateHomeDirectory() + "/.orq");
+    console({"TRACE", "REFRESH"});
+    c.spoil(shmPath());
+    diagnostics = 0;
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), c.sqlEnabled) << c.name;
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), c.sqlEnabled) << c.name;
+    EXPECT_EQ(diagnostics, c.diagnostics) << c.name;
+    nbx_trace_close();
+  }
+}
+
+// Threads write while consoles change the settings: every record arrives
+// whole, on a line of its own.
+TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
+  console({"-p", kPid, "TRACE", "SQL", "ON"});
+  constexpr int kThreads = 4;
+  constexpr int kRecords = 400;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([t] {
+      const std::string payload(200, 'a' + t);
+      for (int i = 0; i < kRecords; ++i) {
+        if (nbx_trace_enabled(NBX_TRACE_SQL)) nbx_trace_printf(NBX_TRACE_SQL, "%d %d %s", t, i, payload.c_str());
+      }
+    });
+  }
+  for (int flip = 0; flip < 6; ++flip) console({"-p", kPid, "TRACE", "TIMESTAMP", flip % 2 ? "OFF" : "ON"});
+  for (std::thread& writer : writers) writer.join();
+  const std::regex record(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} )?(\d) \d+ ([a-d])\3{199})");
+  const std::vector<std::string> found = lines(traceFile);
+  EXPECT_EQ(found.size(), static_cast<std::size_t>(kThreads * kRecords));
+  for (const std::string& line : found) ASSERT_TRUE(std::regex_match(line, record)) << line;
+}
+
+}  // namespace
+}  // namespace nebrix_test
