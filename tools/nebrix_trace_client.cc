@@ -7,10 +7,12 @@
 //
 //   nebrix_trace_client [-i <milliseconds>]     polling interval, default 100
 //   nebrix_trace_client -h|--help|--version
+#include <fcntl.h>
 #include <nebrix/trace.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,7 +80,17 @@ bool parseInterval(int argc, char** argv, long& milliseconds) {
 
 }  // namespace
 
+// A standard descriptor that was closed at start would be taken by the first
+// file opened, the trace file or the shared-memory file, and the program's
+// output would land there.
+static void occupyClosedStandardDescriptors() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) == -1 && open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY) == -1) return;
+  }
+}
+
 int main(int argc, char** argv) {
+  occupyClosedStandardDescriptors();
   if (answerRequest(argc, argv)) return finishStandardOutput() ? 0 : 1;
   long interval = 0;
   if (!parseInterval(argc, argv, interval)) {
