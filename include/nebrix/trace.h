@@ -114,8 +114,8 @@ int nbx_trace_update_count(void);
 /* Sets the one function called after every change of the settings, once per
    change, after the new settings are in force (not for the settings found
    when the library attaches); NULL removes it. It runs in
-   the thread that noticed the change and must not call nbx_trace_open or
-   nbx_trace_close. */
+   the thread that noticed the change, with no lock of the library held; it
+   may call the library, except nbx_trace_close. */
 int nbx_trace_on_change(void (*callback)(void* context), void* context);
 
 /* Writes one record to the trace file when `category` is on; NBX_OK also
@@ -133,8 +133,8 @@ int nbx_trace_packet(const void* data, size_t size);
 int nbx_trace_error(int code);
 
 /* Sets the function that receives the text of the library's problems; NULL
-   removes it. Called at most once per problem, never with a lock of the
-   caller's held. */
+   removes it. Called at most once per problem, with no lock of the library
+   held. */
 void nbx_trace_set_diagnostic(void (*callback)(const char* text, void* context), void* context);
 
 /* The library's version, "major.minor.patch". */

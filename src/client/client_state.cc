@@ -63,9 +63,15 @@ ClientState::~ClientState() {
 }
 
 bool ClientState::attach() {
-  std::lock_guard<std::mutex> guard(m_refreshMutex);
-  if (!m_attached && !m_failed) refreshLocked();
-  return !m_failed;
+  Outcome outcome;
+  bool attached;
+  {
+    std::lock_guard<std::mutex> guard(m_refreshMutex);
+    if (!m_attached && !m_failed) refreshLocked(outcome);
+    attached = !m_failed;
+  }
+  tell(outcome);
+  return attached;
 }
 
 const Settings& ClientState::current() {
@@ -76,30 +82,32 @@ const Settings& ClientState::current() {
 bool ClientState::refreshAndTest(int category) {
   std::unique_lock<std::mutex> lock(m_refreshMutex, std::try_to_lock);
   if (lock.owns_lock()) {
-    refreshLocked();
+    Outcome outcome;
+    refreshLocked(outcome);
     lock.unlock();
+    tell(outcome);
   }
   // The word another thread is still working on answers from the old
   // settings; after a stop on error it has no categories.
   return ((m_word.load(std::memory_order_acquire) >> category) & 1u) != 0;
 }
 
-void ClientState::attachLocked() {
+void ClientState::attachLocked(Outcome& outcome) {
   try {
     m_memory.attach(m_component.c_str(), nullptr);
     m_attached = true;
   } catch (const ltt::exception& ex) {
     m_failed = true;
-    diagnose("Trace settings cannot be followed, tracing is off: " + ltt::expandedText(ex));
+    outcome.diagnostic = "Trace settings cannot be followed, tracing is off: " + ltt::expandedText(ex);
   } catch (...) {
     m_failed = true;
-    diagnose("Trace settings cannot be followed, tracing is off");
+    outcome.diagnostic = "Trace settings cannot be followed, tracing is off";
   }
 }
 
 // Under m_refreshMutex.
-void ClientState::refreshLocked() {
-  if (!m_attached && !m_failed) attachLocked();
+void ClientState::refreshLocked(Outcome& outcome) {
+  if (!m_attached && !m_failed) attachLocked(outcome);
   if (m_failed) {
     // For good: a private counter that never moves, and no categories.
     m_countWord.store(&m_privateCount, std::memory_order_release);
@@ -116,15 +124,19 @@ void ClientState::refreshLocked() {
   std::string problem;
   readSettings(m_memory, m_component.c_str(), count, *settings, problem);
   if (!problem.empty()) {
-    if (!m_reportedConfiguration) diagnose(problem);
+    if (!m_reportedConfiguration) outcome.diagnostic = problem;
     m_reportedConfiguration = true;
   }
   m_memory.updateMyReadCount(count);
   const std::uint32_t bits = settings->categoryBits();
   publish(std::move(settings), bits);
   m_countWord.store(m_memory.updateCountWord(), std::memory_order_release);
-  if (first) return;  // the settings found at the start are no change
+  outcome.changed = !first;  // the settings found at the start are no change
+}
 
+void ClientState::tell(const Outcome& outcome) {
+  if (!outcome.diagnostic.empty()) diagnose(outcome.diagnostic);
+  if (!outcome.changed) return;
   ChangeCallback callback;
   void* context;
   {
@@ -170,11 +182,12 @@ void ClientState::reportError(int code) {
   if (settings.errorsSeen.fetch_add(1) + 1 != needed) return;
   write(settings, "Trace stopped: error " + std::to_string(code) + " happened " + std::to_string(needed) +
                       (needed == 1 ? " time" : " times"));
-  std::lock_guard<std::mutex> guard(m_refreshMutex);
   // Only the settings that asked for the stop lose their categories; a
-  // change published meanwhile stands.
-  if (m_settings.load(std::memory_order_acquire) == &settings) {
-    m_word.store(m_word.load(std::memory_order_acquire) & ~std::uint64_t{0x7fffffff}, std::memory_order_release);
+  // change published meanwhile stands (its word differs in the count, so the
+  // exchange fails). No lock: this may run inside a callback of a refresh.
+  std::uint64_t word = m_word.load(std::memory_order_acquire);
+  while (m_settings.load(std::memory_order_acquire) == &settings &&
+         !m_word.compare_exchange_weak(word, word & ~std::uint64_t{0x7fffffff}, std::memory_order_acq_rel)) {
   }
 }
 

@@ -60,9 +60,16 @@ class ClientState {
   static constexpr std::uint64_t kValid = 1u << 31;
 
  private:
+  // What a refresh leaves to be told once the lock is released, so that the
+  // caller's callbacks may call into the library again.
+  struct Outcome {
+    bool changed = false;
+    std::string diagnostic;
+  };
   bool refreshAndTest(int category);
-  void refreshLocked();
-  void attachLocked();
+  void refreshLocked(Outcome& outcome);
+  void attachLocked(Outcome& outcome);
+  static void tell(const Outcome& outcome);
   void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
 
   const std::string m_component;

@@ -24,7 +24,12 @@ namespace {
 
 const std::string kPid = std::to_string(getpid());
 
-void countChange(void* context) { ++*static_cast<int*>(context); }
+// It calls into the library, as a callback may.
+void countChange(void* context) {
+  ++*static_cast<int*>(context);
+  nbx_trace_open(nullptr);
+  nbx_trace_error(0);
+}
 void countDiagnostic(const char*, void* context) { ++*static_cast<int*>(context); }
 
 class TraceLibrary : public testing::Test {
