@@ -18,7 +18,9 @@
  *
  * Threads: every call may be made from any thread at any time.
  * nbx_trace_enabled takes no lock and makes no system call while the
- * settings have not changed. Records of different threads and processes
+ * settings have not changed. The first call of a process waits until the
+ * settings are read; after a change one thread reads the new settings while
+ * the others go on with the old ones. Records of different threads and processes
  * writing to one trace file never interleave: each is one write(2).
  *
  * Fork: the child of a fork is a new process. It keeps nothing of its

@@ -80,7 +80,15 @@ const Settings& ClientState::current() {
 }
 
 bool ClientState::refreshAndTest(int category) {
-  std::unique_lock<std::mutex> lock(m_refreshMutex, std::try_to_lock);
+  // Before the first settings are in force there are no old ones to answer
+  // from: the threads wait for them, so that nothing traced at start is lost.
+  // Later only one thread reads, and the others go on with the old settings.
+  std::unique_lock<std::mutex> lock(m_refreshMutex, std::defer_lock);
+  if ((m_word.load(std::memory_order_acquire) & kValid) == 0) {
+    lock.lock();
+  } else {
+    lock.try_lock();
+  }
   if (lock.owns_lock()) {
     Outcome outcome;
     refreshLocked(outcome);
