@@ -16,11 +16,15 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 "$cmake" --install "$build" --config "$config" --prefix "$prefix" >/dev/null
 
 libdir=$(cd "$prefix" && find . -name libnebrix_trace.so.1 | sed 's|^\./||; s|/[^/]*$||')
+package=$libdir/cmake/nebrix_trace/nebrix_trace
 expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm include/nebrix/trace.h \
   "$libdir/libnebrix_trace.so" "$libdir/libnebrix_trace.so.1" "$libdir/libnebrix_trace.so.$version" \
+  "$libdir/pkgconfig/nebrix_trace.pc" "${package}Config.cmake" "${package}ConfigVersion.cmake" \
+  "${package}Targets.cmake" "${package}Targets-CONFIG.cmake" \
   share/bash-completion/completions/nebrix_cons share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1 |
   LC_ALL=C sort)
-installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||' | LC_ALL=C sort)
+installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||; s|Targets-[a-z]*\.cmake$|Targets-CONFIG.cmake|' |
+  LC_ALL=C sort)
 [ "$installed" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$installed"))"
 for program in nebrix_cons nebrix_trace_client vaultadm; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
@@ -65,6 +69,16 @@ for program in nebrix_cons nebrix_trace_client vaultadm; do
   check 0 "$work/version" /dev/null "$program" --version
 done
 [ -z "$(ls -A "$work/home")" ] || fail "usage texts touched the home directory: $(cd "$work/home" && find .)"
+
+# The example program builds against the installed package and pkg-config
+# file, and runs from the prefix.
+"$cmake" -S "$source/examples/trace_example" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null &&
+  "$cmake" --build "$work/example" >/dev/null && cp "$work/example/trace_example" "$prefix/bin/" ||
+  fail "the example does not build with the CMake package"
+PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig cc -o "$work/example-pc" "$source/examples/trace_example/trace_example.c" \
+  $(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs nebrix_trace) ||
+  fail "the example does not build with pkg-config"
+check 0 "" /dev/null trace_example
 
 # One real command from the prefix, in the private home.
 check 0 "" /dev/null nebrix_cons CONFIG TRACE SQL ON
