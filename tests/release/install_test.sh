@@ -18,7 +18,7 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 libdir=$(cd "$prefix" && find . -name libnebrix_trace.so.1 | sed 's|^\./||; s|/[^/]*$||')
 package=$libdir/cmake/nebrix_trace/nebrix_trace
 expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm include/nebrix/trace.h \
-  "$libdir/libnebrix_trace.so" "$libdir/libnebrix_trace.so.1" "$libdir/libnebrix_trace.so.$version" \
+  "$libdir/libnebrix_trace.a" "$libdir/libnebrix_trace.so" "$libdir/libnebrix_trace.so.1" "$libdir/libnebrix_trace.so.$version" \
   "$libdir/pkgconfig/nebrix_trace.pc" "${package}Config.cmake" "${package}ConfigVersion.cmake" \
   "${package}Targets.cmake" "${package}Targets-CONFIG.cmake" \
   share/bash-completion/completions/nebrix_cons share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1 |
@@ -70,8 +70,8 @@ for program in nebrix_cons nebrix_trace_client vaultadm; do
 done
 [ -z "$(ls -A "$work/home")" ] || fail "usage texts touched the home directory: $(cd "$work/home" && find .)"
 
-# The example program builds against the installed package and pkg-config
-# file, and runs from the prefix.
+# The example program builds against the installed package, the pkg-config
+# file and the static library, and runs from the prefix.
 "$cmake" -S "$source/examples/trace_example" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null &&
   "$cmake" --build "$work/example" >/dev/null && cp "$work/example/trace_example" "$prefix/bin/" ||
   fail "the example does not build with the CMake package"
@@ -79,6 +79,9 @@ PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig cc -o "$work/example-pc" "$source/exam
   $(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs nebrix_trace) ||
   fail "the example does not build with pkg-config"
 check 0 "" /dev/null trace_example
+cc -o "$prefix/bin/trace_example_static" "$source/examples/trace_example/trace_example.c" -I"$prefix/include" \
+  "$prefix/$libdir/libnebrix_trace.a" -lstdc++ -lpthread || fail "the example does not link the static library"
+check 0 "" /dev/null trace_example_static
 
 # One real command from the prefix, in the private home.
 check 0 "" /dev/null nebrix_cons CONFIG TRACE SQL ON
