@@ -3,12 +3,12 @@
 # exactly the three programs, the client library and its header, the two
 # manual pages and the completion, and programs that run from the prefix.
 #
-#   install_test.sh CMAKE BUILD_DIR CONFIG VERSION SOURCE_DIR NSS_WRAPPER_LIBRARY
+#   install_test.sh CMAKE BUILD_DIR CONFIG VERSION SOURCE_DIR NSS_WRAPPER_LIBRARY [EXAMPLE_CFLAGS]
 set -euo pipefail
-cmake=$1 build=$2 config=$3 version=$4 source=$5 nss_wrapper=$6
+cmake=$1 build=$2 config=$3 version=$4 source=$5 nss_wrapper=$6 cflags=${7:-}
 
 work=$(mktemp -d /tmp/nebrix-install-XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 prefix=$work/prefix
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
@@ -16,10 +16,10 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 "$cmake" --install "$build" --config "$config" --prefix "$prefix" >/dev/null
 
 libdir=$(cd "$prefix" && find . -name libnebrix_trace.so.1 | sed 's|^\./||; s|/[^/]*$||')
-package=$libdir/cmake/nebrix_trace/nebrix_trace
+package=$libdir/cmake/NebrixTrace/NebrixTrace
 expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm include/nebrix/trace.h \
   "$libdir/libnebrix_trace.a" "$libdir/libnebrix_trace.so" "$libdir/libnebrix_trace.so.1" "$libdir/libnebrix_trace.so.$version" \
-  "$libdir/pkgconfig/nebrix_trace.pc" "${package}Config.cmake" "${package}ConfigVersion.cmake" \
+  "$libdir/pkgconfig/nebrix-trace.pc" "${package}Config.cmake" "${package}ConfigVersion.cmake" \
   "${package}Targets.cmake" "${package}Targets-CONFIG.cmake" \
   share/bash-completion/completions/nebrix_cons share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1 |
   LC_ALL=C sort)
@@ -44,14 +44,16 @@ echo "me:x:$(id -g):" >"$work/group"
 # check STATUS OUT ERR PROGRAM [ARGUMENTS]: runs an installed program and
 # compares its exit status, and its standard output and error with the files
 # OUT (empty: not compared) and ERR.
-check() {
-  local expected_status=$1 out=$2 err=$3 program=$4 status=0
-  shift 4
+in_private_home() {
   env -i PATH=/usr/bin:/bin LANG=C LD_PRELOAD="$nss_wrapper" \
     NSS_WRAPPER_PASSWD="$work/passwd" NSS_WRAPPER_GROUP="$work/group" \
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
-    ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} "$prefix/bin/$program" "$@" >"$work/out" 2>"$work/err" ||
-    status=$?
+    ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} "$@"
+}
+check() {
+  local expected_status=$1 out=$2 err=$3 program=$4 status=0
+  shift 4
+  in_private_home "$prefix/bin/$program" "$@" >"$work/out" 2>"$work/err" || status=$?
   [ "$status" = "$expected_status" ] || fail "$program $* exited with $status, expected $expected_status"
   [ -z "$out" ] || cmp -s "$out" "$work/out" || fail "$program $*: standard output $(diff "$out" "$work/out")"
   cmp -s "$err" "$work/err" || fail "$program $*: standard error $(head -3 "$work/err")"
@@ -72,16 +74,39 @@ done
 
 # The example program builds against the installed package, the pkg-config
 # file and the static library, and runs from the prefix.
-"$cmake" -S "$source/examples/trace_example" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null &&
-  "$cmake" --build "$work/example" >/dev/null && cp "$work/example/trace_example" "$prefix/bin/" ||
+example=$source/examples/query_trace
+"$cmake" -S "$example" -B "$work/example" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="$cflags" >/dev/null &&
+  "$cmake" --build "$work/example" >/dev/null && cp "$work/example/query_trace" "$prefix/bin/" ||
   fail "the example does not build with the CMake package"
-PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig cc -o "$work/example-pc" "$source/examples/trace_example/trace_example.c" \
-  $(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs nebrix_trace) ||
+cc -std=c11 $cflags -o "$prefix/bin/query_trace_pc" "$example/query_trace.c" \
+  $(PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig pkg-config --cflags --libs nebrix-trace) -lpthread \
+  -Wl,-rpath,"$prefix/$libdir" ||
   fail "the example does not build with pkg-config"
-check 0 "" /dev/null trace_example
-cc -o "$prefix/bin/trace_example_static" "$source/examples/trace_example/trace_example.c" -I"$prefix/include" \
+cc -std=c11 $cflags -o "$prefix/bin/query_trace_static" "$example/query_trace.c" -I"$prefix/include" \
   "$prefix/$libdir/libnebrix_trace.a" -lstdc++ -lpthread || fail "the example does not link the static library"
-check 0 "" /dev/null trace_example_static
+
+# Each build of the example follows the console: SQL records appear in its
+# trace file once the change is acknowledged, and stop with TRACE SQL OFF.
+records() { grep -c 'SELECT name FROM customers' "$1" 2>/dev/null || true; }
+check 0 "" /dev/null nebrix_cons CONFIG TRACE FILENAME "$work/trace-%p.prt"
+for build in query_trace query_trace_pc query_trace_static; do
+  in_private_home "$prefix/bin/$build" 60 4 >"$work/example.out" 2>&1 &
+  runner=$!
+  for _ in $(seq 100); do grep -q running "$work/example.out" && break; sleep 0.1; done
+  pid=$(awk '/running/ {print $2}' "$work/example.out")
+  check 0 "" /dev/null nebrix_cons -w 10 TRACE SQL ON
+  check 0 "" /dev/null nebrix_cons -o json SHOW PROCESSES
+  grep -q "\"pid\": *$pid\b" "$work/out" && grep -q '"acknowledged": *"yes"' "$work/out" ||
+    fail "$build: SHOW PROCESSES does not show $pid acknowledged: $(cat "$work/out")"
+  sleep 0.2
+  [ "$(records "$work/trace-$pid.prt")" -gt 0 ] || fail "$build: no SQL records in its trace file"
+  check 0 "" /dev/null nebrix_cons -w 10 TRACE SQL OFF
+  before=$(records "$work/trace-$pid.prt")
+  sleep 0.3
+  [ "$(records "$work/trace-$pid.prt")" = "$before" ] || fail "$build: SQL records go on after TRACE SQL OFF"
+  kill "$runner" 2>/dev/null || true
+  wait "$runner" 2>/dev/null || true
+done
 
 # One real command from the prefix, in the private home.
 check 0 "" /dev/null nebrix_cons CONFIG TRACE SQL ON
