@@ -73,7 +73,9 @@ std::vector<std::string> PrivateHome::environment() const {
       std::string("ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=1:abort_on_error=1") +
           (getenv("ASAN_OPTIONS") != nullptr ? std::string(":") + getenv("ASAN_OPTIONS") : ""),
   };
-  if (const char* ubsan = getenv("UBSAN_OPTIONS")) env.push_back(std::string("UBSAN_OPTIONS=") + ubsan);
+  for (const char* name : {"UBSAN_OPTIONS", "TSAN_OPTIONS"}) {
+    if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
+  }
   return env;
 }
 

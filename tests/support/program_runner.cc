@@ -65,7 +65,8 @@ ProgramResult runProgram(const std::string& path, const std::vector<std::string>
 std::vector<std::string> inheritedTestEnvironment() {
   std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "LANG=C"};
   for (const char* name :
-       {"LD_PRELOAD", "NSS_WRAPPER_PASSWD", "NSS_WRAPPER_GROUP", "NEBRIX_TEST_HOME", "ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+       {"LD_PRELOAD", "NSS_WRAPPER_PASSWD", "NSS_WRAPPER_GROUP", "NEBRIX_TEST_HOME", "ASAN_OPTIONS", "UBSAN_OPTIONS",
+        "TSAN_OPTIONS"}) {
     if (const char* value = getenv(name)) environment.push_back(std::string(name) + "=" + value);
   }
   return environment;
