@@ -27,12 +27,15 @@ bool isValidName(std::string_view name) {
   return !name.empty() && name.size() <= kMaxProfileCounterNameSize && std::all_of(name.begin(), name.end(), isNameByte);
 }
 
-// The whole of `text` as a decimal number within [min, max]; from_chars
-// takes no blanks and no '+', and reports overflow.
+// The whole of `text` as a decimal number within [min, max], written as the
+// writer writes it: no blank, no '+', no leading zero, no "-0", so that each
+// value has one spelling. from_chars reports overflow.
 bool parseNumber(std::string_view text, int64_t min, int64_t max, int64_t& value) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
-  return error == std::errc() && stop == end && value >= min && value <= max;
+  const size_t first = !text.empty() && text[0] == '-' ? 1 : 0;
+  const bool canonical = first < text.size() && (text[first] != '0' || text == "0");
+  return error == std::errc() && stop == end && canonical && value >= min && value <= max;
 }
 
 bool fail(std::string* problem, size_t line, const char* reason) {
@@ -181,13 +184,19 @@ bool readProfileFile(const std::string& path, ProfileData& data, std::string& pr
     problem = rsecssfs_fileErrorText(errno);
     return false;
   }
+  struct stat status;
   std::string bytes;
   // One byte more than allowed tells a file that is too large.
-  const bool read = readAtMost(fd, kMaxProfileFileSize + 1, bytes);
+  const bool read = fstat(fd, &status) == 0 && readAtMost(fd, kMaxProfileFileSize + 1, bytes);
   const int error = errno;
   close(fd);
   if (!read) {
     problem = rsecssfs_fileErrorText(error);
+    return false;
+  }
+  // Anyone may make a file of a matching name in a directory such as /tmp.
+  if (status.st_uid != geteuid()) {
+    problem = "owned by another user";
     return false;
   }
   return parseProfileData(bytes, data, &problem);

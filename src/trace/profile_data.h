@@ -13,10 +13,12 @@
 // number from 1 to 2147483647. Then one counter per line, in the order the
 // writer keeps them: <name> is 1 to 64 bytes of printable ASCII without the
 // blank (0x21-0x7e), unique in the file; one blank; <value> is a signed
-// 64-bit decimal number ("-" for negative values, no "+", no blanks). The
-// last line ends with '\n' too, so that a cut file does not read as a
-// shorter one. Anything else makes the whole file invalid: a reader skips it
-// rather than show a part of it.
+// 64-bit decimal number ("-" for negative values; no "+", blank or leading
+// zero, the pid likewise). The last line ends with '\n' too, so that a cut
+// file does not read as a shorter one. Anything else makes the whole file
+// invalid: a reader skips it rather than show a part of it. Each value has
+// one spelling, so a valid file is exactly the text formatProfileData makes
+// of what it holds.
 //
 // The writer replaces the file as a whole (a file beside it, renamed over
 // the name), so a reader finds the old content or the new one.
@@ -67,8 +69,9 @@ std::string profileCounterName(const char* name);
 bool writeProfileFile(const std::string& path, const ProfileData& data, int& error);
 
 // Reads and parses the profile file `path`, opened as a regular file and
-// never through a symbolic link or into a FIFO. False when it cannot be read
-// or is not valid, with the reason in `problem`.
+// never through a symbolic link or into a FIFO. A file that the effective
+// user does not own is not the user's process's and is refused. False when
+// it cannot be read or is refused, with the reason in `problem`.
 bool readProfileFile(const std::string& path, ProfileData& data, std::string& problem);
 
 // The paths ("<directory>/<name>") of the regular files in `directory` (not
