@@ -1,5 +1,5 @@
-// SHOW ...: the configuration, the per-process settings, the place where
-// profile data is looked for, and the usage history. Nothing is changed.
+// SHOW ...: the configuration, the per-process settings and the usage
+// history (SHOW PROFILE is in show_profile.cc). Nothing is changed.
 // Each command reads through the helpers below and then prints text or, with
 // "-o json", builds its member of one document (json_output.h).
 #include <unistd.h>
@@ -55,22 +55,6 @@ NEBRIX_Retcode readTraceFlags(const char* user, std::string& flags) {
     return reportConfigurationError("Error getting trace flags", errortext);
   }
   flags = text;
-  return NEBRIX_OK;
-}
-
-// The absolute profile file name, split at its last "/" into the directory
-// that is searched and the pattern of the names searched for.
-NEBRIX_Retcode readProfileLocation(const char* user, std::string& name, std::string& directory, std::string& pattern) {
-  char filename[1024] = "";
-  char errortext[512] = "";
-  if (Configuration::getFullProfileFileName(user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
-                                            errortext, sizeof errortext) != NEBRIX_OK) {
-    return reportConfigurationError("Error getting profile file name", errortext);
-  }
-  name = filename;
-  const size_t slash = name.rfind('/');
-  directory = slash == std::string::npos ? "" : name.substr(0, slash);
-  pattern = slash == std::string::npos ? name : name.substr(slash + 1);
   return NEBRIX_OK;
 }
 
@@ -148,20 +132,6 @@ NEBRIX_Retcode Console::showTracesettings() {
   return NEBRIX_OK;
 }
 
-// SHOW PROFILE and SHOW PROFILE DETAILS behave alike: profile data itself is
-// not read by this program.
-NEBRIX_Retcode Console::showProfile(bool) {
-  std::string name;
-  std::string directory;
-  std::string pattern;
-  if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  if (m_verbose) {
-    Text::out << "\nsearch path:" << directory << "\n\nsearch name pattern:" << pattern << "\n";
-  }
-  Text::out << "no profile data found." << Text::endl;
-  return NEBRIX_OK;
-}
-
 NEBRIX_Retcode Console::showHistory() {
   std::vector<std::string> records;
   switch (readHistory(m_user, records)) {
@@ -217,20 +187,6 @@ NEBRIX_Retcode Console::tracesettingsJson(nlohmann::json& document) {
   TraceSharedMemory sharedMemory;
   if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
   document["tracesettings"] = {{"header", sharedMemoryHeaderJson(sharedMemory)}, {"parts", partsJson(sharedMemory)}};
-  return NEBRIX_OK;
-}
-
-// The location is given with and without -v.
-NEBRIX_Retcode Console::profileJson(nlohmann::json& document) {
-  std::string name;
-  std::string directory;
-  std::string pattern;
-  if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  nlohmann::json profile = nlohmann::json::object();
-  putText(profile, "profile_file_name", name);
-  putText(profile, "search_path", directory);
-  putText(profile, "search_name_pattern", pattern);
-  document["profile"] = profile;
   return NEBRIX_OK;
 }
 

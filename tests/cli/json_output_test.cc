@@ -48,7 +48,9 @@ TEST_F(JsonOutput, EverySettingOfEveryShowCommand) {
       "timestamp": false, "api": true, "compression": true, "packet": true, "packet_size": 2048,
       "trace_file_size": 8192, "stop_on_error": {"code": -100, "count": 3}, "profile_action": "collect"})");
   const json profile = json::parse(R"({"profile_file_name": "/tmp/p-%p.prt", "search_path": "/tmp",
-      "search_name_pattern": "p-%p.prt"})");
+      "search_name_pattern": "p-%p.prt", "process_count": 0, "counters": []})");
+  json details = profile;  // and the processes, none
+  details["processes"] = json::array();
   const json entries = json::parse(R"([
       {"time": "2026-01-15T10:00:00.000001-05:00", "local_time": "2026-01-15 10:00:00.000001", "user": "bob",
        "pid": 4711, "action": "TRACE OFF"},
@@ -73,7 +75,7 @@ TEST_F(JsonOutput, EverySettingOfEveryShowCommand) {
        "packet_size": null, "trace_file_size": null, "stop_on_error": {"code": 5, "count": null},
        "profile_action": "none"}})")},
       {{"SHOW", "PROFILE"}, "/profile", profile},
-      {{"-v", "SHOW", "PROFILE", "DETAILS"}, "/profile", profile},
+      {{"-v", "SHOW", "PROFILE", "DETAILS"}, "/profile", details},
       {{"SHOW", "HISTORY"}, "/history", entries},
   };
   for (const auto& [args, member, expected] : rows) {

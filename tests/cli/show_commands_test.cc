@@ -1,9 +1,14 @@
 // SHOW CONFIG, TRACESETTINGS, ALL, PROFILE and HISTORY: exact output.
+#include <sys/stat.h>
+
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "console_session.h"
+#include "trace/profile_data.h"
 
 namespace nebrix_test {
 namespace {
@@ -86,6 +91,44 @@ TEST_F(ShowCommands, ProfileLocation) {
       {{"-v", "SHOW", "PROFILE"}, "\nsearch path:" + home + "\n\nsearch name pattern:q-%p.prt\n" + none, "", 0, home},
       {{"SHOW", "PROFILE"}, none, "", 0},
   });
+}
+
+// Two processes' files and a damaged one, which is skipped and named with
+// -v; sums are by name, details by pid and then name.
+TEST_F(ShowCommands, ProfileData) {
+  const std::string dir = privateHomeDirectory() + "/profiles";
+  removeTree(dir);
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  int error = 0;
+  ASSERT_TRUE(NEBRIX::writeProfileFile(dir + "/p-12.prt", {12, {{"rows", INT64_MAX}, {"queries", 1000}}}, error));
+  ASSERT_TRUE(NEBRIX::writeProfileFile(dir + "/p-7.prt", {7, {{"queries", 234}, {"rows", 5}}}, error));
+  writeFile(dir + "/p-9.prt", "NEBRIX profile 1\npid 9\nqueries 12x\n");
+  runOk({"PROFILE", "FILENAME", dir + "/p-%p.prt"});
+  const std::string skipped = "Warning: Profile file " + dir + "/p-9.prt skipped: line 3: invalid counter value.\n";
+  check({
+      {{"SHOW", "PROFILE"},
+       "\nProfile of 2 processes:\n"
+       "  Counter                 Value\n"
+       "  -----------------------------\n"
+       "  queries                  1234\n"
+       "  rows     >9223372036854775807\n",
+       "", 0},
+      {{"-v", "SHOW", "PROFILE", "DETAILS"},
+       "\nsearch path:" + dir + "\n\nsearch name pattern:p-%p.prt\n\nProfile of 2 processes:\n"
+       "  Process  Counter                Value\n"
+       "  -------------------------------------\n"
+       "        7  queries                  234\n"
+       "        7  rows                       5\n"
+       "       12  queries                 1000\n"
+       "       12  rows     9223372036854775807\n",
+       skipped, 0},
+  });
+  const nlohmann::json profile = nlohmann::json::parse(runConsole({"-o", "json", "SHOW", "PROFILE", "DETAILS"}).out);
+  EXPECT_EQ(profile["profile"]["counters"], nlohmann::json::parse(R"([{"name": "queries", "value": 1234,
+      "clamped": false}, {"name": "rows", "value": 9223372036854775807, "clamped": true}])"));
+  EXPECT_EQ(profile["profile"]["processes"][0], nlohmann::json::parse(R"({"pid": 7, "counters": [
+      {"name": "queries", "value": 234}, {"name": "rows", "value": 5}]})"));
+  EXPECT_EQ(profile["profile"]["processes"][1]["pid"], 12);
 }
 
 TEST_F(ShowCommands, History) {

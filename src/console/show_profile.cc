@@ -1,0 +1,193 @@
+// SHOW PROFILE [DETAILS]: the counters client processes have written to their
+// profile files (trace/profile_data.h), looked for in the directory of the
+// configured profile file name under its name pattern. SHOW PROFILE sums
+// each counter over the processes, DETAILS lists them per process. Files
+// that cannot be read or are not valid are skipped, and named with -v.
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/text_output.h"
+#include "console/console.h"
+#include "console/json_output.h"
+#include "profile/configuration.h"
+#include "trace/profile_data.h"
+
+namespace NEBRIX {
+
+namespace {
+
+// The absolute profile file name, split at its last "/" into the directory
+// that is searched and the pattern of the names searched for.
+NEBRIX_Retcode readProfileLocation(const char* user, std::string& name, std::string& directory, std::string& pattern) {
+  char filename[1024] = "";
+  char errortext[512] = "";
+  if (Configuration::getFullProfileFileName(user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
+                                            errortext, sizeof errortext) != NEBRIX_OK) {
+    return reportConfigurationError("Error getting profile file name", errortext);
+  }
+  name = filename;
+  const size_t slash = name.rfind('/');
+  directory = slash == std::string::npos ? "" : name.substr(0, slash);
+  pattern = slash == std::string::npos ? name : name.substr(slash + 1);
+  return NEBRIX_OK;
+}
+
+// The valid profile files, by pid (files of one pid by path), each with its
+// counters by name.
+std::vector<ProfileData> readProfiles(const std::string& directory, const std::string& pattern, bool verbose) {
+  std::vector<ProfileData> profiles;
+  for (const std::string& path : findProfileFiles(directory, pattern)) {
+    ProfileData data{};
+    std::string problem;
+    if (readProfileFile(path, data, problem)) {
+      profiles.push_back(std::move(data));
+    } else if (verbose) {
+      Text::err << "Warning: Profile file " << path << " skipped: " << problem << "." << Text::endl;
+    }
+  }
+  std::stable_sort(profiles.begin(), profiles.end(),
+                   [](const ProfileData& a, const ProfileData& b) { return a.pid < b.pid; });
+  for (ProfileData& profile : profiles) {
+    std::sort(profile.counters.begin(), profile.counters.end(),
+              [](const ProfileCounter& a, const ProfileCounter& b) { return a.name < b.name; });
+  }
+  return profiles;
+}
+
+struct CounterSum {
+  std::string name;
+  int64_t value;
+  bool clamped;  // the true sum lies beyond `value`, the 64-bit limit
+};
+
+// Each counter summed over the processes, by name. The sum is exact in 128
+// bits (no number of files comes near to overflowing it) and clamped to the
+// 64-bit range only when it is shown.
+std::vector<CounterSum> sumCounters(const std::vector<ProfileData>& profiles) {
+  std::map<std::string, __int128> sums;
+  for (const ProfileData& profile : profiles) {
+    for (const ProfileCounter& counter : profile.counters) sums[counter.name] += counter.value;
+  }
+  std::vector<CounterSum> result;
+  for (const auto& [name, sum] : sums) {
+    const int64_t value = static_cast<int64_t>(std::clamp<__int128>(sum, INT64_MIN, INT64_MAX));
+    result.push_back({name, value, value != sum});
+  }
+  return result;
+}
+
+// A clamped sum is marked by the side it lies on: ">9223372036854775807".
+std::string shownSum(const CounterSum& sum) {
+  return (sum.clamped ? (sum.value > 0 ? ">" : "<") : "") + std::to_string(sum.value);
+}
+
+// A table in the style of the other SHOW commands: a header, a dashed line,
+// and each column as wide as its widest cell; numbers right-aligned.
+struct Column {
+  const char* title;
+  bool rightAligned;
+};
+
+void printTable(const std::vector<Column>& columns, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths;
+  for (const Column& column : columns) widths.push_back(std::string(column.title).size());
+  for (const auto& row : rows) {
+    for (size_t i = 0; i < columns.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  auto printRow = [&](const std::vector<std::string>& cells) {
+    std::string line;
+    for (size_t i = 0; i < columns.size(); ++i) {
+      const std::string padding(widths[i] - cells[i].size(), ' ');
+      line += "  " + (columns[i].rightAligned ? padding + cells[i] : cells[i] + padding);
+    }
+    // The last column is a number, so no blanks trail.
+    Text::out << line << "\n";
+  };
+  std::vector<std::string> titles;
+  for (const Column& column : columns) titles.push_back(column.title);
+  printRow(titles);
+  size_t total = 2 * (columns.size() - 1);
+  for (size_t width : widths) total += width;
+  Text::out << "  " << std::string(total, '-') << "\n";
+  for (const auto& row : rows) printRow(row);
+}
+
+void printSums(const std::vector<ProfileData>& profiles) {
+  std::vector<std::vector<std::string>> rows;
+  for (const CounterSum& sum : sumCounters(profiles)) rows.push_back({sum.name, shownSum(sum)});
+  printTable({{"Counter", false}, {"Value", true}}, rows);
+}
+
+void printDetails(const std::vector<ProfileData>& profiles) {
+  std::vector<std::vector<std::string>> rows;
+  for (const ProfileData& profile : profiles) {
+    for (const ProfileCounter& counter : profile.counters) {
+      rows.push_back({std::to_string(profile.pid), counter.name, std::to_string(counter.value)});
+    }
+  }
+  printTable({{"Process", true}, {"Counter", false}, {"Value", true}}, rows);
+}
+
+// Counter names are printable ASCII, valid JSON text as they are.
+nlohmann::json countersJson(const std::vector<ProfileCounter>& counters) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const ProfileCounter& counter : counters) list.push_back({{"name", counter.name}, {"value", counter.value}});
+  return list;
+}
+
+}  // namespace
+
+NEBRIX_Retcode Console::showProfile(bool showDetails) {
+  std::string name;
+  std::string directory;
+  std::string pattern;
+  if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  if (m_verbose) {
+    Text::out << "\nsearch path:" << directory << "\n\nsearch name pattern:" << pattern << "\n";
+  }
+  const std::vector<ProfileData> profiles = readProfiles(directory, pattern, m_verbose);
+  if (profiles.empty()) {
+    Text::out << "no profile data found." << Text::endl;
+    return NEBRIX_OK;
+  }
+  Text::out << "\nProfile of " << profiles.size() << (profiles.size() == 1 ? " process:\n" : " processes:\n");
+  if (showDetails) {
+    printDetails(profiles);
+  } else {
+    printSums(profiles);
+  }
+  Text::out.flush();
+  return NEBRIX_OK;
+}
+
+// The location is given with and without -v; the sums always, the
+// processes with DETAILS.
+NEBRIX_Retcode Console::profileJson(nlohmann::json& document) {
+  std::string name;
+  std::string directory;
+  std::string pattern;
+  if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  nlohmann::json profile = nlohmann::json::object();
+  putText(profile, "profile_file_name", name);
+  putText(profile, "search_path", directory);
+  putText(profile, "search_name_pattern", pattern);
+  const std::vector<ProfileData> profiles = readProfiles(directory, pattern, m_verbose);
+  profile["process_count"] = profiles.size();
+  profile["counters"] = nlohmann::json::array();
+  for (const CounterSum& sum : sumCounters(profiles)) {
+    profile["counters"].push_back({{"name", sum.name}, {"value", sum.value}, {"clamped", sum.clamped}});
+  }
+  if (m_command == C_SHOW_PROFILE_DETAIL) {
+    profile["processes"] = nlohmann::json::array();
+    for (const ProfileData& data : profiles) {
+      profile["processes"].push_back({{"pid", data.pid}, {"counters", countersJson(data.counters)}});
+    }
+  }
+  document["profile"] = profile;
+  return NEBRIX_OK;
+}
+
+}  // namespace NEBRIX
