@@ -53,8 +53,8 @@ TEST(ProfileData, CounterNamesAreMadeValid) {
   for (const auto& [name, valid] : cases) EXPECT_EQ(profileCounterName(name), valid);
 }
 
-// The file is replaced whole, with mode 0600 and no file left beside it;
-// data a reader would skip is not written.
+// The file is replaced whole, with mode 0600; a failed write leaves no file
+// beside it, and data a reader would skip is not written.
 TEST(ProfileData, WritesFindsAndReadsFiles) {
   const std::string dir = nebrix_test::privateHomeDirectory();
   int error = 0;
@@ -68,11 +68,13 @@ TEST(ProfileData, WritesFindsAndReadsFiles) {
   ASSERT_EQ(mkdir((dir + "/p-3.prt").c_str(), 0700), 0);
   EXPECT_FALSE(writeProfileFile(dir + "/p-1.prt", {1, {{"r", 1}, {"r", 2}}}, error));
   EXPECT_EQ(error, EINVAL);
+  EXPECT_FALSE(writeProfileFile(dir + "/p-3.prt", data, error));  // a directory is not replaced
+  EXPECT_EQ(error, EISDIR);
+  EXPECT_EQ(nebrix_test::fileMode(dir + "/p-3.prt." + std::to_string(getpid()) + ".tmp"), -1);
   EXPECT_EQ(findProfileFiles(dir, "p-%p.prt"), (std::vector<std::string>{dir + "/p-1.prt", dir + "/p-4711.prt"}));
   EXPECT_EQ(findProfileFiles(dir, "q-1.prt"), std::vector<std::string>{dir + "/q-1.prt"});
   EXPECT_EQ(findProfileFiles(dir, "%p-%p.prt"), std::vector<std::string>{dir + "/12-12.prt"});
   EXPECT_EQ(nebrix_test::fileMode(dir + "/p-1.prt"), 0600);
-  EXPECT_EQ(nebrix_test::fileMode(dir + "/p-1.prt." + std::to_string(getpid()) + ".tmp"), -1);
   ProfileData back{};
   std::string problem;
   EXPECT_FALSE(readProfileFile(dir + "/p-2.prt", back, problem));
