@@ -134,6 +134,17 @@ int nbx_trace_packet(const void* data, size_t size);
    the settings change again. */
 int nbx_trace_error(int code);
 
+/* Adds `amount` to the profile counter `name` (at most 64 printable
+   characters without blanks; others are replaced by '_'); a counter starts
+   at 0 and stops at the limits of a 64-bit number. Every change whose
+   settings carry the reset action (nebrix_cons PROFILE RESET) sets all
+   counters to 0. While collection is on (PROFILE COLLECT ON) the profile
+   file (the configured profile file name, %p replaced by the process id)
+   holds the counters, rewritten with the library's calls at most about once a
+   second, and at nbx_trace_close and exit; SHOW PROFILE shows them.
+   NBX_ERROR_WRITE when the profile file could not be written. */
+int nbx_profile_add(const char* name, long long amount);
+
 /* Sets the function that receives the text of the library's problems; NULL
    removes it. Called at most once per problem, with no lock of the library
    held. */

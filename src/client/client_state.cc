@@ -1,5 +1,7 @@
 #include "client/client_state.h"
 
+#include "client/profile_counters.h"
+
 #include <sys/time.h>
 
 #include <cerrno>
@@ -137,6 +139,7 @@ void ClientState::refreshLocked(Outcome& outcome) {
   }
   m_memory.updateMyReadCount(count);
   const std::uint32_t bits = settings->categoryBits();
+  followProfileSettings(*settings);
   publish(std::move(settings), bits);
   m_countWord.store(m_memory.updateCountWord(), std::memory_order_release);
   outcome.changed = !first;  // the settings found at the start are no change

@@ -10,6 +10,21 @@
 
 namespace NEBRIX::Client {
 
+namespace {
+
+// Read only: a client process never writes the user's configuration (the
+// console's read would store the default, waiting for the store's lock). A
+// name that cannot be read stands for the default.
+std::string configuredName(const char* component, const char* key, const char* fallback) {
+  char name[1024] = "";
+  tsp00_ErrTextc err = "";
+  RTE_IniFileResult inires = 0;
+  RTE_GetUserConfigString(nullptr, "dummy", component, key, nullptr, name, sizeof name, err, inires);
+  return inires == 1 && name[0] != '\0' ? name : fallback;
+}
+
+}  // namespace
+
 std::uint32_t Settings::categoryBits() const {
   // The order of nbx_category.
   const bool on[] = {flags.m_call, flags.m_api, flags.m_debug, flags.m_distribution, flags.m_sql, flags.m_packet};
@@ -57,15 +72,10 @@ void readSettings(TraceSharedMemory& memory, const char* component, std::int32_t
   }
   settings.flags = TraceFlags(settings.text.c_str());
   const long pid = static_cast<long>(::getpid());
-  // Read only: a client process never writes the user's configuration (the
-  // console's read would store the default, waiting for the store's lock).
-  // A name that cannot be read stands for the default.
-  char name[1024] = "";
-  tsp00_ErrTextc err = "";
-  RTE_IniFileResult inires = 0;
-  RTE_GetUserConfigString(nullptr, "dummy", component, "TRACEFILENAME", nullptr, name, sizeof name, err, inires);
-  if (inires != 1 || name[0] == '\0') std::snprintf(name, sizeof name, "%s", Configuration::DEFAULT_TRACE_FILE_NAME);
-  settings.traceFile = resolveFileName(name, pid);
+  settings.traceFile =
+      resolveFileName(configuredName(component, "TRACEFILENAME", Configuration::DEFAULT_TRACE_FILE_NAME), pid);
+  settings.profileFile =
+      resolveFileName(configuredName(component, "PROFILEFILENAME", Configuration::DEFAULT_PROFILE_FILE_NAME), pid);
 }
 
 }  // namespace NEBRIX::Client

@@ -10,6 +10,7 @@
 
 #include "client/client_state.h"
 #include "client/packet_dump.h"
+#include "client/profile_counters.h"
 #include "nebrix/trace.h"
 #include "profile/configuration.h"
 
@@ -59,6 +60,11 @@ int failure(const char* call) {
   return NBX_ERROR_INTERNAL;
 }
 
+// Once a second at most, with the next attempt: a diagnostic per failure.
+void reportProfileWrite(int error) {
+  NEBRIX::Client::diagnose(std::string("The profile file cannot be written: ") + std::strerror(error));
+}
+
 void copyText(char* target, std::size_t size, const std::string& text) {
   std::snprintf(target, size, "%s", text.c_str());
 }
@@ -84,6 +90,8 @@ NBX_EXPORT int nbx_trace_open(const char* component) {
 NBX_EXPORT void nbx_trace_close(void) {
   try {
     std::lock_guard<std::mutex> guard(g_openMutex);
+    int error = 0;
+    if (!NEBRIX::Client::writeProfileIfDue(true, error)) reportProfileWrite(error);
     delete g_state.exchange(nullptr, std::memory_order_acq_rel);
   } catch (...) {
     failure("nbx_trace_close");
@@ -209,6 +217,22 @@ NBX_EXPORT int nbx_trace_error(int code) {
     return NBX_ERROR_MEMORY;
   } catch (...) {
     return failure("nbx_trace_error");
+  }
+}
+
+NBX_EXPORT int nbx_profile_add(const char* name, long long amount) {
+  if (name == nullptr) return NBX_ERROR_ARGUMENT;
+  try {
+    state()->current();  // a reset that came with a change applies first
+    NEBRIX::Client::addProfileCounter(name, amount);
+    int error = 0;
+    if (NEBRIX::Client::writeProfileIfDue(false, error)) return NBX_OK;
+    reportProfileWrite(error);
+    return NBX_ERROR_WRITE;
+  } catch (const std::bad_alloc&) {
+    return NBX_ERROR_MEMORY;
+  } catch (...) {
+    return failure("nbx_profile_add");
   }
 }
 

@@ -355,7 +355,7 @@ NEBRIX_Retcode Configuration::getFullProfileFileName(const char* user, const cha
                                                      const char* virtualhostname, char* filename, size_t length,
                                                      char* errortext, size_t errortextlength) {
   char name[kNameBufferSize] = {};
-  if (readWithDefault(user, component, virtualhostname, "PROFILEFILENAME", "nebrixprofile-%p.prt", name,
+  if (readWithDefault(user, component, virtualhostname, "PROFILEFILENAME", DEFAULT_PROFILE_FILE_NAME, name,
                       sizeof name, errortext, errortextlength, false) != NEBRIX_OK) {
     return NEBRIX_NOT_OK;
   }

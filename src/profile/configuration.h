@@ -25,6 +25,7 @@ class Configuration {
   static constexpr const char* NEBRIX_COMPONENT = "NEBRIX";
   // The trace file name a missing TRACEFILENAME value stands for.
   static constexpr const char* DEFAULT_TRACE_FILE_NAME = "nebrixtrace-%p.prt";
+  static constexpr const char* DEFAULT_PROFILE_FILE_NAME = "nebrixprofile-%p.prt";
 
   // When the last write of a value by this thread failed because another
   // update held the store's lock: the store's text naming the lock's user,

@@ -36,9 +36,9 @@ bool consoleUses(const std::string& path) {
   std::error_code ignored;
   for (int round = 0; round < 1000; ++round, usleep(10000)) {
     for (const fs::directory_entry& process : fs::directory_iterator("/proc", ignored)) {
-      if (readFile(process.path() / "comm") != "nebrix_cons\n") continue;
       for (const fs::directory_entry& fd : fs::directory_iterator(process.path() / "fd", ignored)) {
-        if (fs::read_symlink(fd.path(), ignored) == path) return true;
+        const bool console = readFile(process.path() / "comm") == "nebrix_cons\n";
+        if (console && fs::read_symlink(fd.path(), ignored) == path) return true;
       }
     }
   }

@@ -253,5 +253,26 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
   for (const std::string& line : found) ASSERT_TRUE(std::regex_match(line, record)) << line;
 }
 
+// Counters reach the profile file while collection is on, and SHOW PROFILE
+// DETAILS shows them; a reset zeroes them, and stops collecting.
+TEST_F(TraceLibrary, ProfileCountersAreShownWhileCollected) {
+  const std::string shown = "  " + kPid + "  queries_run  ";  // a blank is no part of a name
+  console({"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"});
+  const struct {
+    std::vector<std::string> change;
+    long long amount;
+    std::string shown;
+  } rounds[] = {{{"PROFILE", "COLLECT", "ON"}, 11, "11"}, {{"PROFILE", "RESET"}, 5, "11"},
+                {{"PROFILE", "COLLECT", "ON"}, 1, "6"}};
+  for (const auto& round : rounds) {
+    console(round.change);
+    EXPECT_EQ(nbx_profile_add("queries run", round.amount), NBX_OK);
+    nbx_trace_close();  // writes what is collected
+    const std::string out = runConsole({"SHOW", "PROFILE", "DETAILS"}).out;
+    ASSERT_NE(out.find(shown), std::string::npos) << out;
+    EXPECT_EQ(std::regex_replace(out.substr(out.find(shown) + shown.size()), std::regex("\\s"), ""), round.shown);
+  }
+}
+
 }  // namespace
 }  // namespace nebrix_test

@@ -44,15 +44,6 @@ TEST(ProfileData, RoundTripsTheLimits) {
   EXPECT_TRUE(parseProfileData(kHead, back) && back.counters.empty());
 }
 
-TEST(ProfileData, CounterNamesAreMadeValid) {
-  const std::string longName(70, 'x');
-  const std::pair<const char*, std::string> cases[] = {
-      {nullptr, "_"}, {"", "_"}, {"rows read", "rows_read"}, {"caf\xc3\xa9\t~", "caf___~"},
-      {longName.c_str(), longName.substr(0, 64)},
-  };
-  for (const auto& [name, valid] : cases) EXPECT_EQ(profileCounterName(name), valid);
-}
-
 // The file is replaced whole, with mode 0600; a failed write leaves no file
 // beside it, and data a reader would skip is not written.
 TEST(ProfileData, WritesFindsAndReadsFiles) {

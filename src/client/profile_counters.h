@@ -1,0 +1,28 @@
+// The named profile counters a program keeps with nbx_profile_add, and the
+// profile file that shows them while collection is on (the format is in
+// trace/profile_data.h).
+//
+// The settings decide: every change whose settings carry the reset action
+// zeroes the counters; while they carry the collect action, the process's
+// profile file is rewritten with the library's calls, at most about once a
+// second, and at close and at exit. The library has no thread of its own, so
+// the file is as new as the program's last call into the library made it.
+// A child of fork starts without counters and writes nothing until its own
+// settings tell it to collect.
+#pragma once
+
+namespace NEBRIX::Client {
+
+struct Settings;
+
+// Adds `amount` to the counter `name` (made a valid counter name), clamped
+// to the range of a 64-bit number.
+void addProfileCounter(const char* name, long long amount);
+// The settings in force changed to `settings` (also the first ones).
+void followProfileSettings(const Settings& settings);
+// While collecting: writes the profile file when the counters changed since
+// the last write and that is a second ago, or, with `now`, whenever they
+// changed. False when a write failed, with `error` set to the errno.
+bool writeProfileIfDue(bool now, int& error);
+
+}  // namespace NEBRIX::Client
