@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -230,27 +231,44 @@ TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
   }
 }
 
-// Threads write while consoles change the settings: every record arrives
-// whole, on a line of its own.
+// Eight threads trace while consoles flip the time stamp of the process's own
+// settings (-p) and of the configuration: every change is acknowledged (-w),
+// every record is whole, and every thread sees SQL trace on throughout.
 TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
-  console({"-p", kPid, "TRACE", "SQL", "ON"});
-  constexpr int kThreads = 4;
-  constexpr int kRecords = 400;
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([t] {
-      const std::string payload(200, 'a' + t);
-      for (int i = 0; i < kRecords; ++i) {
-        if (nbx_trace_enabled(NBX_TRACE_SQL)) nbx_trace_printf(NBX_TRACE_SQL, "%d %d %s", t, i, payload.c_str());
-      }
-    });
+  constexpr int kThreads = 8;
+  for (const std::vector<std::string>& route : {std::vector<std::string>{"-p", kPid}, std::vector<std::string>{}}) {
+    console({"-p", kPid, "TRACE", route.empty() ? "REFRESH" : "OFF"});
+    console({"TRACE", "OFF"});
+    ::unlink(traceFile.c_str());
+    std::vector<std::string> words = route;
+    words.insert(words.end(), {"TRACE", "SQL", "ON"});
+    console(words);
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0}, written{0};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+      writers.emplace_back([t, &stop, &torn, &written] {
+        const std::string payload(200, 'a' + t);
+        struct nbx_trace_settings settings;
+        for (int i = 0; !stop; ++i, ++written) {
+          if (nbx_trace_settings(&settings) != NBX_OK || !settings.sql || !nbx_trace_enabled(NBX_TRACE_SQL)) ++torn;
+          nbx_trace_printf(NBX_TRACE_SQL, "%d %d %s", t, i, payload.c_str());
+        }
+      });
+    }
+    for (int flip = 0; flip < 6; ++flip) {
+      words = route;
+      words.insert(words.end(), {"-w", "5", "TRACE", "TIMESTAMP", flip % 2 ? "OFF" : "ON"});
+      console(words);
+    }
+    stop = true;
+    for (std::thread& writer : writers) writer.join();
+    EXPECT_EQ(torn, 0);
+    const std::regex record(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} )?(\d) \d+ ([a-h])\3{199})");
+    const std::vector<std::string> found = lines(traceFile);
+    EXPECT_EQ(found.size(), static_cast<std::size_t>(written));
+    for (const std::string& line : found) ASSERT_TRUE(std::regex_match(line, record)) << line;
   }
-  for (int flip = 0; flip < 6; ++flip) console({"-p", kPid, "TRACE", "TIMESTAMP", flip % 2 ? "OFF" : "ON"});
-  for (std::thread& writer : writers) writer.join();
-  const std::regex record(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} )?(\d) \d+ ([a-d])\3{199})");
-  const std::vector<std::string> found = lines(traceFile);
-  EXPECT_EQ(found.size(), static_cast<std::size_t>(kThreads * kRecords));
-  for (const std::string& line : found) ASSERT_TRUE(std::regex_match(line, record)) << line;
 }
 
 // Counters reach the profile file while collection is on, and SHOW PROFILE
