@@ -2,6 +2,7 @@
 
 #include "client/profile_counters.h"
 
+#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <cerrno>
@@ -118,6 +119,10 @@ void ClientState::attachLocked(Outcome& outcome) {
 // Under m_refreshMutex.
 void ClientState::refreshLocked(Outcome& outcome) {
   if (!m_attached && !m_failed) attachLocked(outcome);
+  if (!m_failed && !mappedFileWhole()) {
+    m_failed = true;
+    outcome.diagnostic = "The trace shared-memory file was cut short while mapped; tracing is off";
+  }
   if (m_failed) {
     // For good: a private counter that never moves, and no categories.
     m_countWord.store(&m_privateCount, std::memory_order_release);
@@ -143,6 +148,16 @@ void ClientState::refreshLocked(Outcome& outcome) {
   publish(std::move(settings), bits);
   m_countWord.store(m_memory.updateCountWord(), std::memory_order_release);
   outcome.changed = !first;  // the settings found at the start are no change
+}
+
+// A file cut short under the mapping faults (SIGBUS) at every access past
+// its new end, which a library without a signal handler cannot catch. Before
+// the parts are read it is checked, and once it is short the process stops
+// following it: the hot path then reads the private counter instead.
+bool ClientState::mappedFileWhole() {
+  struct stat status;
+  return ::fstat(m_memory.mappedDescriptor(), &status) == 0 &&
+         status.st_size >= static_cast<off_t>(TraceSharedMemory::getTotalSize());
 }
 
 void ClientState::tell(const Outcome& outcome) {

@@ -69,6 +69,7 @@ class ClientState {
   bool refreshAndTest(int category);
   void refreshLocked(Outcome& outcome);
   void attachLocked(Outcome& outcome);
+  bool mappedFileWhole();
   static void tell(const Outcome& outcome);
   void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
 

@@ -229,6 +229,15 @@ TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
     EXPECT_EQ(diagnostics, c.diagnostics) << c.name;
     nbx_trace_close();
   }
+  // Cut short while mapped: the next change finds it short, and it is left.
+  removeTree(privateHomeDirectory() + "/.orq");
+  console({"TRACE", "SQL", "ON"});
+  EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
+  ASSERT_EQ(truncate(shmPath().c_str(), 4096), 0);
+  std::fstream(shmPath(), std::ios::in | std::ios::out | std::ios::binary) << "\x7f\x7f\x7f\x7f";
+  diagnostics = 0;
+  EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 0);
+  EXPECT_EQ(diagnostics, 1);
 }
 
 // Eight threads trace while consoles flip the time stamp of the process's own
@@ -243,6 +252,7 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
     std::vector<std::string> words = route;
     words.insert(words.end(), {"TRACE", "SQL", "ON"});
     console(words);
+    nbx_trace_enabled(NBX_TRACE_SQL);  // until now the last round's file, which is gone, was in force
     std::atomic<bool> stop{false};
     std::atomic<int> torn{0}, written{0};
     std::vector<std::thread> writers;
