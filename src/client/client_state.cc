@@ -34,6 +34,16 @@ std::string timeStamp() {
   return text;
 }
 
+TraceTarget traceTarget(const Settings& settings) {
+  TraceTarget target;
+  target.path = settings.traceFile;
+  target.limit = settings.flags.m_filesize;
+  if (settings.flags.m_compressed) {
+    target.encoding = settings.ownFile ? Encoding::kGzipStream : Encoding::kGzipMembers;
+  }
+  return target;
+}
+
 }  // namespace
 
 void setDiagnostic(DiagnosticCallback callback, void* context) {
@@ -177,8 +187,10 @@ void ClientState::publish(std::unique_ptr<Settings> settings, std::uint32_t bits
   const std::uint64_t word =
       kValid | bits | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(settings->count)) << 32);
   // New settings write to the file now under the name: one moved or removed
-  // in the meantime is not written to any longer.
-  m_writer.close();
+  // in the meantime is not written to any longer. Records of threads still
+  // holding the old settings go there too, so that the file's form follows
+  // the newest settings only.
+  m_writer.reset(traceTarget(*settings));
   m_kept.push_back(std::move(settings));
   m_settings.store(m_kept.back().get(), std::memory_order_release);
   m_word.store(word, std::memory_order_release);
@@ -194,7 +206,7 @@ void setChangeCallback(ChangeCallback callback, void* context) {
 bool ClientState::write(const Settings& settings, std::string record) {
   if (record.empty() || record.back() != '\n') record += '\n';
   if (settings.flags.m_timestamp) record.insert(0, timeStamp());
-  if (m_writer.write(settings.traceFile, settings.flags.m_filesize, record)) return true;
+  if (m_writer.write(record)) return true;
   if (!m_reportedWrite.exchange(true)) {
     diagnose("The trace file " + settings.traceFile + " cannot be written: " + std::strerror(errno));
   }

@@ -56,6 +56,8 @@ class ClientState {
   void reportError(int code);
   // Writes `record` (a time stamp is put before it when asked for).
   bool write(const Settings& settings, std::string record);
+  // Ends the compressed trace file's member at the end of the process.
+  void finishAtExit() { m_writer.finishIfIdle(); }
 
   static constexpr std::uint64_t kValid = 1u << 31;
 

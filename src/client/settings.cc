@@ -72,8 +72,9 @@ void readSettings(TraceSharedMemory& memory, const char* component, std::int32_t
   }
   settings.flags = TraceFlags(settings.text.c_str());
   const long pid = static_cast<long>(::getpid());
-  settings.traceFile =
-      resolveFileName(configuredName(component, "TRACEFILENAME", Configuration::DEFAULT_TRACE_FILE_NAME), pid);
+  const std::string traceName = configuredName(component, "TRACEFILENAME", Configuration::DEFAULT_TRACE_FILE_NAME);
+  settings.ownFile = traceName.find("%p") != std::string::npos;
+  settings.traceFile = resolveFileName(traceName, pid);
   settings.profileFile =
       resolveFileName(configuredName(component, "PROFILEFILENAME", Configuration::DEFAULT_PROFILE_FILE_NAME), pid);
 }

@@ -22,6 +22,7 @@ struct Settings {
   bool own = false;         // the console set them for this process
   std::int32_t count = 0;   // the update count they were read for
   std::string traceFile;    // absolute, %p replaced
+  bool ownFile = false;     // the name has %p: no other process writes the file
   std::string profileFile;  // absolute, %p replaced
   // How often the stop-on-error code was reported under these settings.
   mutable std::atomic<std::int32_t> errorsSeen{0};

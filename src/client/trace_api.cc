@@ -35,6 +35,21 @@ void afterForkInChild() {
   g_openMutex.unlock();
 }
 
+// At the end of the process (or when the library is unloaded) the member of
+// a compressed trace file gets its end, so that gzip readers find the file
+// whole. The state is never freed here, for other threads may still be
+// running; only its writer is touched, and only when no thread is in it or
+// in nbx_trace_close: a file left without its end still reads back, with a
+// complaint about the missing trailer. A destructor of the library rather
+// than atexit, which could run after an unloaded library's code is gone.
+struct FinishAtExit {
+  ~FinishAtExit() {
+    std::unique_lock<std::mutex> lock(g_openMutex, std::try_to_lock);
+    ClientState* current = g_state.load(std::memory_order_acquire);
+    if (lock.owns_lock() && current != nullptr) current->finishAtExit();
+  }
+} g_finishAtExit;
+
 // Under g_openMutex.
 ClientState* createState(const char* component) {
   if (!g_forkHandlersInstalled) {

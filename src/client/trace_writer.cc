@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -13,91 +14,179 @@
 namespace NEBRIX::Client {
 namespace {
 
+// While the disk is full the member's bytes wait in memory for the next
+// write; beyond this much they are given up, and the file goes on with a
+// new member after the cut one.
+constexpr std::size_t kMaxUnwritten = std::size_t{1} << 20;
+
 void lockFile(int descriptor, int operation) {
   while (::flock(descriptor, operation) != 0 && errno == EINTR) {
   }
 }
 
-bool writeAll(int descriptor, const char* data, std::size_t size) {
+// The number of bytes written: all of them unless an error stopped it.
+std::size_t writeAll(int descriptor, const char* data, std::size_t size) {
   // O_APPEND writes of a regular file are whole unless the disk is full;
   // a short one is finished rather than lost.
-  while (size > 0) {
-    const ssize_t n = ::write(descriptor, data, size);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(descriptor, data + done, size - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
   }
-  return true;
+  return done;
+}
+
+// Read access as well, to see the form of what the file holds already; a
+// file we may only write is taken as it is.
+int openAppending(const std::string& path) {
+  const int descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDWR | O_APPEND | O_CREAT, 0600);
+  if (descriptor >= 0 || errno != EACCES) return descriptor;
+  return rsecssfs_openProfileFile(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
 }
 
 }  // namespace
 
 TraceWriter::~TraceWriter() { close(); }
 
-void TraceWriter::close() {
+void TraceWriter::reset(TraceTarget target) {
   std::lock_guard<std::mutex> guard(m_mutex);
-  if (m_descriptor >= 0) ::close(m_descriptor);
-  m_descriptor = -1;
-  m_path.clear();
+  closeLocked();
+  m_target = std::move(target);
 }
 
-bool TraceWriter::openFile(const std::string& path) {
+void TraceWriter::close() {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  closeLocked();
+}
+
+void TraceWriter::finishIfIdle() {
+  std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+  if (lock.owns_lock()) endMember();
+}
+
+void TraceWriter::closeLocked() {
+  endMember();
   if (m_descriptor >= 0) ::close(m_descriptor);
-  m_descriptor = rsecssfs_openProfileFile(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
-  m_path = m_descriptor >= 0 ? path : std::string();
+  m_descriptor = -1;
+}
+
+// The end goes to the file the member was begun in, even when the name has
+// moved on; the room for it was kept under the size limit.
+// It runs in destructors too, so nothing may escape.
+void TraceWriter::endMember() {
+  std::string bytes;
+  bytes.swap(m_unwritten);
+  try {
+    if (m_gzip.finish(bytes) && m_descriptor >= 0) writeAll(m_descriptor, bytes.data(), bytes.size());
+  } catch (...) {
+    m_gzip.reset();
+  }
+}
+
+bool TraceWriter::openFile() {
+  closeLocked();
+  m_descriptor = openAppending(m_target.path);
+  m_formChecked = false;
   return m_descriptor >= 0;
 }
 
 // Under the file lock: when another process has moved the file away, the
 // descriptor is switched to the file now under the name, locked in its turn.
-bool TraceWriter::followCurrentFile(const std::string& path) {
+bool TraceWriter::followCurrentFile() {
   for (int attempt = 0; attempt < 8; ++attempt) {
     lockFile(m_descriptor, LOCK_EX);
     struct stat named;
     struct stat held;
-    if (::stat(path.c_str(), &named) == 0 && ::fstat(m_descriptor, &held) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino) {
+    if (::stat(m_target.path.c_str(), &named) == 0 && ::fstat(m_descriptor, &held) == 0 &&
+        named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
       return true;
     }
     lockFile(m_descriptor, LOCK_UN);
-    if (!openFile(path)) return false;
+    if (!openFile()) return false;
   }
   errno = EAGAIN;
   return false;
 }
 
+// Under the file lock, once per open: text is never appended to gzip
+// members or the other way round.
+bool TraceWriter::checkForm() {
+  m_formChecked = true;
+  struct stat status;
+  unsigned char magic[2];
+  if (::fstat(m_descriptor, &status) != 0 || status.st_size == 0) return true;
+  if (::pread(m_descriptor, magic, sizeof magic, 0) != static_cast<ssize_t>(sizeof magic)) return true;
+  const bool gzip = magic[0] == 0x1f && magic[1] == 0x8b;
+  return gzip == (m_target.encoding != Encoding::kText) || rotate();
+}
+
 // The lock of the old file is held until the new one exists, so a process
 // that waited for it finds the new file under the name.
-bool TraceWriter::rotate(const std::string& path) {
-  const std::string old = path + ".1";
-  if (::rename(path.c_str(), old.c_str()) != 0) return false;
+bool TraceWriter::rotate() {
+  endMember();
+  const std::string old = m_target.path + ".1";
+  if (::rename(m_target.path.c_str(), old.c_str()) != 0) return false;
   const int previous = m_descriptor;
-  m_descriptor = rsecssfs_openProfileFile(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+  m_descriptor = openAppending(m_target.path);
   lockFile(previous, LOCK_UN);
   ::close(previous);
-  if (m_descriptor < 0) {
-    m_path.clear();
-    return false;
-  }
+  if (m_descriptor < 0) return false;
   lockFile(m_descriptor, LOCK_EX);
+  m_formChecked = true;
   return true;
 }
 
-bool TraceWriter::write(const std::string& path, std::int64_t limit, const std::string& record) {
-  std::lock_guard<std::mutex> guard(m_mutex);
-  if ((m_descriptor < 0 || m_path != path) && !openFile(path)) return false;
-  if (limit < 0) return writeAll(m_descriptor, record.data(), record.size());
+bool TraceWriter::encode(const std::string& record, std::size_t size, std::string& bytes) {
+  if (m_target.encoding == Encoding::kGzipMembers) {
+    return m_gzip.append(record.data(), size, bytes) && m_gzip.finish(bytes);
+  }
+  bytes.swap(m_unwritten);
+  return m_gzip.append(record.data(), size, bytes);
+}
 
-  if (!followCurrentFile(path)) return false;
+bool TraceWriter::write(const std::string& record) {
+  std::lock_guard<std::mutex> guard(m_mutex);
+  if (m_descriptor < 0 && !openFile()) return false;
+  const std::int64_t limit = m_target.limit;
+  const bool text = m_target.encoding == Encoding::kText;
+  const bool locked = limit >= 0 || !m_formChecked;
+  if (locked && !followCurrentFile()) return false;
+  bool ok = m_formChecked || checkForm();
+
   std::size_t size = record.size();
-  if (static_cast<std::int64_t>(size) > limit) size = static_cast<std::size_t>(limit);
-  struct stat status;
-  bool ok = ::fstat(m_descriptor, &status) == 0;
-  if (ok && status.st_size > 0 && status.st_size + static_cast<std::int64_t>(size) > limit) ok = rotate(path);
-  if (ok) ok = writeAll(m_descriptor, record.data(), size);
+  if (ok && limit >= 0) {
+    const std::size_t room = static_cast<std::size_t>(limit);
+    // A compressed record is cut so that even stored uncompressed it fits.
+    if (text) {
+      size = std::min(size, room);
+    } else if (GzipStream::bound(size) > room) {
+      size = room - (GzipStream::bound(room) - room);
+    }
+    const std::size_t needed = (text ? size : GzipStream::bound(size)) + m_unwritten.size();
+    struct stat status;
+    ok = ::fstat(m_descriptor, &status) == 0;
+    if (ok && status.st_size > 0 && static_cast<std::uint64_t>(status.st_size) + needed > room) ok = rotate();
+  }
+
+  std::string bytes;
+  if (ok && !text) ok = encode(record, size, bytes);
+  if (ok) {
+    const char* data = text ? record.data() : bytes.data();
+    const std::size_t length = text ? size : bytes.size();
+    const std::size_t written = writeAll(m_descriptor, data, length);
+    ok = written == length;
+    if (!ok && m_target.encoding == Encoding::kGzipStream) {
+      if (length - written > kMaxUnwritten) {
+        m_gzip.reset();
+      } else {
+        m_unwritten.assign(bytes, written, std::string::npos);
+      }
+    }
+  }
   const int error = errno;
-  if (m_descriptor >= 0) lockFile(m_descriptor, LOCK_UN);
+  if (locked && m_descriptor >= 0) lockFile(m_descriptor, LOCK_UN);
   errno = error;
   return ok;
 }

@@ -7,13 +7,37 @@
 // starts a new one. Processes sharing the file take turns with flock(2) on
 // it; a process that finds the name moved to another file follows it. A
 // record longer than the whole limit is cut to fit.
+//
+// Compressed, the file is a series of gzip members, which gzip readers take
+// as one stream:
+//  - kGzipStream: the file is the process's own. One member runs from the
+//    open of the file to its close, a rotation or a change of the settings;
+//    each record is deflated with a sync flush, so what is on disk is always
+//    readable up to the last record, and the member is ended (its trailer
+//    written) when it closes.
+//  - kGzipMembers: other processes may write the same file, and a member
+//    cannot be continued after another one's bytes; each record is a whole
+//    member of its own.
+// The limit counts compressed bytes, with room kept for the member's end.
+// A file is either text or gzip: when the first write after an open finds
+// the file in the other form, the file is moved to "<name>.1" first.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 #include <string>
 
+#include "client/gzip_stream.h"
+
 namespace NEBRIX::Client {
+
+enum class Encoding { kText, kGzipStream, kGzipMembers };
+
+struct TraceTarget {
+  std::string path;
+  std::int64_t limit = -1;  // bytes on disk; -1: unlimited
+  Encoding encoding = Encoding::kText;
+};
 
 class TraceWriter {
  public:
@@ -22,19 +46,34 @@ class TraceWriter {
   TraceWriter(const TraceWriter&) = delete;
   TraceWriter& operator=(const TraceWriter&) = delete;
 
-  // Writes `record` to `path`, limited to `limit` bytes (-1: unlimited).
-  // False with errno set when the file cannot be opened or written.
-  bool write(const std::string& path, std::int64_t limit, const std::string& record);
+  // Closes the file and writes to `target` from now on.
+  void reset(TraceTarget target);
+  // Writes `record` to the target. False with errno set when the file cannot
+  // be opened or written.
+  bool write(const std::string& record);
+  // Ends the member and closes the file; the next record opens it again.
   void close();
+  // Ends the member without waiting: for the end of the process, when
+  // another thread may be stuck in a write.
+  void finishIfIdle();
 
  private:
-  bool openFile(const std::string& path);
-  bool followCurrentFile(const std::string& path);
-  bool rotate(const std::string& path);
+  bool openFile();
+  void closeLocked();
+  bool followCurrentFile();
+  bool checkForm();
+  bool rotate();
+  bool encode(const std::string& record, std::size_t size, std::string& bytes);
+  void endMember();
 
   std::mutex m_mutex;
+  TraceTarget m_target;
   int m_descriptor = -1;
-  std::string m_path;
+  bool m_formChecked = false;
+  GzipStream m_gzip;
+  // Bytes of the open member that a failed write left out: the member can
+  // only go on with them, so they go first in the next write.
+  std::string m_unwritten;
 };
 
 }  // namespace NEBRIX::Client

@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -66,9 +69,18 @@ class TraceLibrary : public testing::Test {
     }
     return -1;
   }
-  static std::vector<std::string> lines(const std::string& path) {
+  static bool isGzip(const std::string& path) { return readFile(path).compare(0, 2, "\x1f\x8b") == 0; }
+  // The lines of a trace file as gzip readers give them back (a text file as
+  // it is); `whole`: it ended where a gzip stream may end, not cut short.
+  static std::vector<std::string> lines(const std::string& path, bool* whole = nullptr) {
+    std::string text;
+    gzFile file = gzopen(path.c_str(), "rb");
+    char buffer[4096];
+    for (int n; file != nullptr && (n = gzread(file, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    const bool ended = file != nullptr && gzclose(file) == Z_OK;
+    if (whole != nullptr) *whole = ended;
     std::vector<std::string> result;
-    std::istringstream in(readFile(path));
+    std::istringstream in(text);
     for (std::string line; std::getline(in, line);) result.push_back(line);
     return result;
   }
@@ -113,29 +125,42 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
   EXPECT_EQ(diagnostics, 0);
 }
 
+// Compressed, the limit counts the bytes on disk, and the older file is
+// ended as a whole gzip stream before it is moved.
 TEST_F(TraceLibrary, TheSizeLimitIsNeverPassed) {
-  console({"TRACE", "SIZE", "8192"});
-  console({"TRACE", "TIMESTAMP", "ON"});
-  console({"TRACE", "SQL", "ON"});
-  const std::string payload(100, 'x');
-  for (int i = 0; i < 300; ++i) ASSERT_EQ(nbx_trace_printf(NBX_TRACE_SQL, "record %d %s", i, payload.c_str()), NBX_OK);
-  const std::regex record(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} record (\d+) x{100})");
-  int next = 300;
-  // The newest records are in the file, the ones before in <file>.1, with
-  // none lost at the change and none older kept.
-  for (const std::string& path : {traceFile, traceFile + ".1"}) {
-    struct stat status;
-    ASSERT_EQ(stat(path.c_str(), &status), 0) << path;
-    EXPECT_LE(status.st_size, 8192) << path;
-    EXPECT_EQ(status.st_mode & 0777, 0600u) << path;
-    const std::vector<std::string> found = lines(path);
-    for (auto line = found.rbegin(); line != found.rend(); ++line) {
-      std::smatch match;
-      ASSERT_TRUE(std::regex_match(*line, match, record)) << *line;
-      EXPECT_EQ(std::stoi(match[1]), --next);
+  // Compressed with %p: one gzip member per file; else one per record.
+  for (const std::string name : {"/plain.prt", "/shared.prt", "/own-%p.prt"}) {
+    const bool compressed = name != "/plain.prt";
+    console({"CONFIG", "TRACE", "FILENAME", privateHomeDirectory() + name});
+    traceFile = std::regex_replace(privateHomeDirectory() + name, std::regex("%p"), kPid);
+    console({"CONFIG", "TRACE", "COMPRESS", compressed ? "ON" : "OFF"});
+    console({"TRACE", "SIZE", "8192"});
+    console({"TRACE", "TIMESTAMP", "ON"});
+    console({"TRACE", "SQL", "ON"});
+    const std::string payload(100, 'x');
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(nbx_trace_printf(NBX_TRACE_SQL, "record %d %s", i, payload.c_str()), NBX_OK);
+    nbx_trace_close();
+    const std::regex record(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} record (\d+) x{100})");
+    int next = 2000;
+    // The newest records are in the file, the ones before in <file>.1, with
+    // none lost at the change and none older kept.
+    for (const std::string& path : {traceFile, traceFile + ".1"}) {
+      struct stat status;
+      ASSERT_EQ(stat(path.c_str(), &status), 0) << path;
+      EXPECT_LE(status.st_size, 8192) << path;
+      EXPECT_EQ(status.st_mode & 0777, 0600u) << path;
+      EXPECT_EQ(isGzip(path), compressed) << path;
+      bool whole = false;
+      const std::vector<std::string> found = lines(path, &whole);
+      EXPECT_TRUE(whole) << path;
+      for (auto line = found.rbegin(); line != found.rend(); ++line) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(*line, match, record)) << *line;
+        EXPECT_EQ(std::stoi(match[1]), --next);
+      }
     }
+    EXPECT_FALSE(std::ifstream(traceFile + ".2").good());
   }
-  EXPECT_FALSE(std::ifstream(traceFile + ".2").good());
 }
 
 TEST_F(TraceLibrary, TracingStopsAfterTheErrorsAskedFor) {
@@ -299,6 +324,65 @@ TEST_F(TraceLibrary, ProfileCountersAreShownWhileCollected) {
     const std::string out = runConsole({"SHOW", "PROFILE", "DETAILS"}).out;
     ASSERT_NE(out.find(shown), std::string::npos) << out;
     EXPECT_EQ(std::regex_replace(out.substr(out.find(shown) + shown.size()), std::regex("\\s"), ""), round.shown);
+  }
+}
+
+// Every record written before its writer ends reads back: after exit the
+// gzip stream is whole, after SIGKILL it lacks only its end. Processes that
+// share a file write whole members, which never mix.
+TEST_F(TraceLibrary, CompressedRecordsOutliveTheirWriter) {
+  const struct {
+    const char* name;
+    int processes;
+    bool killed, whole;
+  } cases[] = {
+      {"/own-%p.prt", 1, false, true},
+      {"/own-%p.prt", 1, true, false},
+      {"/shared.prt", 3, true, true},
+  };
+  constexpr int kRecords = 200;
+  console({"CONFIG", "TRACE", "COMPRESS", "ON"});
+  console({"TRACE", "SQL", "ON"});
+  for (const auto& c : cases) {
+    const std::string name = privateHomeDirectory() + c.name;
+    ::unlink(name.c_str());
+    console({"CONFIG", "TRACE", "FILENAME", name});
+    std::set<std::string> files;
+    for (int p = 0; p < c.processes; ++p) {
+      const pid_t child = fork();
+      if (child == 0) {
+        for (int i = 0; i < kRecords; ++i) nbx_trace_printf(NBX_TRACE_SQL, "process %d record %d", p, i);
+        if (c.killed) raise(SIGKILL);
+        exit(0);
+      }
+      files.insert(std::regex_replace(name, std::regex("%p"), std::to_string(child)));
+    }
+    for (int status, p = 0; p < c.processes; ++p) EXPECT_GT(wait(&status), 0);
+    std::set<std::string> records;
+    for (const std::string& file : files) {
+      bool whole = false;
+      for (const std::string& line : lines(file, &whole)) records.insert(line);
+      EXPECT_EQ(whole, c.whole) << file;
+      ::unlink(file.c_str());
+    }
+    EXPECT_EQ(records.size(), static_cast<std::size_t>(c.processes * kRecords)) << c.name << c.killed;
+  }
+}
+
+// A change of z never mixes text and gzip in one file: the file in the other
+// form is moved to <file>.1.
+TEST_F(TraceLibrary, SwitchingCompressionStartsANewFile) {
+  console({"TRACE", "SQL", "ON"});
+  for (const char* compress : {"ON", "OFF"}) {
+    nbx_trace_printf(NBX_TRACE_SQL, "before %s", compress);
+    console({"CONFIG", "TRACE", "COMPRESS", compress});
+    console({"TRACE", "SQL", "ON"});  // configuration changes are not announced
+    nbx_trace_printf(NBX_TRACE_SQL, "after %s", compress);
+    nbx_trace_close();
+    EXPECT_EQ(isGzip(traceFile), compress[1] == 'N');
+    EXPECT_EQ(isGzip(traceFile + ".1"), compress[1] != 'N');
+    EXPECT_EQ(lines(traceFile + ".1").back(), std::string("before ") + compress);
+    EXPECT_EQ(lines(traceFile), std::vector<std::string>{std::string("after ") + compress});
   }
 }
 
