@@ -84,7 +84,7 @@ cc -std=c11 $cflags -o "$prefix/bin/query_trace_pc" "$example/query_trace.c" \
   -Wl,-rpath,"$prefix/$libdir" ||
   fail "the example does not build with pkg-config"
 cc -std=c11 $cflags -o "$prefix/bin/query_trace_static" "$example/query_trace.c" -I"$prefix/include" \
-  "$prefix/$libdir/libnebrix_trace.a" -lstdc++ -lpthread || fail "the example does not link the static library"
+  "$prefix/$libdir/libnebrix_trace.a" -lz -lstdc++ -lpthread || fail "the example does not link the static library"
 
 # Each build of the example follows the console: SQL records appear in its
 # trace file once the change is acknowledged, and stop with TRACE SQL OFF.
