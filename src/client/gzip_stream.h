@@ -26,7 +26,7 @@ class GzipStream {
   // Appends the member's end (last block and trailer) if one was begun; the
   // next append begins a new member.
   bool finish(std::string& out);
-  // Forgets the member without ending it.
+  // Forgets the member without ending it, and frees zlib's state.
   void reset();
   bool started() const { return m_started; }
 
@@ -41,6 +41,7 @@ class GzipStream {
   bool run(const char* data, std::size_t size, int flush, std::string& out);
 
   z_stream m_stream{};
+  bool m_allocated = false;
   bool m_started = false;
 };
 

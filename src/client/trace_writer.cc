@@ -68,6 +68,7 @@ void TraceWriter::finishIfIdle() {
 
 void TraceWriter::closeLocked() {
   endMember();
+  m_gzip.reset();
   if (m_descriptor >= 0) ::close(m_descriptor);
   m_descriptor = -1;
 }
