@@ -84,7 +84,7 @@ struct nbx_trace_settings {
   int stop_on_error;        /* 1: tracing stops after error_code */
   int error_code;
   int error_count;          /* how often error_code stops it; 0: once */
-  int compressed;           /* 1: compressed output asked for */
+  int compressed;           /* 1: the trace file is written gzip-compressed */
   int profile_action;       /* an nbx_profile_action */
   int own_settings;         /* 1: set for this process by the console; 0: the configuration */
   char flags[256];          /* the settings as a trace flags string */
