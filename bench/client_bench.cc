@@ -1,0 +1,179 @@
+// The trace library's two costs a program pays, against references measured
+// in the same run:
+//
+//   enabled check, nothing changing:
+//     BM_Floor                  a relaxed atomic load of a shared 32-bit word,
+//                               a compare with a cached value and a bit test
+//     BM_LttngTracepointEnabled lttng_ust_tracepoint_enabled() of an event no
+//                               session enabled (NEBRIX_BENCH_LTTNG)
+//     BM_NbxTraceEnabled        nbx_trace_enabled() of a category that is off
+//   one formatted record with a time stamp, written to a file:
+//     BM_NbxTracePrintf         nbx_trace_printf(NBX_TRACE_SQL, ...): one
+//                               write(2) per record
+//     BM_SpdlogBuffered         spdlog's basic_logger_mt, buffered (its
+//                               default) (NEBRIX_BENCH_SPDLOG)
+//     BM_SpdlogFlushed          the same, flushing every record
+//
+// The library is attached before anything is timed. The record benchmarks
+// need SQL trace and time stamps on and a trace file outside the home (the
+// spdlog files are written beside it): bench/client_bench.sh configures
+// them through nebrix_cons in a private home and runs this program.
+#include <nebrix/trace.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#ifdef NEBRIX_BENCH_LTTNG
+#include "client_bench_tp.h"
+#endif
+
+#ifdef NEBRIX_BENCH_SPDLOG
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/spdlog.h>
+#endif
+
+namespace {
+
+struct nbx_trace_settings g_settings;
+bool g_recording = false;  // SQL trace and time stamps on, a trace file named
+
+// The floor's shared word stands for the mapped update counter; the cached
+// word for what the reader last published (count and category bits).
+std::atomic<std::uint32_t> g_sharedCount{42};
+struct alignas(64) CachedWord {
+  std::uint32_t count = 42;
+  std::uint32_t bits = 1u << NBX_TRACE_SQL;
+} g_cached;
+
+void BM_Floor(benchmark::State& state) {
+  for (auto _ : state) {
+    const std::uint32_t count = g_sharedCount.load(std::memory_order_relaxed);
+    bool on = count == g_cached.count && ((g_cached.bits >> NBX_TRACE_CALL) & 1u) != 0;
+    benchmark::DoNotOptimize(on);
+  }
+}
+BENCHMARK(BM_Floor)->Threads(1)->Threads(4);
+
+#ifdef NEBRIX_BENCH_LTTNG
+void BM_LttngTracepointEnabled(benchmark::State& state) {
+  for (auto _ : state) {
+    bool on = lttng_ust_tracepoint_enabled(nebrix_bench, sql);
+    benchmark::DoNotOptimize(on);
+  }
+}
+BENCHMARK(BM_LttngTracepointEnabled)->Threads(1)->Threads(4);
+#endif
+
+void BM_NbxTraceEnabled(benchmark::State& state) {
+  for (auto _ : state) {
+    int on = nbx_trace_enabled(NBX_TRACE_CALL);
+    benchmark::DoNotOptimize(on);
+  }
+}
+BENCHMARK(BM_NbxTraceEnabled)->Threads(1)->Threads(4);
+
+// Every record benchmark starts on an empty file, so that none pays for the
+// size another left behind.
+// (The library's file does not exist before its first record.)
+void emptyFile(const benchmark::State& state, const std::string& path) {
+  if (state.thread_index() != 0) return;
+  const int ignored = ::truncate(path.c_str(), 0);
+  (void)ignored;
+}
+
+void BM_NbxTracePrintf(benchmark::State& state) {
+  if (!g_recording) {
+    state.SkipWithError("SQL trace with time stamps is not configured; run bench/client_bench.sh");
+    return;
+  }
+  emptyFile(state, g_settings.trace_file);
+  const int thread = state.thread_index();
+  long query = 0;
+  for (auto _ : state) {
+    ++query;
+    if (nbx_trace_printf(NBX_TRACE_SQL, "thread %d query %ld: SELECT name FROM customers WHERE id = %ld\n", thread,
+                         query, query % 1000) != NBX_OK) {
+      state.SkipWithError("nbx_trace_printf failed");
+      break;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_NbxTracePrintf)->Threads(1)->Threads(4)->UseRealTime();
+
+#ifdef NEBRIX_BENCH_SPDLOG
+std::shared_ptr<spdlog::logger> g_buffered;
+std::shared_ptr<spdlog::logger> g_flushed;
+std::string g_bufferedPath;
+std::string g_flushedPath;
+
+// The same line and the same time stamp as the library's records:
+// "2026-12-07 10:31:45.123456 thread 0 query 1: ...".
+std::shared_ptr<spdlog::logger> fileLogger(const std::string& name, const std::string& path, bool flushEach) {
+  auto logger = spdlog::basic_logger_mt(name, path);
+  logger->set_pattern("%Y-%m-%d %H:%M:%S.%f %v");
+  logger->set_level(spdlog::level::trace);
+  if (flushEach) logger->flush_on(spdlog::level::trace);
+  return logger;
+}
+
+void runSpdlog(benchmark::State& state, spdlog::logger* logger, const std::string& path) {
+  if (logger == nullptr) {
+    state.SkipWithError("no trace file is configured to write beside; run bench/client_bench.sh");
+    return;
+  }
+  emptyFile(state, path);
+  const int thread = state.thread_index();
+  long query = 0;
+  for (auto _ : state) {
+    ++query;
+    logger->info("thread {} query {}: SELECT name FROM customers WHERE id = {}", thread, query, query % 1000);
+  }
+  logger->flush();
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_SpdlogBuffered(benchmark::State& state) { runSpdlog(state, g_buffered.get(), g_bufferedPath); }
+BENCHMARK(BM_SpdlogBuffered)->Threads(1)->Threads(4)->UseRealTime();
+
+void BM_SpdlogFlushed(benchmark::State& state) { runSpdlog(state, g_flushed.get(), g_flushedPath); }
+BENCHMARK(BM_SpdlogFlushed)->Threads(1)->Threads(4)->UseRealTime();
+#endif
+
+void printDiagnostic(const char* text, void*) { std::fprintf(stderr, "nebrix_trace: %s\n", text); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  nbx_trace_set_diagnostic(printDiagnostic, nullptr);
+  if (nbx_trace_open(nullptr) != NBX_OK || nbx_trace_settings(&g_settings) != NBX_OK) {
+    std::fprintf(stderr, "client_bench: the trace library cannot attach\n");
+    return 1;
+  }
+  g_recording = g_settings.sql && g_settings.time_stamp && g_settings.trace_file[0] == '/';
+  if (!g_recording) {
+    std::fprintf(stderr, "client_bench: SQL trace with time stamps is off (flags \"%s\"): records are not measured\n",
+                 g_settings.flags);
+  }
+#ifdef NEBRIX_BENCH_SPDLOG
+  if (g_recording) {
+    std::string directory = g_settings.trace_file;
+    directory.erase(directory.rfind('/') + 1);
+    g_bufferedPath = directory + "spdlog-buffered.log";
+    g_flushedPath = directory + "spdlog-flushed.log";
+    g_buffered = fileLogger("buffered", g_bufferedPath, false);
+    g_flushed = fileLogger("flushed", g_flushedPath, true);
+  }
+#endif
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  nbx_trace_close();
+  return 0;
+}

@@ -1,0 +1,92 @@
+/* client_memory: the memory a small C program gains by loading the trace
+ * library and attaching to the trace settings, from /proc/self/smaps: the
+ * resident set (Rss) and its private part (Private_Clean + Private_Dirty),
+ * before loading, after dlopen (the library and what it pulls in, such as
+ * the C++ runtime), and after nbx_trace_open and a few calls, less the
+ * mapped shared-memory file itself; and what the open alone added.
+ *
+ *   client_memory <path of libnebrix_trace.so.1>
+ *
+ * Prints one line per step, in KiB; run it as a private user (see
+ * bench/client_bench.sh), as nbx_trace_open creates the profile directory. */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <nebrix/trace.h>
+#include <stdio.h>
+#include <string.h>
+
+struct memory {
+  long rss, private_kb;         /* every mapping */
+  long shm_rss, shm_private_kb; /* the mappings of NEBRIX.shm */
+};
+
+static int measure(struct memory* m) {
+  static char line[4096]; /* not on the stack the measure would grow */
+  FILE* smaps = fopen("/proc/self/smaps", "r");
+  int in_shm = 0;
+  memset(m, 0, sizeof *m);
+  if (smaps == NULL) return 0;
+  while (fgets(line, sizeof line, smaps) != NULL) {
+    unsigned long start, end;
+    long kb;
+    if (sscanf(line, "%lx-%lx ", &start, &end) == 2) {
+      in_shm = strstr(line, "/NEBRIX.shm") != NULL;
+    } else if (sscanf(line, "Rss: %ld kB", &kb) == 1) {
+      m->rss += kb;
+      if (in_shm) m->shm_rss += kb;
+    } else if (sscanf(line, "Private_Clean: %ld kB", &kb) == 1 || sscanf(line, "Private_Dirty: %ld kB", &kb) == 1) {
+      m->private_kb += kb;
+      if (in_shm) m->shm_private_kb += kb;
+    }
+  }
+  fclose(smaps);
+  return 1;
+}
+
+static void report(const char* step, const struct memory* base, const struct memory* now) {
+  printf("%-9s Rss %+6ld KiB  private %+6ld KiB  (NEBRIX.shm excluded: Rss %ld KiB, private %ld KiB)\n", step,
+         (now->rss - now->shm_rss) - (base->rss - base->shm_rss),
+         (now->private_kb - now->shm_private_kb) - (base->private_kb - base->shm_private_kb), now->shm_rss,
+         now->shm_private_kb);
+}
+
+int main(int argc, char** argv) {
+  struct memory base, loaded, attached;
+  if (argc != 2) {
+    fprintf(stderr, "usage: client_memory <path of libnebrix_trace.so.1>\n");
+    return 2;
+  }
+  /* The first measure's own allocations (stdio) are part of the base. */
+  if (!measure(&base) || !measure(&base)) {
+    perror("client_memory: /proc/self/smaps");
+    return 1;
+  }
+  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (library == NULL) {
+    fprintf(stderr, "client_memory: %s\n", dlerror());
+    return 1;
+  }
+  measure(&loaded);
+  int (*open_trace)(const char*) = (int (*)(const char*))dlsym(library, "nbx_trace_open");
+  int (*enabled)(int) = (int (*)(int))dlsym(library, "nbx_trace_enabled");
+  int (*settings)(struct nbx_trace_settings*) =
+      (int (*)(struct nbx_trace_settings*))dlsym(library, "nbx_trace_settings");
+  if (open_trace == NULL || enabled == NULL || settings == NULL) {
+    fprintf(stderr, "client_memory: %s is not the trace library\n", argv[1]);
+    return 1;
+  }
+  if (open_trace(NULL) != NBX_OK) {
+    fprintf(stderr, "client_memory: the trace library cannot attach\n");
+    return 1;
+  }
+  struct nbx_trace_settings current;
+  int on = 0;
+  for (int category = NBX_TRACE_CALL; category <= NBX_TRACE_PACKET; ++category) on += enabled(category);
+  settings(&current);
+  measure(&attached);
+  report("loaded", &base, &loaded);
+  report("attached", &base, &attached);
+  report("open only", &loaded, &attached);
+  printf("(%d categories on; flags \"%s\")\n", on, current.flags);
+  return attached.shm_rss > 0 ? 0 : 1;
+}
