@@ -60,12 +60,17 @@ ClientState* createState(const char* component) {
   return state;
 }
 
-ClientState* state() {
-  ClientState* current = g_state.load(std::memory_order_acquire);
-  if (current != nullptr) return current;
+// The first call of a process creates the state; kept out of line so that
+// the load every later call makes is inlined into nbx_trace_enabled.
+__attribute__((noinline, cold)) ClientState* firstState() {
   std::lock_guard<std::mutex> guard(g_openMutex);
-  current = g_state.load(std::memory_order_acquire);
+  ClientState* current = g_state.load(std::memory_order_acquire);
   return current != nullptr ? current : createState(nullptr);
+}
+
+inline ClientState* state() {
+  ClientState* current = g_state.load(std::memory_order_acquire);
+  return __builtin_expect(current != nullptr, 1) ? current : firstState();
 }
 
 bool validCategory(int category) { return category >= NBX_TRACE_CALL && category <= NBX_TRACE_PACKET; }
