@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The trace library's figures, each against its reference, as a private test
 # user (never in the real home):
-#   memory:   what a small C program gains by loading the library and
-#             attaching (bench/client_memory.c), beyond the mapped NEBRIX.shm
+#   memory:   what a small program gains by loading the library and
+#             attaching (bench/client_memory.c), beyond the mapped NEBRIX.shm:
+#             a C program, and one that has the C++ runtime already
 #   enabled:  nbx_trace_enabled against the floor (an atomic load, a compare
 #             and a bit test) and LTTng-UST's tracepoint_enabled, CPU time
 #             per call, 1 and 4 threads
@@ -34,6 +35,7 @@ trap 'rm -rf "$work"' EXIT
 echo "== machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg) before the run"
 echo "== memory gained (goal: at most 256 KiB)"
 "$memory" "$library"
+"$memory" --cxx-runtime "$library"
 
 echo "== client_bench"
 "$bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \

@@ -1,11 +1,15 @@
 /* client_memory: the memory a small C program gains by loading the trace
  * library and attaching to the trace settings, from /proc/self/smaps: the
- * resident set (Rss) and its private part (Private_Clean + Private_Dirty),
- * before loading, after dlopen (the library and what it pulls in, such as
- * the C++ runtime), and after nbx_trace_open and a few calls, less the
- * mapped shared-memory file itself; and what the open alone added.
+ * resident set (Rss) and its dirty part (Private_Dirty + Shared_Dirty: heap,
+ * stacks, written data; the rest is code and read-only data that other
+ * processes of the same libraries share and the kernel may drop), before
+ * loading, after dlopen (the library and what it pulls in, such as the C++
+ * runtime), and after nbx_trace_open and a few calls, less the mapped
+ * shared-memory file itself; and what the open alone added. With
+ * --cxx-runtime the C++ runtime is loaded before the first measure, as in a
+ * C++ program.
  *
- *   client_memory <path of libnebrix_trace.so.1>
+ *   client_memory [--cxx-runtime] <path of libnebrix_trace.so.1>
  *
  * Prints one line per step, in KiB; run it as a private user (see
  * bench/client_bench.sh), as nbx_trace_open creates the profile directory. */
@@ -16,8 +20,8 @@
 #include <string.h>
 
 struct memory {
-  long rss, private_kb;         /* every mapping */
-  long shm_rss, shm_private_kb; /* the mappings of NEBRIX.shm */
+  long rss, dirty;         /* every mapping, KiB */
+  long shm_rss, shm_dirty; /* the mappings of NEBRIX.shm */
 };
 
 static int measure(struct memory* m) {
@@ -34,9 +38,9 @@ static int measure(struct memory* m) {
     } else if (sscanf(line, "Rss: %ld kB", &kb) == 1) {
       m->rss += kb;
       if (in_shm) m->shm_rss += kb;
-    } else if (sscanf(line, "Private_Clean: %ld kB", &kb) == 1 || sscanf(line, "Private_Dirty: %ld kB", &kb) == 1) {
-      m->private_kb += kb;
-      if (in_shm) m->shm_private_kb += kb;
+    } else if (sscanf(line, "Private_Dirty: %ld kB", &kb) == 1 || sscanf(line, "Shared_Dirty: %ld kB", &kb) == 1) {
+      m->dirty += kb;
+      if (in_shm) m->shm_dirty += kb;
     }
   }
   fclose(smaps);
@@ -44,24 +48,28 @@ static int measure(struct memory* m) {
 }
 
 static void report(const char* step, const struct memory* base, const struct memory* now) {
-  printf("%-9s Rss %+6ld KiB  private %+6ld KiB  (NEBRIX.shm excluded: Rss %ld KiB, private %ld KiB)\n", step,
+  printf("  %-10s Rss %+6ld KiB, dirty %+6ld KiB  (NEBRIX.shm excluded: Rss %ld KiB, dirty %ld KiB)\n", step,
          (now->rss - now->shm_rss) - (base->rss - base->shm_rss),
-         (now->private_kb - now->shm_private_kb) - (base->private_kb - base->shm_private_kb), now->shm_rss,
-         now->shm_private_kb);
+         (now->dirty - now->shm_dirty) - (base->dirty - base->shm_dirty), now->shm_rss, now->shm_dirty);
 }
 
 int main(int argc, char** argv) {
   struct memory base, loaded, attached;
-  if (argc != 2) {
-    fprintf(stderr, "usage: client_memory <path of libnebrix_trace.so.1>\n");
+  const int cxx_runtime = argc == 3 && strcmp(argv[1], "--cxx-runtime") == 0;
+  if (argc != 2 + cxx_runtime) {
+    fprintf(stderr, "usage: client_memory [--cxx-runtime] <path of libnebrix_trace.so.1>\n");
     return 2;
+  }
+  if (cxx_runtime && dlopen("libstdc++.so.6", RTLD_NOW | RTLD_GLOBAL) == NULL) {
+    fprintf(stderr, "client_memory: %s\n", dlerror());
+    return 1;
   }
   /* The first measure's own allocations (stdio) are part of the base. */
   if (!measure(&base) || !measure(&base)) {
     perror("client_memory: /proc/self/smaps");
     return 1;
   }
-  void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  void* library = dlopen(argv[argc - 1], RTLD_NOW | RTLD_LOCAL);
   if (library == NULL) {
     fprintf(stderr, "client_memory: %s\n", dlerror());
     return 1;
@@ -72,7 +80,7 @@ int main(int argc, char** argv) {
   int (*settings)(struct nbx_trace_settings*) =
       (int (*)(struct nbx_trace_settings*))dlsym(library, "nbx_trace_settings");
   if (open_trace == NULL || enabled == NULL || settings == NULL) {
-    fprintf(stderr, "client_memory: %s is not the trace library\n", argv[1]);
+    fprintf(stderr, "client_memory: %s is not the trace library\n", argv[argc - 1]);
     return 1;
   }
   if (open_trace(NULL) != NBX_OK) {
@@ -84,9 +92,10 @@ int main(int argc, char** argv) {
   for (int category = NBX_TRACE_CALL; category <= NBX_TRACE_PACKET; ++category) on += enabled(category);
   settings(&current);
   measure(&attached);
+  printf("%s:\n", cxx_runtime ? "a program with the C++ runtime loaded" : "a C program");
   report("loaded", &base, &loaded);
   report("attached", &base, &attached);
   report("open only", &loaded, &attached);
-  printf("(%d categories on; flags \"%s\")\n", on, current.flags);
+  printf("  (%d categories on; flags \"%s\")\n", on, current.flags);
   return attached.shm_rss > 0 ? 0 : 1;
 }
