@@ -1,8 +1,10 @@
 /* client_memory: the memory a small C program gains by loading the trace
  * library and attaching to the trace settings, from /proc/self/smaps: the
- * resident set (Rss) and its dirty part (Private_Dirty + Shared_Dirty: heap,
- * stacks, written data; the rest is code and read-only data that other
- * processes of the same libraries share and the kernel may drop), before
+ * resident set (Rss) and its anonymous part (heap, stacks, written data:
+ * the memory the process alone holds; the rest is code and read-only data
+ * that other processes of the same libraries share and that the kernel may
+ * drop; a dirty count would also take in the pages of a library file just
+ * written by the linker and not yet on disk), before
  * loading, after dlopen (the library and what it pulls in, such as the C++
  * runtime), and after nbx_trace_open and a few calls, less the mapped
  * shared-memory file itself; and what the open alone added. With
@@ -20,8 +22,8 @@
 #include <string.h>
 
 struct memory {
-  long rss, dirty;         /* every mapping, KiB */
-  long shm_rss, shm_dirty; /* the mappings of NEBRIX.shm */
+  long rss, anonymous; /* every mapping, KiB */
+  long shm_rss;        /* the mappings of NEBRIX.shm */
 };
 
 static int measure(struct memory* m) {
@@ -38,9 +40,8 @@ static int measure(struct memory* m) {
     } else if (sscanf(line, "Rss: %ld kB", &kb) == 1) {
       m->rss += kb;
       if (in_shm) m->shm_rss += kb;
-    } else if (sscanf(line, "Private_Dirty: %ld kB", &kb) == 1 || sscanf(line, "Shared_Dirty: %ld kB", &kb) == 1) {
-      m->dirty += kb;
-      if (in_shm) m->shm_dirty += kb;
+    } else if (sscanf(line, "Anonymous: %ld kB", &kb) == 1) {
+      m->anonymous += kb;
     }
   }
   fclose(smaps);
@@ -48,9 +49,8 @@ static int measure(struct memory* m) {
 }
 
 static void report(const char* step, const struct memory* base, const struct memory* now) {
-  printf("  %-10s Rss %+6ld KiB, dirty %+6ld KiB  (NEBRIX.shm excluded: Rss %ld KiB, dirty %ld KiB)\n", step,
-         (now->rss - now->shm_rss) - (base->rss - base->shm_rss),
-         (now->dirty - now->shm_dirty) - (base->dirty - base->shm_dirty), now->shm_rss, now->shm_dirty);
+  printf("  %-10s Rss %+6ld KiB, anonymous %+6ld KiB  (NEBRIX.shm, %ld KiB resident, excluded)\n", step,
+         (now->rss - now->shm_rss) - (base->rss - base->shm_rss), now->anonymous - base->anonymous, now->shm_rss);
 }
 
 int main(int argc, char** argv) {
