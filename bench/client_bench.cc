@@ -4,6 +4,8 @@
 //   enabled check, nothing changing:
 //     BM_Floor                  a relaxed atomic load of a shared 32-bit word,
 //                               a compare with a cached value and a bit test
+//     BM_FloorCalled            the same in a function of another shared
+//                               library (client_bench_call.c)
 //     BM_LttngTracepointEnabled lttng_ust_tracepoint_enabled() of an event no
 //                               session enabled (NEBRIX_BENCH_LTTNG)
 //     BM_NbxTraceEnabled        nbx_trace_enabled() of a category that is off
@@ -58,6 +60,16 @@ void BM_Floor(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Floor)->Threads(1)->Threads(4);
+
+extern "C" int client_bench_call_floor(int category);
+
+void BM_FloorCalled(benchmark::State& state) {
+  for (auto _ : state) {
+    int on = client_bench_call_floor(NBX_TRACE_CALL);
+    benchmark::DoNotOptimize(on);
+  }
+}
+BENCHMARK(BM_FloorCalled)->Threads(1)->Threads(4);
 
 #ifdef NEBRIX_BENCH_LTTNG
 void BM_LttngTracepointEnabled(benchmark::State& state) {

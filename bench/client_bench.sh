@@ -5,7 +5,8 @@
 #             attaching (bench/client_memory.c), beyond the mapped NEBRIX.shm:
 #             a C program, and one that has the C++ runtime already
 #   enabled:  nbx_trace_enabled against the floor (an atomic load, a compare
-#             and a bit test) and LTTng-UST's tracepoint_enabled, CPU time
+#             and a bit test), the same floor in a function of another
+#             shared library, and LTTng-UST's tracepoint_enabled, CPU time
 #             per call, 1 and 4 threads
 #   records:  nbx_trace_printf with SQL trace and time stamps on (configured
 #             through nebrix_cons) against spdlog's basic file logger,
@@ -56,7 +57,8 @@ print("enabled check, CPU time per call (goal: at most 1.5 x LTTng-UST):")
 for threads in (1, 4):
     nbx = ns(f"BM_NbxTraceEnabled/threads:{threads}")
     line = f"  {threads} thread(s): nbx_trace_enabled {nbx:.2f} ns"
-    for label, name in (("floor", "BM_Floor"), ("LTTng-UST", "BM_LttngTracepointEnabled")):
+    for label, name in (("floor", "BM_Floor"), ("floor called", "BM_FloorCalled"),
+                        ("LTTng-UST", "BM_LttngTracepointEnabled")):
         ref = ns(f"{name}/threads:{threads}")
         line += f"   {nbx / ref:5.2f} x {label} ({ref:.2f} ns)" if ref else f"   ({label} not measured)"
     print(line)
