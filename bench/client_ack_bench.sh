@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # How long nebrix_cons -w 10 TRACE SQL ON (and OFF) takes, from its start
 # until every one of 50 running query_trace processes (the example program,
-# one thread calling nbx_trace_enabled about every millisecond) has
+# two threads each calling nbx_trace_enabled and then sleeping a
+# millisecond, so that the process calls it at least every millisecond) has
 # acknowledged the change: the command's own run time, as -w waits. 20 runs
 # alternating ON and OFF, each timed as a whole, between changes without -w
 # that are timed too (the console's own work, no waiting). Runs as a private test
 # user, never in the real home. Build first: scripts/build.sh
 #
 #   bench/client_ack_bench.sh [build-dir]        (default: build)
-#   NEBRIX_ACK_PROCESSES, NEBRIX_ACK_RUNS: 50 and 20 unless set
+#   NEBRIX_ACK_PROCESSES, NEBRIX_ACK_THREADS, NEBRIX_ACK_RUNS: 50, 2 and 20
+#   unless set
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 cons=$build/bin/nebrix_cons
 example=$build/bin/query_trace
 processes=${NEBRIX_ACK_PROCESSES:-50}
+threads=${NEBRIX_ACK_THREADS:-2}
 runs=${NEBRIX_ACK_RUNS:-20}
 [ -x "$cons" ] && [ -x "$example" ] || { echo "build first: scripts/build.sh" >&2; exit 1; }
 
@@ -25,7 +28,7 @@ trap 'for pid in "${clients[@]}"; do kill "$pid" 2>/dev/null || true; done; rm -
 "$cons" CONFIG TRACE FILENAME "$work/ack-%p.prt" >/dev/null
 "$cons" TRACE SQL OFF >/dev/null
 for i in $(seq "$processes"); do
-  "$example" 3600 1 >/dev/null 2>"$work/client-$i.err" &
+  "$example" 3600 "$threads" >/dev/null 2>"$work/client-$i.err" &
   clients+=($!)
 done
 # Every client has mapped the file and taken a part once the console lists
@@ -36,7 +39,7 @@ for attempt in $(seq 100); do
   sleep 0.1
 done
 "$cons" -w 10 TRACE SQL OFF >/dev/null
-echo "== nebrix_cons -w 10 TRACE SQL ON/OFF, $listed query_trace processes listed, load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "== nebrix_cons -w 10 TRACE SQL ON/OFF, $listed query_trace processes of $threads threads listed, load $(cut -d' ' -f1-3 /proc/loadavg)"
 
 python3 - "$runs" "$cons" <<'PY'
 import os, statistics, subprocess, sys, time
