@@ -106,6 +106,30 @@ void nbx_trace_close(void);
    for the hot path. */
 int nbx_trace_enabled(int category);
 
+/* Not an interface of its own: the two words the check above reads, so that
+   with GCC and Clang it is done inline in the caller while nothing changed
+   (the address of the mapped update counter, and the count the settings in
+   force were read for, a valid bit and the category bits). Define
+   NBX_NO_INLINE_CHECK to always call the library. */
+struct nbx_trace_fast_state_ {
+  const int* counter;
+  unsigned long long word;
+};
+extern struct nbx_trace_fast_state_ nbx_trace_fast_state_;
+
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(NBX_NO_INLINE_CHECK)
+static inline int nbx_trace_enabled_inline_(int category) {
+  const int* counter = __atomic_load_n(&nbx_trace_fast_state_.counter, __ATOMIC_ACQUIRE);
+  const unsigned long long word = __atomic_load_n(&nbx_trace_fast_state_.word, __ATOMIC_ACQUIRE);
+  if ((word & 0x80000000ull) != 0 && (unsigned)(word >> 32) == (unsigned)__atomic_load_n(counter, __ATOMIC_ACQUIRE) &&
+      (unsigned)category <= (unsigned)NBX_TRACE_PACKET) {
+    return (int)((word >> category) & 1u);
+  }
+  return (nbx_trace_enabled)(category);
+}
+#define nbx_trace_enabled(category) nbx_trace_enabled_inline_(category)
+#endif
+
 /* Copies the settings in force into `settings`. */
 int nbx_trace_settings(struct nbx_trace_settings* settings);
 

@@ -13,6 +13,17 @@
 #include "base/exception.h"
 #include "profile/configuration.h"
 
+namespace {
+// The counter of a process that follows no file: it never moves.
+const std::int32_t kNeverMoves = 0;
+}  // namespace
+
+// Before anything is attached every check takes the slow path, which
+// attaches.
+extern "C" {
+__attribute__((visibility("default"))) struct nbx_trace_fast_state_ nbx_trace_fast_state_ = {&kNeverMoves, 0};
+}
+
 namespace NEBRIX::Client {
 namespace {
 
@@ -71,8 +82,13 @@ ClientState::ClientState(std::string component) : m_component(std::move(componen
 }
 
 ClientState::~ClientState() {
-  m_countWord.store(&m_privateCount, std::memory_order_release);
+  forget();
   m_memory.detach();
+}
+
+void ClientState::forget() {
+  storeWord(0);
+  storeCounter(&kNeverMoves);
 }
 
 bool ClientState::attach() {
@@ -97,7 +113,7 @@ bool ClientState::refreshAndTest(int category) {
   // from: the threads wait for them, so that nothing traced at start is lost.
   // Later only one thread reads, and the others go on with the old settings.
   std::unique_lock<std::mutex> lock(m_refreshMutex, std::defer_lock);
-  if ((m_word.load(std::memory_order_acquire) & kValid) == 0) {
+  if ((loadWord() & kValid) == 0) {
     lock.lock();
   } else {
     lock.try_lock();
@@ -110,7 +126,7 @@ bool ClientState::refreshAndTest(int category) {
   }
   // The word another thread is still working on answers from the old
   // settings; after a stop on error it has no categories.
-  return ((m_word.load(std::memory_order_acquire) >> category) & 1u) != 0;
+  return ((loadWord() >> category) & 1u) != 0;
 }
 
 void ClientState::attachLocked(Outcome& outcome) {
@@ -135,14 +151,13 @@ void ClientState::refreshLocked(Outcome& outcome) {
   }
   if (m_failed) {
     // For good: a private counter that never moves, and no categories.
-    m_countWord.store(&m_privateCount, std::memory_order_release);
-    m_word.store(kValid | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(m_privateCount)) << 32),
-                 std::memory_order_release);
+    storeCounter(&kNeverMoves);
+    storeWord(kValid | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(kNeverMoves)) << 32));
     return;
   }
   const Settings* old = m_settings.load(std::memory_order_acquire);
   const std::int32_t count = m_memory.getUpdateCount();
-  const bool first = (m_word.load(std::memory_order_acquire) & kValid) == 0;
+  const bool first = (loadWord() & kValid) == 0;
   if (!first && old->count == count) return;
 
   auto settings = std::make_unique<Settings>();
@@ -156,7 +171,7 @@ void ClientState::refreshLocked(Outcome& outcome) {
   const std::uint32_t bits = settings->categoryBits();
   followProfileSettings(*settings);
   publish(std::move(settings), bits);
-  m_countWord.store(m_memory.updateCountWord(), std::memory_order_release);
+  storeCounter(m_memory.updateCountWord());
   outcome.changed = !first;  // the settings found at the start are no change
 }
 
@@ -193,7 +208,7 @@ void ClientState::publish(std::unique_ptr<Settings> settings, std::uint32_t bits
   m_writer.reset(traceTarget(*settings));
   m_kept.push_back(std::move(settings));
   m_settings.store(m_kept.back().get(), std::memory_order_release);
-  m_word.store(word, std::memory_order_release);
+  storeWord(word);
   m_reportedWrite.store(false, std::memory_order_relaxed);
 }
 
@@ -223,9 +238,10 @@ void ClientState::reportError(int code) {
   // Only the settings that asked for the stop lose their categories; a
   // change published meanwhile stands (its word differs in the count, so the
   // exchange fails). No lock: this may run inside a callback of a refresh.
-  std::uint64_t word = m_word.load(std::memory_order_acquire);
+  std::uint64_t word = loadWord();
   while (m_settings.load(std::memory_order_acquire) == &settings &&
-         !m_word.compare_exchange_weak(word, word & ~std::uint64_t{0x7fffffff}, std::memory_order_acq_rel)) {
+         !__atomic_compare_exchange_n(&nbx_trace_fast_state_.word, &word, word & ~std::uint64_t{0x7fffffff}, true,
+                                      __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
   }
 }
 

@@ -1,8 +1,9 @@
 // The library's state in a process: the attached shared-memory file, the
 // settings in force and the trace file.
 //
-// The hot path, enabled(), is two loads and a compare: the mapped update
-// counter, and one packed word holding the count the published settings were
+// The hot path, enabled(), is three loads and a compare (the header's inline
+// check does the same in the caller): the address of the mapped update
+// counter, the counter, and one packed word holding the count the published settings were
 // read for (high half), a valid bit and the category bits (low half). While
 // they agree the bits answer. When they differ one thread re-reads the
 // settings (try_lock; the others answer from the settings still published),
@@ -25,6 +26,7 @@
 
 #include "client/settings.h"
 #include "client/trace_writer.h"
+#include "nebrix/trace.h"
 #include "trace/trace_shared_memory.h"
 
 namespace NEBRIX::Client {
@@ -38,8 +40,8 @@ class ClientState {
   ~ClientState();
 
   bool enabled(int category) {
-    const std::int32_t count = __atomic_load_n(m_countWord.load(std::memory_order_acquire), __ATOMIC_ACQUIRE);
-    const std::uint64_t word = m_word.load(std::memory_order_acquire);
+    const std::int32_t count = __atomic_load_n(loadCounter(), __ATOMIC_ACQUIRE);
+    const std::uint64_t word = loadWord();
     if ((word & kValid) != 0 && static_cast<std::uint32_t>(word >> 32) == static_cast<std::uint32_t>(count)) {
       return ((word >> category) & 1u) != 0;
     }
@@ -60,6 +62,8 @@ class ClientState {
   void finishAtExit() { m_writer.finishIfIdle(); }
 
   static constexpr std::uint64_t kValid = 1u << 31;
+  // Back to the state before any attach: every check takes the slow path.
+  static void forget();
 
  private:
   // What a refresh leaves to be told once the lock is released, so that the
@@ -75,10 +79,18 @@ class ClientState {
   static void tell(const Outcome& outcome);
   void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
 
+  // The hot path's two words live in nbx_trace_fast_state_, which the
+  // header's inline check reads as well.
+  static const std::int32_t* loadCounter() {
+    return __atomic_load_n(&nbx_trace_fast_state_.counter, __ATOMIC_ACQUIRE);
+  }
+  static void storeCounter(const std::int32_t* counter) {
+    __atomic_store_n(&nbx_trace_fast_state_.counter, counter, __ATOMIC_RELEASE);
+  }
+  static std::uint64_t loadWord() { return __atomic_load_n(&nbx_trace_fast_state_.word, __ATOMIC_ACQUIRE); }
+  static void storeWord(std::uint64_t word) { __atomic_store_n(&nbx_trace_fast_state_.word, word, __ATOMIC_RELEASE); }
+
   const std::string m_component;
-  std::int32_t m_privateCount = 0;
-  std::atomic<const std::int32_t*> m_countWord{&m_privateCount};
-  std::atomic<std::uint64_t> m_word{0};
   std::atomic<const Settings*> m_settings;
   std::vector<std::unique_ptr<Settings>> m_kept;
   std::mutex m_refreshMutex;

@@ -32,6 +32,7 @@ void beforeFork() { g_openMutex.lock(); }
 void afterForkInParent() { g_openMutex.unlock(); }
 void afterForkInChild() {
   g_state.store(nullptr, std::memory_order_release);
+  ClientState::forget();
   g_openMutex.unlock();
 }
 
@@ -118,7 +119,7 @@ NBX_EXPORT void nbx_trace_close(void) {
   }
 }
 
-NBX_EXPORT int nbx_trace_enabled(int category) {
+NBX_EXPORT int(nbx_trace_enabled)(int category) {  // the name in parentheses: not the inline check
   if (!validCategory(category)) return 0;
   try {
     return state()->enabled(category) ? 1 : 0;
