@@ -238,9 +238,9 @@ void ClientState::reportError(int code) {
   // Only the settings that asked for the stop lose their categories; a
   // change published meanwhile stands (its word differs in the count, so the
   // exchange fails). No lock: this may run inside a callback of a refresh.
-  std::uint64_t word = loadWord();
+  unsigned long long word = loadWord();  // the exported field's own type
   while (m_settings.load(std::memory_order_acquire) == &settings &&
-         !__atomic_compare_exchange_n(&nbx_trace_fast_state_.word, &word, word & ~std::uint64_t{0x7fffffff}, true,
+         !__atomic_compare_exchange_n(&nbx_trace_fast_state_.word, &word, word & ~0x7fffffffull, true,
                                       __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
   }
 }
