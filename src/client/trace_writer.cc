@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "profile/file_lock.h"
 #include "securestore/profile_file.h"
 
 namespace NEBRIX::Client {
@@ -18,11 +19,6 @@ namespace {
 // write; beyond this much they are given up, and the file goes on with a
 // new member after the cut one.
 constexpr std::size_t kMaxUnwritten = std::size_t{1} << 20;
-
-void lockFile(int descriptor, int operation) {
-  while (::flock(descriptor, operation) != 0 && errno == EINTR) {
-  }
-}
 
 // The number of bytes written: all of them unless an error stopped it.
 std::size_t writeAll(int descriptor, const char* data, std::size_t size) {

@@ -20,4 +20,9 @@ int lockExclusiveWithin(int fd, int seconds) {
   return 0;
 }
 
+void lockFile(int fd, int operation) {
+  while (flock(fd, operation) != 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace NEBRIX

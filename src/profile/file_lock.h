@@ -11,4 +11,8 @@ namespace NEBRIX {
 // holds it after that time, or flock's own error (errno).
 int lockExclusiveWithin(int fd, int seconds);
 
+// flock(fd, operation), waiting as long as it takes and tried again when a
+// signal interrupts it; for locks that are only ever held for a moment.
+void lockFile(int fd, int operation);
+
 }  // namespace NEBRIX

@@ -13,6 +13,7 @@
 
 #include "base/error_code_table.h"
 #include "base/exception.h"
+#include "profile/file_lock.h"
 #include "profile/user_profile.h"
 #include "securestore/profile_file.h"
 
@@ -52,11 +53,6 @@ System::ProcessID ownProcessID() {
   ex << ltt::msgarg_text("file", path.c_str()) << ltt::msgarg_sysrc(rc);
   if (call != nullptr) ex << ltt::msgarg_text("call", call);
   ltt::tThrow(ex);
-}
-
-void lockFile(int descriptor, int operation) {
-  while (::flock(descriptor, operation) != 0 && errno == EINTR) {
-  }
 }
 
 // A descriptor that is closed when it goes out of scope.
