@@ -61,7 +61,7 @@ _nebrix_cons() {
         if [[ $state == options ]]; then
             case $word in
                 -h|--help|--version) return ;;    # nothing after them is looked at
-                -p|-u|-H|-o|-w)
+                -p|-u|-H|-o|-w)                   # -u is not offered (it always fails), but typed it takes a word
                     [[ $word == -p ]] && pid_given=1
                     if (( i + 1 == COMP_CWORD )); then
                         case $word in
@@ -74,7 +74,6 @@ _nebrix_cons() {
                                 done < <("${COMP_WORDS[0]}" SHOW PROCESSES 2>/dev/null | sed -n '/^Processes/,/^$/p')
                                 ;;
                             -o) mapfile -t COMPREPLY < <(compgen -W "json text" -- "$cur") ;;
-                            -u) mapfile -t COMPREPLY < <(compgen -u -- "$cur") ;;
                         esac
                         return
                     fi
@@ -92,10 +91,10 @@ _nebrix_cons() {
     case $state in
         options)
             if [[ $cur == -* ]]; then
-                mapfile -t COMPREPLY < <(compgen -W "-h -v -p -u -H -f -o -w --help --version" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -W "-h -v -p -H -f -o -w --help --version" -- "$cur")
                 return
             fi
-            [[ -z $cur ]] && candidates="-h -v -p -u -H -f -o -w"
+            [[ -z $cur ]] && candidates="-h -v -p -H -f -o -w"
             state=first ;;
         file_name)
             compopt -o filenames 2>/dev/null

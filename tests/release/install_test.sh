@@ -21,7 +21,7 @@ expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm in
   "$libdir/libnebrix_trace.a" "$libdir/libnebrix_trace.so" "$libdir/libnebrix_trace.so.1" "$libdir/libnebrix_trace.so.$version" \
   "$libdir/pkgconfig/nebrix-trace.pc" "${package}Config.cmake" "${package}ConfigVersion.cmake" \
   "${package}Targets.cmake" "${package}Targets-CONFIG.cmake" \
-  share/bash-completion/completions/nebrix_cons share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1 \
+  share/bash-completion/completions/{nebrix_cons,vaultadm,nebrix_trace_client} share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1 \
   share/man/man1/nebrix_trace_client.1 share/man/man3/nebrix_trace.3 |
   LC_ALL=C sort)
 installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||; s|Targets-[a-z]*\.cmake$|Targets-CONFIG.cmake|' |
@@ -29,9 +29,9 @@ installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||; s|T
 [ "$installed" = "$expected" ] || fail "installed files differ:$(diff <(echo "$expected") <(echo "$installed"))"
 for program in nebrix_cons nebrix_trace_client vaultadm; do
   [ -x "$prefix/bin/$program" ] || fail "bin/$program is not executable"
+  cmp -s "$source/completion/$program.bash" "$prefix/share/bash-completion/completions/$program" ||
+    fail "the installed completion of $program is not completion/$program.bash"
 done
-cmp -s "$source/completion/nebrix_cons.bash" "$prefix/share/bash-completion/completions/nebrix_cons" ||
-  fail "the installed completion is not completion/nebrix_cons.bash"
 for page in man1/nebrix_cons.1 man1/vaultadm.1 man1/nebrix_trace_client.1 man3/nebrix_trace.3; do
   grep -q "^\.TH .*\"nebrix_cons $version\"" "$prefix/share/man/$page" || fail "$page does not name $version"
   ! grep -q '@[A-Z_]*@' "$prefix/share/man/$page" || fail "$page has an unfilled placeholder"
