@@ -61,7 +61,8 @@ _nebrix_cons() {
         if [[ $state == options ]]; then
             case $word in
                 -h|--help|--version) return ;;    # nothing after them is looked at
-                -p|-u|-H|-o|-w)                   # -u is not offered (it always fails), but typed it takes a word
+                # -u is never offered (it always fails), but typed it takes a word.
+                -p|-u|-H|-o|-w)
                     [[ $word == -p ]] && pid_given=1
                     if (( i + 1 == COMP_CWORD )); then
                         case $word in

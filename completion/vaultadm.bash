@@ -7,7 +7,7 @@
 
 _vaultadm() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
-    local i word command="" keyGiven="" store=()
+    local i word command="" key_given="" store=()
     COMPREPLY=()
 
     for (( i = 1; i < COMP_CWORD; i++ )); do
@@ -27,7 +27,7 @@ _vaultadm() {
             case $word in
                 --value-file|--old-key-file|--new-key-file) i=$((i + 1)) ;;
                 -*) ;;
-                *) keyGiven=1 ;;
+                *) key_given=1 ;;
             esac
         fi
     done
@@ -58,7 +58,7 @@ _vaultadm() {
         rekey) options="--new-key-file --old-key-file -h --help" ;;
         *) options="-h --help" ;;
     esac
-    if [[ $cur != -* ]] && [[ $command == get || $command == put || $command == delete ]] && [[ -z $keyGiven ]]; then
+    if [[ $cur != -* ]] && [[ $command == get || $command == put || $command == delete ]] && [[ -z $key_given ]]; then
         # The keys of the active records: the rows of the listing, up to the
         # blank line after them.
         local key

@@ -43,7 +43,6 @@ complete_line "COUNT"                                        t st o e -10709 ''
 complete_line ""                                             t st o e -10709 c ''
 complete_line "ALL CONFIG HISTORY PROCESSES PROFILE TRACESETTINGS" SHOW ''
 complete_line "COLLECT FILENAME RESET"                       PROFILE ''
-complete_line ""                                             TRACE OFF ''
 complete_line ""                                             TRACES ''
 complete_line ""                                             -H ''
 
@@ -52,10 +51,13 @@ dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 touch "$dir/trace-%p.txt"
 mkdir "$dir/bin"
-# After -p: the live clients SHOW PROCESSES lists, not the parts of ended ones.
-printf '#!/bin/sh\nprintf "\\nProcesses (update count 1):\\n  Process\\n    4711  c\\n\\nParts:\\n    4712  d\\n"\n' \
+# After -p: the live clients SHOW PROCESSES lists, not the parts of ended
+# ones. After vaultadm get, put and delete: the keys that list shows for the
+# store given (the same program stands in for both).
+printf '#!/bin/sh\nprintf "\\nProcesses (update count 1):\\n  Process\\n    4711  c\\n\\nParts:\\n    4712  d\\n\\nKey  Status\\nORQ/%%s/TOKEN  plaintext\\n\\n" "$2"\n' \
   >"$dir/bin/nebrix_cons"
 chmod +x "$dir/bin/nebrix_cons"
+ln -s nebrix_cons "$dir/bin/vaultadm"
 program=$dir/bin/nebrix_cons complete_line 4711                 -p 47
 complete_line "$dir/trace-%p.txt"                            CONFIG TRACE FILENAME "$dir/tr"
 complete_line "$dir/trace-%p.txt"                            PROFILE FILENAME "$dir/t"
@@ -64,13 +66,8 @@ program=vaultadm
 complete_line "compact delete get list migrate put rekey unlock" ''
 complete_line "--give-files-to-owner --help --version -d -h -k -s"   -
 complete_line "--help --plaintext --value-file -h"           -s APP -d . -k . PUT ORQ/X -
-complete_line "--help --new-key-file --old-key-file"         rekey --
 complete_line "$dir/trace-%p.txt"                            rekey --old-key-file "$dir/t"
 complete_line "$dir/bin"                                     -d "$dir/"
-# After get, put and delete: the keys that list shows for the store given.
-printf '#!/bin/sh\nprintf "Data file: x\\n\\nKey  Status\\nORQ/%%s/TOKEN  plaintext\\n\\nActive records: 1\\n" "$2"\n' \
-  >"$dir/bin/vaultadm"
-chmod +x "$dir/bin/vaultadm"
 program=$dir/bin/vaultadm complete_line "ORQ/APP/TOKEN"       -s APP -d . -k . delete O
 
 program=nebrix_trace_client
