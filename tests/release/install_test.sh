@@ -64,9 +64,7 @@ sed "s/@VERSION@/$version/" "$source/tests/cli/usage.txt" >"$work/usage"
 echo "Usage: nebrix_trace_client [-i <milliseconds>]" >"$work/client-usage"
 check 0 "$work/usage" /dev/null nebrix_cons -h
 check 0 "" /dev/null vaultadm -h
-grep -q '^Usage: vaultadm ' "$work/out" || fail "vaultadm -h printed no usage text"
 check 1 "" "$work/client-usage" nebrix_trace_client -x
-check 0 "" /dev/null nebrix_trace_client -h
 for program in nebrix_cons nebrix_trace_client vaultadm; do
   echo "$program $version" >"$work/version"
   check 0 "$work/version" /dev/null "$program" --version
