@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Builds the Debian packages nebrix-cons, libnebrix-trace1 and
+# libnebrix-trace-dev with CPack from a Release build for /usr, in BUILD_DIR
+# (default build-deb), and prints their paths.
+#
+#   scripts/package.sh           build the packages
+#   scripts/package.sh --check   then check them on this machine (root, as CI
+#                                does): lintian without errors, dpkg -i, the
+#                                programs, manual pages and the example built
+#                                against the installed files, dpkg -r and
+#                                --purge, and nothing of them left behind
+#
+# Needs dpkg-dev and file (and lintian and man-db for --check) besides what
+# scripts/packages.txt lists.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/${BUILD_DIR:-build-deb}
+check=false
+case ${1:-} in
+  --check) check=true ;;
+  "") ;;
+  *) echo "Usage: scripts/package.sh [--check]" >&2; exit 2 ;;
+esac
+tools=(dpkg-shlibdeps file)
+$check && tools+=(lintian man)
+for tool in "${tools[@]}"; do
+  command -v "$tool" >/dev/null || { echo "scripts/package.sh needs $tool (apt-get install dpkg-dev file lintian man-db)" >&2; exit 1; }
+done
+
+"$root/scripts/install-packages.sh"
+# Debian's compiler and linker hardening flags, without the debug information
+# that the packages strip anyway.
+export CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS | sed -E 's/(^| )-g( |$)/ /') $(dpkg-buildflags --get CPPFLAGS)"
+export LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DNEBRIX_BUILD_TESTS=OFF -DNEBRIX_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" >/dev/null
+
+# The library package first: the others' dependency on it comes from its
+# shlibs file, which dpkg-shlibdeps reads from the unpacked package
+# (packaging/debian_packages.cmake).
+cd "$build"
+rm -rf debian ./*.deb
+cpack -D NEBRIX_DEB_COMPONENTS=library >/dev/null
+mkdir debian
+dpkg-deb -R libnebrix-trace1_*.deb debian/libnebrix-trace1
+cpack >/dev/null
+debs=("$build"/*.deb)
+printf '%s\n' "${debs[@]}"
+$check || exit 0
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+packages=(nebrix-cons libnebrix-trace-dev libnebrix-trace1)
+
+lintian --fail-on error "${debs[@]}" || fail "lintian reports errors"
+dpkg -i "${debs[@]}"
+for package in "${packages[@]}"; do dpkg -L "$package"; done | LC_ALL=C sort -u >"$work/files"
+
+version=$(dpkg-query -W -f='${Version}' nebrix-cons)
+version=${version%-*}    # the upstream version, without the package's revision
+for program in nebrix_cons vaultadm nebrix_trace_client; do
+  got=$(env HOME="$work" "$program" --version) || true
+  [ "$got" = "$program $version" ] || fail "$program --version printed \"$got\", expected \"$program $version\""
+done
+man -w nebrix_cons vaultadm nebrix_trace_client >/dev/null || fail "man -w does not find the programs' pages"
+man -w 3 nebrix_trace >/dev/null || fail "man -w does not find nebrix_trace(3)"
+ldconfig -p | grep -q libnebrix_trace.so.1 || fail "the dynamic loader's cache lacks libnebrix_trace.so.1"
+
+# The example, against the installed header and library: with pkg-config,
+# and with the CMake package.
+example=$root/examples/query_trace
+cc -std=c11 -o "$work/query_trace" "$example/query_trace.c" $(pkg-config --cflags --libs nebrix-trace) -lpthread ||
+  fail "the example does not build with pkg-config"
+cmake -S "$example" -B "$work/example" >/dev/null && cmake --build "$work/example" >/dev/null ||
+  fail "the example does not build with the CMake package"
+ldd "$work/query_trace" | grep -q "libnebrix_trace.so.1 => /" ||
+  fail "the example does not load the installed library"
+
+dpkg -r "${packages[@]}"
+dpkg --purge "${packages[@]}"
+# Every file is gone; a directory may stay only as another package's.
+while read -r path; do
+  if [ -d "$path" ] && [ ! -L "$path" ]; then
+    dpkg-query -S "$path" >/dev/null 2>&1 || fail "directory $path is left"
+  elif [ -e "$path" ] || [ -L "$path" ]; then
+    fail "$path is left"
+  fi
+done <"$work/files"
+! ldconfig -p | grep -q libnebrix_trace || fail "the dynamic loader's cache still names libnebrix_trace"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "packages OK"
