@@ -67,7 +67,7 @@ for program in nebrix_cons vaultadm nebrix_trace_client; do
 done
 man -w nebrix_cons vaultadm nebrix_trace_client >/dev/null || fail "man -w does not find the programs' pages"
 man -w 3 nebrix_trace >/dev/null || fail "man -w does not find nebrix_trace(3)"
-ldconfig -p | grep -q libnebrix_trace.so.1 || fail "the dynamic loader's cache lacks libnebrix_trace.so.1"
+ldconfig -p | grep libnebrix_trace.so.1 >/dev/null || fail "the dynamic loader's cache lacks libnebrix_trace.so.1"
 
 # The example, against the installed header and library: with pkg-config,
 # and with the CMake package.
@@ -76,7 +76,7 @@ cc -std=c11 -o "$work/query_trace" "$example/query_trace.c" $(pkg-config --cflag
   fail "the example does not build with pkg-config"
 cmake -S "$example" -B "$work/example" >/dev/null && cmake --build "$work/example" >/dev/null ||
   fail "the example does not build with the CMake package"
-ldd "$work/query_trace" | grep -q "libnebrix_trace.so.1 => /" ||
+ldd "$work/query_trace" | grep "libnebrix_trace.so.1 => /" >/dev/null ||
   fail "the example does not load the installed library"
 
 dpkg -r "${packages[@]}"
@@ -89,7 +89,7 @@ while read -r path; do
     fail "$path is left"
   fi
 done <"$work/files"
-! ldconfig -p | grep -q libnebrix_trace || fail "the dynamic loader's cache still names libnebrix_trace"
+! ldconfig -p | grep libnebrix_trace >/dev/null || fail "the dynamic loader's cache still names libnebrix_trace"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "packages OK"
