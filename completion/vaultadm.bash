@@ -59,12 +59,13 @@ _vaultadm() {
         *) options="-h --help" ;;
     esac
     if [[ $cur != -* ]] && [[ $command == get || $command == put || $command == delete ]] && [[ -z $key_given ]]; then
-        # The keys of the active records: the rows of the listing, up to the
-        # blank line after them.
+        # The keys of the active records: the lines of the listing that begin
+        # with a word a record key can be (upper case, digits, _ and /); no
+        # other line of it does.
         local key
         while read -r key _; do
             [[ $key =~ ^[A-Z0-9_/]+$ && $key == "$cur"* ]] && COMPREPLY+=("$key")
-        done < <("${COMP_WORDS[0]}" "${store[@]}" list 2>/dev/null | sed -n '/^Key /,/^$/p')
+        done < <("${COMP_WORDS[0]}" "${store[@]}" list 2>/dev/null)
         return
     fi
     [[ -n $command && $cur != -* ]] && return
