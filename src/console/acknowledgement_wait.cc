@@ -122,6 +122,7 @@ NEBRIX_Retcode Console::awaitAcknowledgement() {
     Text::err << "Error: " << named(entry.client) << " did not acknowledge the change within " << m_waitseconds
               << (m_waitseconds == 1 ? " second." : " seconds.") << Text::endl;
   }
+  m_notacknowledged = !pending.empty();
   return pending.empty() ? NEBRIX_OK : NEBRIX_NOT_OK;
 }
 

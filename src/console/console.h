@@ -113,6 +113,9 @@ class Console {
   OutputFormat outputFormat() const { return m_output; }
   bool waitPresent() const { return m_waitpresent; }
   int32_t waitSeconds() const { return m_waitseconds; }
+  // After run: -w ran out of time with the change made, while some client
+  // had not taken it up.
+  bool changeNotAcknowledged() const { return m_notacknowledged; }
 
   // Codes 2 to 30 except the never-parsed 4, 16 and 24 change something.
   static bool isChangingCommand(Command command);
@@ -232,6 +235,7 @@ class Console {
   bool m_waitpresent = false;
   int32_t m_waitseconds = 0;
   int32_t m_changecount = 0;  // the update count the change made
+  bool m_notacknowledged = false;
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

@@ -11,10 +11,16 @@
 
 namespace {
 
-NEBRIX_Retcode parseAndRun(int argc, char** argv) {
+// A change that is made, but that some client did not take up within the
+// time of -w: a script can tell it from a change that was not made (1).
+constexpr int kNotAcknowledged = 2;
+
+int parseAndRun(int argc, char** argv) {
   NEBRIX::Console console;
-  const NEBRIX_Retcode rc = console.parseArguments(argc, argv);
-  return rc == NEBRIX_OK ? console.run() : rc;
+  NEBRIX_Retcode rc = console.parseArguments(argc, argv);
+  if (rc == NEBRIX_OK) rc = console.run();
+  if (rc == NEBRIX_OK) return 0;
+  return console.changeNotAcknowledged() ? kNotAcknowledged : 1;
 }
 
 // The operations report their own failures; an exception that still arrives
@@ -22,7 +28,7 @@ NEBRIX_Retcode parseAndRun(int argc, char** argv) {
 // the program ends normally with status 1.
 int runCommand(int argc, char** argv) {
   try {
-    return parseAndRun(argc, argv) == NEBRIX_OK ? 0 : 1;
+    return parseAndRun(argc, argv);
   } catch (const ltt::exception& ex) {
     Text::err << "Error: " << ltt::expandedText(ex) << Text::endl;
   } catch (const std::exception& ex) {

@@ -91,7 +91,7 @@ const FurtherHelp kFurtherHelp[] = {
     {"Further options:", "-o <format>", "Output of SHOW commands: text (the default) or json,\none JSON document."},
     {"Further options:", "-w <seconds>",
      "Waits up to <seconds> (0-3600) until every running client\nhas taken up a TRACE or PROFILE change; "
-     "exits 1 naming\nthe processes that did not."},
+     "exits 2 naming\nthe processes that did not (the change is made)."},
     {"Further options:", "-v",
      "Also: every changing command says what it changed and\nwhich processes it reaches."},
     {"Further commands:", "SHOW PROCESSES",

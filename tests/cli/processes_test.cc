@@ -95,8 +95,8 @@ TEST_F(Processes, WaitsForAcknowledgement) {
   EXPECT_EQ(historyActions(), (std::vector<std::string>{"CONFIG TRACE SQL ON", "TRACE REFRESH"}));
   kill(std::stoi(pid), SIGSTOP);
   const std::string late = "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within ";
-  check({{{"-w", "1", "TRACE", "SHORT", "ON"}, "", late + "1 second.\n", 1},
-         {{"-w", "0", "-p", pid, "TRACE", "OFF"}, "", late + "0 seconds.\n", 1},
+  check({{{"-w", "1", "TRACE", "SHORT", "ON"}, "", late + "1 second.\n", 2},
+         {{"-w", "0", "-p", pid, "TRACE", "OFF"}, "", late + "0 seconds.\n", 2},
          {{"SHOW", "PROCESSES"}, "\nProcesses (update count 3):\n" + kHeader + row(pid, "own", "no", "(none set)"),
           "", 0}});
   EXPECT_EQ(configuredFlags(), "c:a");  // the change stays
@@ -147,7 +147,7 @@ TEST_F(Processes, ConsolesAreNoClientsAndEndedClientsAreNotAwaited) {
   std::future<ProgramResult> waiting = startConsole({"-w", "30", "TRACE", "REFRESH"});
   ASSERT_TRUE(consoleUses(profileDirectory() + "/NEBRIX.shm"));
   check({{{"-w", "0", "TRACE", "REFRESH"}, "",
-          "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within 0 seconds.\n", 1},
+          "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within 0 seconds.\n", 2},
          {{"SHOW", "PROCESSES"},
           "\nProcesses (update count 2):\n" + kHeader + row(pid, "configuration", "no", "(none set)"), "", 0}});
   EXPECT_EQ(parts(), std::vector<std::string>{pid + " 0 R"});
@@ -181,7 +181,7 @@ TEST_F(Processes, AcknowledgementsAreOnlyThoseGiven) {
   kill(std::stoi(pid), SIGSTOP);
   writePart(0, std::stoi(kDead), 7, "d");
   lockStore();
-  EXPECT_EQ(runConsole({"-w", "1", "TRACE", "SQL", "ON"}).status, 1);
+  EXPECT_EQ(runConsole({"-w", "1", "TRACE", "SQL", "ON"}).status, 1);  // nothing changed
   EXPECT_EQ(parts(), std::vector<std::string>{kDead + " 7 d"});
   unlink((profileDirectory() + "/SSFS_ORQ.LCK").c_str());
   runOk({"-p", pid, "TRACE", "SQL", "ON"});
@@ -189,7 +189,7 @@ TEST_F(Processes, AcknowledgementsAreOnlyThoseGiven) {
   std::fstream(profileDirectory() + "/NEBRIX.shm", std::ios::in | std::ios::out | std::ios::binary)
       << std::string(256, '\0');  // a header some client zeroed
   check({{{"-w", "1", "TRACE", "REFRESH"}, "",
-          "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within 1 second.\n", 1},
+          "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within 1 second.\n", 2},
          {{"SHOW", "PROCESSES"}, "\nProcesses (update count 1):\n" + kHeader + row(pid, "own", "no", "a"), "", 0}});
 }
 
