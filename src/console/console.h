@@ -138,6 +138,7 @@ class Console {
 
   // Option scan; sets `next` to the first command word.
   NEBRIX_Retcode scanOptions(int argc, char** argv, int& next);
+  NEBRIX_Retcode scanOptionWords(int argc, char** argv, int& next);
   // Runs the operation of the command; NEBRIX_NOT_OK without output when the
   // code has none.
   NEBRIX_Retcode runOperation();
@@ -236,6 +237,7 @@ class Console {
   int32_t m_waitseconds = 0;
   int32_t m_changecount = 0;  // the update count the change made
   bool m_notacknowledged = false;
+  bool m_hostwarning = false;  // -H was given
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

@@ -46,6 +46,10 @@ TEST_F(Messages, UsageAndOptionScan) {
       {{"-w", "1", "c", "t", "sql", "on"}, "", "Error: CONFIG command is not applicable with -w option.\n", 1},
       {{"-w", "1", "s", "proc"}, "", "Error: SHOW command is not applicable with -w option.\n", 1},
       {{"-w", "1", "p", "f", "x"}, "", "Error: PROFILE FILENAME command is not applicable with -w option.\n", 1},
+      // With -o json, standard output carries the document alone, wherever -H stands.
+      {{"-H", "x", "-o", "json", "TRACE", "OFF"}, "",
+       kDeprecated + "Error: Option -o json applies to SHOW commands only.\n", 1},
+      {{"-o", "json", "-H", "x", "SHOW", "FILE"}, "", kDeprecated, 1},
   });
   // --help adds what came later to the usage text (--version: see the release test).
   EXPECT_EQ(runConsole({"-v", "--help", "TRACE"}).out.find(usage + "\nFurther options:\n  --help "), 0u);
