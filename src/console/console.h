@@ -157,6 +157,9 @@ class Console {
   NEBRIX_Retcode attachToSharedMemory(TraceSharedMemory& sharedMemory);
   NEBRIX_Retcode getProcessTraceFlags(TraceSharedMemory& sharedMemory, TraceFlags& flags);
   NEBRIX_Retcode setProcessTraceFlags(TraceSharedMemory& sharedMemory, const TraceFlags& flags);
+  // Stores `flags` in the part of the -p process, and says why when no part
+  // can be had for it.
+  bool storeProcessFlags(TraceSharedMemory& sharedMemory, const char* flags);
 
   // Configuration trace commands.
   NEBRIX_Retcode configTraceShort();

@@ -49,9 +49,23 @@ NEBRIX_Retcode Console::getProcessTraceFlags(TraceSharedMemory& sharedMemory, Tr
 // The flags are written before the counter moves, so a process that sees
 // the new count finds its new flags.
 NEBRIX_Retcode Console::setProcessTraceFlags(TraceSharedMemory& sharedMemory, const TraceFlags& flags) {
-  if (!sharedMemory.setFlags(m_pid, flags.toString().c_str())) return NEBRIX_NOT_OK;
+  if (!storeProcessFlags(sharedMemory, flags.toString().c_str())) return NEBRIX_NOT_OK;
   announceChange(sharedMemory);
   return NEBRIX_OK;
+}
+
+// The file is attached for writing and canonical flags fit a part, so the
+// one way to fail is a process without a part when every part belongs to a
+// live process (those of ended ones are taken over).
+bool Console::storeProcessFlags(TraceSharedMemory& sharedMemory, const char* flags) {
+  if (sharedMemory.setFlags(m_pid, flags)) return true;
+  Text::err << "Error: Every part of the trace shared-memory file is in use by a running process; none is left "
+               "for process "
+            << m_pid
+            << ".\n\"nebrix_cons SHOW PROCESSES\" shows the clients that hold them; a part is reused as soon as "
+               "its process has ended. Without -p the command changes the configuration, which process "
+            << m_pid << " follows." << Text::endl;
+  return false;
 }
 
 NEBRIX_Retcode Console::changeProcessFlags(const TraceSetting& setting) {
@@ -96,7 +110,7 @@ NEBRIX_Retcode Console::traceRefresh() {
   TraceSharedMemory sharedMemory;
   if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
   TraceSharedMemory::LockedScope scope(sharedMemory);
-  if (m_pidpresent && !sharedMemory.setFlags(m_pid, kFollowConfiguration)) return NEBRIX_NOT_OK;
+  if (m_pidpresent && !storeProcessFlags(sharedMemory, kFollowConfiguration)) return NEBRIX_NOT_OK;
   announceChange(sharedMemory);
   return NEBRIX_OK;
 }

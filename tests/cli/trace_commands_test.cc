@@ -57,10 +57,15 @@ TEST_F(TraceCommands, ProcessAndConfigurationSettings) {
   EXPECT_EQ(historyActions(), history);
 }
 
-TEST_F(TraceCommands, NoFreePartFailsSilently) {
+// A process that gets no part changes nothing and is told what can be done.
+TEST_F(TraceCommands, NoFreePartIsExplained) {
   runOk({"TRACE", "REFRESH"});  // creates the file
   for (int i = 0; i < 100; ++i) writePart(i, getpid(), 0, "a");  // all held by a live process
-  check({{{"-p", "4711", "TRACE", "SQL", "ON"}, "", "", 1}});
+  const std::string why =
+      "Error: Every part of the trace shared-memory file is in use by a running process; none is left for process "
+      "4711.\n\"nebrix_cons SHOW PROCESSES\" shows the clients that hold them; a part is reused as soon as its "
+      "process has ended. Without -p the command changes the configuration, which process 4711 follows.\n";
+  check({{{"-v", "-p", "4711", "TRACE", "SQL", "ON"}, "", why, 1}, {{"-p", "4711", "TRACE", "REFRESH"}, "", why, 1}});
   EXPECT_EQ(updateCount(), 1);
   EXPECT_EQ(historyActions(), std::vector<std::string>{"TRACE REFRESH"});
 }
