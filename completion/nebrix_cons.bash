@@ -53,7 +53,7 @@ _nebrix_cons_next() {
 
 _nebrix_cons() {
     local cur=${COMP_WORDS[COMP_CWORD]}
-    local i word state=options pid_given=""
+    local i word state=options pid_given="" all_given=""
     COMPREPLY=()
 
     for (( i = 1; i < COMP_CWORD; i++ )); do
@@ -80,6 +80,7 @@ _nebrix_cons() {
                     fi
                     i=$((i + 1)) ;;               # skip the option's argument
                 -v|-f) ;;
+                --all) all_given=1 ;;
                 -*) return ;;                     # an unknown option ends the command
                 *) state=$(_nebrix_cons_next first "$word") ;;
             esac
@@ -92,7 +93,7 @@ _nebrix_cons() {
     case $state in
         options)
             if [[ $cur == -* ]]; then
-                mapfile -t COMPREPLY < <(compgen -W "-h -v -p -H -f -o -w --help --version" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -W "-h -v -p -H -f -o -w --all --help --version" -- "$cur")
                 return
             fi
             [[ -z $cur ]] && candidates="-h -v -p -H -f -o -w"
@@ -109,6 +110,7 @@ _nebrix_cons() {
         [[ $entry == -* ]] && continue
         keyword=${entry%%:*}
         [[ $keyword == CONFIG && $state == first && -n $pid_given ]] && continue  # CONFIG refuses -p
+        [[ $keyword =~ ^(CONFIG|SHOW)$ && $state == first && -n $all_given ]] && continue  # --all: TRACE, PROFILE
         [[ $keyword == "$upper"* ]] || continue
         [[ -n $cur && $cur == "${cur,,}" ]] && keyword=${keyword,,}
         candidates+=" $keyword"

@@ -1,8 +1,9 @@
 // -v: what a changing command did, printed on standard output after it: the
 // setting before and after, canonical and in words, and where the change
 // goes. Without -p, the processes that follow the configuration take it up
-// and those with their own settings do not; with -p, whether that one
-// process runs and has acknowledged.
+// and those with their own settings do not (with --all, those it handed back
+// to the configuration are named too); with -p, whether that one process
+// runs and has acknowledged.
 #include <string>
 #include <vector>
 
@@ -107,6 +108,11 @@ void Console::reportChange(const std::string& before, const std::string& after) 
       ++own;
     }
     Text::out << (own == 0 ? " none\n" : "\n");
+    if (m_all) {
+      Text::out << "Processes handed back                 :";
+      for (const int32_t pid : m_handedback) Text::out << " " << pid;
+      Text::out << (m_handedback.empty() ? " none\n" : "\n");
+    }
   }
   Text::out.flush();
 }

@@ -324,14 +324,23 @@ NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
     return NEBRIX_NOT_OK;
   }
   // Only a change that moves the update counter can be acknowledged.
-  if (m_waitpresent && !isDynamicCommand(m_command)) {
-    const char* words = m_command == C_PROFILE_FILENAME ? "PROFILE FILENAME"
-                        : m_command <= C_CONFIG_TRACE_DISTRIBUTION ? "CONFIG"
-                                                                   : "SHOW";
-    Text::err << "Error: " << words << " command is not applicable with -w option." << Text::endl;
+  if (m_waitpresent && !isDynamicCommand(m_command)) return refuseForOption("-w");
+  // --all hands processes back to the configuration, which -p keeps them
+  // from; only a command that announces a change reaches them.
+  if (m_all && m_pidpresent) {
+    Text::err << "Error: Option --all is not applicable with -p option." << Text::endl;
     return NEBRIX_NOT_OK;
   }
+  if (m_all && !isDynamicCommand(m_command)) return refuseForOption("--all");
   return NEBRIX_OK;
+}
+
+NEBRIX_Retcode Console::refuseForOption(const char* option) const {
+  const char* words = m_command == C_PROFILE_FILENAME ? "PROFILE FILENAME"
+                      : m_command <= C_CONFIG_TRACE_DISTRIBUTION ? "CONFIG"
+                                                                 : "SHOW";
+  Text::err << "Error: " << words << " command is not applicable with " << option << " option." << Text::endl;
+  return NEBRIX_NOT_OK;
 }
 
 }  // namespace NEBRIX

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json_fwd.hpp>
 
@@ -113,6 +114,7 @@ class Console {
   OutputFormat outputFormat() const { return m_output; }
   bool waitPresent() const { return m_waitpresent; }
   int32_t waitSeconds() const { return m_waitseconds; }
+  bool allProcesses() const { return m_all; }
   // After run: -w ran out of time with the change made, while some client
   // had not taken it up.
   bool changeNotAcknowledged() const { return m_notacknowledged; }
@@ -139,6 +141,9 @@ class Console {
   // Option scan; sets `next` to the first command word.
   NEBRIX_Retcode scanOptions(int argc, char** argv, int& next);
   NEBRIX_Retcode scanOptionWords(int argc, char** argv, int& next);
+  // What the options -w and --all are refused with: a command that is not
+  // TRACE ... or PROFILE RESET|COLLECT.
+  NEBRIX_Retcode refuseForOption(const char* option) const;
   // Runs the operation of the command; NEBRIX_NOT_OK without output when the
   // code has none.
   NEBRIX_Retcode runOperation();
@@ -160,6 +165,10 @@ class Console {
   // Stores `flags` in the part of the -p process, and says why when no part
   // can be had for it.
   bool storeProcessFlags(TraceSharedMemory& sharedMemory, const char* flags);
+  // --all: every live process with settings of its own follows the
+  // configuration again. Under the caller's LockedScope, before the change
+  // is announced; the processes are kept in m_handedback.
+  void handBackOwnSettings(TraceSharedMemory& sharedMemory);
 
   // Configuration trace commands.
   NEBRIX_Retcode configTraceShort();
@@ -241,6 +250,8 @@ class Console {
   int32_t m_changecount = 0;  // the update count the change made
   bool m_notacknowledged = false;
   bool m_hostwarning = false;  // -H was given
+  bool m_all = false;
+  std::vector<int32_t> m_handedback;  // sorted
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

@@ -68,6 +68,9 @@ NEBRIX_Retcode Console::scanOptionWords(int argc, char** argv, int& next) {
     } else if (strcmp(arg, "-v") == 0) {
       m_verbose = true;
       ++i;
+    } else if (strcmp(arg, "--all") == 0) {
+      m_all = true;
+      ++i;
     } else if (strcmp(arg, "-f") == 0) {
       ++i;
     } else if (strcmp(arg, "-p") == 0) {

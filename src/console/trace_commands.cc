@@ -1,7 +1,9 @@
 // TRACE ... and PROFILE ...: changes for running client processes, through
 // the trace shared-memory file. With "-p" one process's own flags change;
 // without, the configuration changes and the update counter tells every
-// process without settings of its own to read it again.
+// process without settings of its own to read it again; with "--all", every
+// process with settings of its own is first handed back to the
+// configuration.
 #include <string>
 
 #include "base/exception.h"
@@ -111,6 +113,7 @@ NEBRIX_Retcode Console::traceRefresh() {
   if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
   TraceSharedMemory::LockedScope scope(sharedMemory);
   if (m_pidpresent && !storeProcessFlags(sharedMemory, kFollowConfiguration)) return NEBRIX_NOT_OK;
+  if (m_all) handBackOwnSettings(sharedMemory);
   announceChange(sharedMemory);
   return NEBRIX_OK;
 }

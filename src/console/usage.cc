@@ -92,6 +92,9 @@ const FurtherHelp kFurtherHelp[] = {
     {"Further options:", "-w <seconds>",
      "Waits up to <seconds> (0-3600) until every running client\nhas taken up a TRACE or PROFILE change; "
      "exits 2 naming\nthe processes that did not (the change is made)."},
+    {"Further options:", "--all",
+     "A TRACE or PROFILE command without -p also hands every\nrunning process with settings of its own back to the\n"
+     "configuration: nebrix_cons --all TRACE OFF switches\neverything off. Not with -p."},
     {"Further options:", "-v",
      "Also: every changing command says what it changed and\nwhich processes it reaches."},
     {"Further commands:", "SHOW PROCESSES",

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "securestore/profile_file.h"
 
@@ -85,6 +86,10 @@ bool identifyOwnProgram(FileIdentity& program) {
   if (::stat("/proc/self/exe", &status) != 0) return false;
   program = {status.st_dev, status.st_ino};
   return true;
+}
+
+bool runsProgram(ProcessID pid, const FileIdentity& program) {
+  return runsProgram("/proc/" + std::to_string(pid), program);
 }
 
 bool identifyDescriptor(int descriptor, FileIdentity& identity, int& error) {

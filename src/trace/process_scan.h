@@ -35,6 +35,9 @@ bool identifyDescriptor(int descriptor, FileIdentity& identity, int& error);
 // The program the calling process runs (/proc/self/exe). False when it
 // cannot be examined.
 bool identifyOwnProgram(FileIdentity& program);
+// Whether process `pid` runs `program` (/proc/<pid>/exe); false when that
+// cannot be examined.
+bool runsProgram(ProcessID pid, const FileIdentity& program);
 
 // Every process of the calling (effective) user that maps the file, sorted
 // by pid, except `exclude` and every process that runs `program` (unless it

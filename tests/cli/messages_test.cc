@@ -46,6 +46,9 @@ TEST_F(Messages, UsageAndOptionScan) {
       {{"-w", "1", "c", "t", "sql", "on"}, "", "Error: CONFIG command is not applicable with -w option.\n", 1},
       {{"-w", "1", "s", "proc"}, "", "Error: SHOW command is not applicable with -w option.\n", 1},
       {{"-w", "1", "p", "f", "x"}, "", "Error: PROFILE FILENAME command is not applicable with -w option.\n", 1},
+      {{"--all", "-p", "1", "TRACE", "OFF"}, "", "Error: Option --all is not applicable with -p option.\n", 1},
+      {{"--all", "c", "t", "sql", "on"}, "", "Error: CONFIG command is not applicable with --all option.\n", 1},
+      {{"--all", "s", "c"}, "", "Error: SHOW command is not applicable with --all option.\n", 1},
       // With -o json, standard output carries the document alone, wherever -H stands.
       {{"-H", "x", "-o", "json", "TRACE", "OFF"}, "",
        kDeprecated + "Error: Option -o json applies to SHOW commands only.\n", 1},

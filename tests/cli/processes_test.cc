@@ -156,6 +156,28 @@ TEST_F(Processes, ConsolesAreNoClientsAndEndedClientsAreNotAwaited) {
   EXPECT_EQ(waited.err + std::to_string(waited.status), "0");
 }
 
+// --all hands every live process with settings of its own back to the
+// configuration, client or not yet, with the one change it announces; the
+// part of an ended process stays as it is.
+TEST_F(Processes, AllHandsLiveProcessesBack) {
+  TraceClient follower;
+  TraceClient own;
+  const std::string f = ready(follower);
+  const std::string o = ready(own);
+  runOk({"-p", o, "TRACE", "SQL", "ON"});
+  const std::string self = std::to_string(getpid());  // no client, but alive
+  writePart(97, getpid(), 0, "a");
+  writePart(98, std::stoi(kDead), 0, "d");
+  const std::string back = std::stoi(o) < getpid() ? o + " " + self : self + " " + o;
+  check({{{"-v", "-w", "5", "--all", "TRACE", "OFF"},
+          "Configured trace flags : (none set) -> (none set)\n    (no change)\n"
+          "Processes following the configuration : 2\nProcesses keeping their own settings  : none\n"
+          "Processes handed back                 : " + back + "\n",
+          "", 0}});
+  EXPECT_EQ(parts(), (std::vector<std::string>{o + " 2 R", f + " 2 R", self + " 0 R", kDead + " 0 d"}));
+  EXPECT_EQ(historyActions(), (std::vector<std::string>{"TRACE SQL ON", "TRACE OFF", "TRACE REFRESH"}));
+}
+
 // A client that starts while the change waits for the configuration lock
 // gets its part with the change, and is waited for.
 TEST_F(Processes, AClientThatStartsDuringTheChangeIsAwaited) {
