@@ -114,7 +114,6 @@ class Console {
   OutputFormat outputFormat() const { return m_output; }
   bool waitPresent() const { return m_waitpresent; }
   int32_t waitSeconds() const { return m_waitseconds; }
-  bool allProcesses() const { return m_all; }
   // After run: -w ran out of time with the change made, while some client
   // had not taken it up.
   bool changeNotAcknowledged() const { return m_notacknowledged; }
@@ -249,7 +248,7 @@ class Console {
   int32_t m_waitseconds = 0;
   int32_t m_changecount = 0;  // the update count the change made
   bool m_notacknowledged = false;
-  bool m_hostwarning = false;  // -H was given
+  int m_hostwarnings = 0;  // how often -H was given
   bool m_all = false;
   std::vector<int32_t> m_handedback;  // sorted
 };

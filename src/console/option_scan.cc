@@ -38,12 +38,12 @@ bool readWaitSeconds(const char* text, int32_t& seconds) {
 
 }  // namespace
 
-// The -H warning is printed once the scan is over, whether it succeeded or
+// The -H warning, one for each -H, is printed once the scan is over, whether it succeeded or
 // not: with "-o json" standard output carries the document alone, and "-o"
 // may come after "-H".
 NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
   const NEBRIX_Retcode rc = scanOptionWords(argc, argv, next);
-  if (m_hostwarning) {
+  for (int i = 0; i < m_hostwarnings; ++i) {
     Text::Output& stream = m_output == OUTPUT_JSON ? Text::err : Text::out;
     stream << "Warning: The -H option has been deprecated. The settings will be updated "
               "for the physical host instead."
@@ -113,7 +113,7 @@ NEBRIX_Retcode Console::scanOptionWords(int argc, char** argv, int& next) {
       m_waitpresent = true;
       i += 2;
     } else if (strcmp(arg, "-H") == 0) {
-      m_hostwarning = true;
+      ++m_hostwarnings;
       // The host name after "-H" is skipped unused; a trailing "-H" ends the scan.
       i = (i + 2 < argc) ? i + 2 : argc;
     } else if (strcmp(arg, "-u") == 0) {
