@@ -12,6 +12,7 @@ bool writeFully(int fd, long offset, const void* data, size_t length) {
   while (length > 0) {
     const ssize_t written = offset < 0 ? write(fd, bytes, length) : pwrite(fd, bytes, length, offset);
     if (written < 0 && errno == EINTR) continue;
+    if (written == 0) errno = EIO;  // no progress and no reason: never report a stale one
     if (written <= 0) return false;
     bytes += written;
     if (offset >= 0) offset += written;

@@ -82,7 +82,8 @@ bool writeLockRecord(int fd, const char* path) {
   record.lockType = 1;
   rsecssfs_getEnvironmentInfo(&record.environmentInfo);
   if (rsecssfs_writeAll(fd, &record, sizeof record)) return true;
-  RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to write content to lockfile \"%s\"", path);
+  RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to write content to lockfile \"%s\": %s", path,
+                 rsecssfs_fileErrorText(errno));
   return false;
 }
 
@@ -122,7 +123,10 @@ Linked linkUnnamed(const char* path, bool* written) {
 Linked linkNamed(const char* path, bool* written) {
   char temporary[4096];
   const int length = std::snprintf(temporary, sizeof temporary, "%s.%ld", path, static_cast<long>(getpid()));
-  if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) return Linked::failed;
+  if (length < 0 || static_cast<size_t>(length) >= sizeof temporary) {
+    errno = ENAMETOOLONG;
+    return Linked::failed;
+  }
   const int fd = rsecssfs_openProfileFile(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (fd < 0) return Linked::failed;
   *written = prepareLockFile(fd, path);
@@ -136,13 +140,18 @@ Linked linkNamed(const char* path, bool* written) {
 }
 
 RSEC_SSFS_RC takeLock(const char* path) {
+  // Locks that vanish every time before they can be read: try again later.
+  int error = EAGAIN;
   for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
     bool written = true;
     Linked linked = linkUnnamed(path, &written);
     if (linked == Linked::unsupported) linked = linkNamed(path, &written);
     if (linked == Linked::yes) return RSEC_SSFS_RC_OK;
     if (!written) return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
-    if (linked != Linked::exists) break;
+    if (linked != Linked::exists) {
+      error = errno;
+      break;
+    }
     FILE* existing = rsecssfs_openProfileStream(path, "rb");
     if (existing != nullptr) return reportExistingLock(path, existing);
     if (errno != ENOENT) {  // a link, a directory, a FIFO: nobody's lock
@@ -152,7 +161,7 @@ RSEC_SSFS_RC takeLock(const char* path) {
     }
     // removed meanwhile: try again
   }
-  RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to open lockfile \"%s\" for write", path);
+  RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to open lockfile \"%s\" for write: %s", path, rsecssfs_fileErrorText(error));
   return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
 }
 

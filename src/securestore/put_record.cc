@@ -125,7 +125,7 @@ RSEC_SSFS_RC cutIncompleteRecord(FILE* file, const rsecssfsLooperCallbackComm* c
 RSEC_SSFS_RC appendRecord(FILE* file, long end, const unsigned char* record, size_t length, bool syncBeforeMarking) {
   const int fd = fileno(file);
   if (!rsecssfs_writeAt(fd, end, record, length) || (syncBeforeMarking && fdatasync(fd) != 0)) {
-    RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data");
+    RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF at writing record data: %s", rsecssfs_fileErrorText(errno));
     // Leave no torn record behind; whatever fails here, the file is as before.
     if (ftruncate(fd, end) != 0)
       RSECSSFS_TRACE(RSECSSFS_TRC1, "Data file could not be cut back after the failed write");
@@ -140,7 +140,7 @@ RSEC_SSFS_RC markNotedRecordsDeleted(FILE* file, rsecssfsLooperCallbackComm* com
   static const unsigned char kDeleted = 1;
   for (size_t i = 0; i < comm->put.activeCount; ++i) {
     if (!rsecssfs_writeAt(fileno(file), comm->put.pActivePositions[i], &kDeleted, 1)) {
-      RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF when updating the deletion indicator");
+      RSECSSFS_TRACE(RSECSSFS_TRCERR, "EOF when updating the deletion indicator: %s", rsecssfs_fileErrorText(errno));
       return RSEC_SSFS_RC_NO_WRITE_PERMISSION;
     }
     comm->put.recordMarkedDeleted = true;

@@ -189,7 +189,7 @@ TEST_F(Vaultadm, ValuesRoundTripAndTheListingShowsThem) {
   // message, instead of a kill that would leave the store locked.
   const ProgramResult limited = runProgram("/bin/sh", {"-c", "ulimit -f 1; exec \"$0\" \"$@\"", VAULTADM_BINARY, "put",
                                                       "ORQ/F", "f"}, inheritedTestEnvironment());
-  EXPECT_EQ(limited.out + limited.err, "Error: EOF at writing record data\n");
+  EXPECT_EQ(limited.out + limited.err, "Error: EOF at writing record data: File too large\n");
   EXPECT_EQ(limited.status, 1);
   EXPECT_EQ(fileMode(storeFile("LCK")), -1);
 }
