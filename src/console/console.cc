@@ -7,14 +7,19 @@
 
 namespace NEBRIX {
 
-// A store locked by another update is the one failure a user can remedy
-// at once; the store's short reason does not say so.
+// The short text of the first line ("error putuser") cannot tell a full disk
+// from a read-only directory; the store's own reason on a second line can.
+// A lock left by another update needs a remedy that the store's text does
+// not name.
 NEBRIX_Retcode reportConfigurationError(const char* what, const char* errortext, const char* end) {
   Text::err << what << " (" << errortext << ")" << end << Text::endl;
-  const std::string holder = Configuration::storeLockHolder();
-  if (!holder.empty()) {
-    Text::err << holder << ". When no nebrix_cons or vaultadm is running, remove the lock with \"vaultadm unlock\"."
+  const Configuration::StoreFailure failure = Configuration::lastStoreFailure();
+  if (failure.locked) {
+    Text::err << failure.reason
+              << ". When no nebrix_cons or vaultadm is running, remove the lock with \"vaultadm unlock\"."
               << Text::endl;
+  } else if (!failure.reason.empty()) {
+    Text::err << failure.reason << Text::endl;
   }
   return NEBRIX_NOT_OK;
 }

@@ -67,8 +67,8 @@ void buildRecordKey(EncodedString& key, const char* component, const char* regKe
 thread_local int t_updateDepth = 0;
 thread_local int t_lockedDirectory = -1;
 thread_local bool t_gaveUpWaiting = false;
-// The store's text of the last write that met another update's lock.
-thread_local std::string t_storeLockHolder;
+// Why the last store call of this thread failed.
+thread_local NEBRIX::Configuration::StoreFailure t_storeFailure;
 
 // How long a console waits for another one's change: a change takes a
 // fraction of a second, so a holder that takes longer is stuck, and waiting
@@ -131,6 +131,22 @@ void failWith(tsp00_ErrTextc err, RTE_IniFileResult& inires, const char* text) {
   inires = 0;
 }
 
+// Keeps the store's reason for a failed call. A record that is not there is
+// no failure: the readers store a default then.
+void noteStoreResult(const RSecProcessingInfo* info) {
+  if (info == nullptr) {
+    t_storeFailure = {"The secure storage ran out of memory", false};
+    return;
+  }
+  if (info->rc == RSEC_SSFS_RC_OK || info->rc == RSEC_SSFS_RC_RECORD_NOT_FOUND) return;
+  // The newest message is the cause; the older ones repeat it for each
+  // retry of a read, or say what led to it.
+  std::string text = info->pErrorText != nullptr ? info->pErrorText : "";
+  text = text.substr(0, text.find(" <-- "));
+  if (text.empty()) text = "The secure storage failed with return code " + std::to_string(info->rc);
+  t_storeFailure = {text, info->rc == RSEC_SSFS_RC_CONCURRENT_UPDATE};
+}
+
 }  // namespace
 
 NEBRIX::Configuration::UpdateLock::UpdateLock() { ++t_updateDepth; }
@@ -147,24 +163,23 @@ NEBRIX::Configuration::UpdateLock::~UpdateLock() {
 void RTE_PutUserConfigString(const char* user, const char*, const char* component, const char* regKey,
                              const char* vhost, const char* value, tsp00_ErrTextc err, RTE_IniFileResult& inires) {
   inires = 1;
+  t_storeFailure = {};
   try {
     EncodedString key(NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
     buildRecordKey(key, component, regKey);
     setUpStore(user, vhost);
     MERO_RSecSSFsPutRecordAPI* api = MERO_RSecSSFsPutRecordAPIGet();
-    if (api == nullptr) return failWith(err, inires, "error putuser");
+    if (api == nullptr) {
+      noteStoreResult(nullptr);
+      return failWith(err, inires, "error putuser");
+    }
     api->in_pKey = key.buffer();
     // A value (a file name) is stored byte for byte as the caller gave it:
     // the name of a file is its bytes, whatever encoding they were typed in.
     api->in_pValue = value != nullptr ? value : "";
     api->in_storePlaintext = true;
-    t_storeLockHolder.clear();
     MERO_RSecSSFsPutRecord(api);
-    const RSecProcessingInfo* info = api->out_pProcessingInfo;
-    if (info != nullptr && info->rc == RSEC_SSFS_RC_CONCURRENT_UPDATE && info->pErrorText != nullptr) {
-      const std::string text = info->pErrorText;
-      t_storeLockHolder = text.substr(0, text.find(" <-- "));  // the newest message only
-    }
+    noteStoreResult(api->out_pProcessingInfo);
     if (api->out_pProcessingInfo == nullptr || api->out_pProcessingInfo->rc != RSEC_SSFS_RC_OK) {
       failWith(err, inires, "error putuser");
     }
@@ -181,14 +196,19 @@ void RTE_GetUserConfigString(const char* user, const char*, const char* componen
                              const char* vhost, char* filename, int32_t len, tsp00_ErrTextc err,
                              RTE_IniFileResult& inires) {
   inires = 1;
+  t_storeFailure = {};
   try {
     EncodedString key(NEBRIX_StringEncodingType::UTF8, ltt::default_allocator());
     buildRecordKey(key, component, regKey);
     setUpStore(user, vhost);
     MERO_RSecSSFsGetRecordAPI* api = MERO_RSecSSFsGetRecordAPIGet();
-    if (api == nullptr) return failWith(err, inires, "error getuser");
+    if (api == nullptr) {
+      noteStoreResult(nullptr);
+      return failWith(err, inires, "error getuser");
+    }
     api->in_pKey = key.buffer();
     MERO_RSecSSFsGetRecord(api);
+    noteStoreResult(api->out_pProcessingInfo);
     const RSEC_SSFS_RC rc = api->out_pProcessingInfo != nullptr ? api->out_pProcessingInfo->rc
                                                                : RSEC_SSFS_RC_LOW_MEMORY;
     if (rc == RSEC_SSFS_RC_OK && api->out_pValue != nullptr) {
@@ -296,7 +316,7 @@ std::string sharedMemoryDefault(const char* component) {
 
 }  // namespace
 
-std::string Configuration::storeLockHolder() { return t_storeLockHolder; }
+Configuration::StoreFailure Configuration::lastStoreFailure() { return t_storeFailure; }
 
 NEBRIX_Retcode Configuration::setTraceFlags(const char* user, const char* component, const char* virtualhostname,
                                             const char* flags, char* errortext, size_t errortextlength) {

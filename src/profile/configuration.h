@@ -27,11 +27,18 @@ class Configuration {
   static constexpr const char* DEFAULT_TRACE_FILE_NAME = "nebrixtrace-%p.prt";
   static constexpr const char* DEFAULT_PROFILE_FILE_NAME = "nebrixprofile-%p.prt";
 
-  // When the last write of a value by this thread failed because another
-  // update held the store's lock: the store's text naming the lock's user,
-  // host and time. Empty otherwise. The callers' error texts stay as they
-  // are ("error putuser"); this says who holds the lock.
-  static std::string storeLockHolder();
+  // Why the last read or write of a value by this thread failed in the
+  // store: the store's own text, with the system error where there is one.
+  // The callers' error texts stay as they are ("error putuser"); this is
+  // what a user needs to mend it. Empty when that call succeeded, found no
+  // record, or failed before it reached the store (its error text then
+  // says why). `locked`: another update held the store's lock, and `reason`
+  // is the store's text naming the lock's user, host and time.
+  struct StoreFailure {
+    std::string reason;
+    bool locked = false;
+  };
+  static StoreFailure lastStoreFailure();
 
   // Consoles of one user exclude each other from the configuration while
   // one of them holds an UpdateLock: a change that reads a value, alters it

@@ -30,6 +30,10 @@ class ConsoleSession : public testing::Test {
 
   // Runs each in turn and compares.
   void check(const std::vector<Expected>& runs) const;
+  // What the console prints on standard error, and its exit status, run by
+  // the shell after `shell` (such as "ulimit -f 0;"); root runs it without its
+  // power to bypass file permissions, as any other user would.
+  static std::string errorAndStatus(const std::vector<std::string>& args, const std::string& shell = "");
   // Runs and expects success without output.
   void runOk(const std::vector<std::string>& args) const { check({{args, "", "", 0}}); }
 

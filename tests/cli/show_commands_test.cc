@@ -64,16 +64,19 @@ TEST_F(ShowCommands, AllShowsBothOrNothingOfTheSettings) {
       "\nConfiguration:\n  Trace file name    : /tmp/t\xe9-%p.prt\n  Trace flags        : (none set)\n";
   check({{{"SHOW", "ALL"}, config + kFreshSettings, "", 0}});
   // A damaged record of the file name, or a data file that is not a store:
-  // the configuration cannot be read, and the default is not written over
-  // the user's setting.
+  // the configuration cannot be read, the store says why, and the default
+  // is not written over the user's setting.
   const std::string dataFile = profileDirectory() + "/SSFS_ORQ.DAT";
   std::string data = readFile(dataFile);
   const size_t name = data.rfind("/tmp/t\xe9-%p.prt");
   ASSERT_NE(name, std::string::npos);
   data[name + 5] ^= 0x01;
-  for (const std::string& damaged : {data, std::string(300, 'x')}) {
+  for (const auto& [damaged, reason] :
+       {std::pair(data, "Checksum over data header and payload incorrect"),
+        std::pair(std::string(300, 'x'), "Record at file position 0 does not start with preamble; maybe file is no "
+                                         "RSecSSFs file")}) {
     std::ofstream(dataFile, std::ios::trunc | std::ios::binary) << damaged;
-    check({{{"SHOW", "ALL"}, "", "Error getting trace file name (error getuser).\n", 1}});
+    check({{{"SHOW", "ALL"}, "", "Error getting trace file name (error getuser).\n" + std::string(reason) + "\n", 1}});
     EXPECT_EQ(readFile(dataFile), damaged);
   }
 }

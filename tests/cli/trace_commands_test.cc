@@ -82,15 +82,6 @@ TEST_F(TraceCommands, AnUnusableProfileDirectoryIsReported) {
 
 class ProfileFiles : public ConsoleSession {};
 
-// What the console prints on standard error and its exit status. Root runs it
-// without its power to bypass file permissions, as any other user would.
-std::string errorAndStatus(std::vector<std::string> args) {
-  args.insert(args.begin(), {"--inh-caps=-all", "--bounding-set=-dac_override,-dac_read_search", NEBRIX_CONS_BINARY});
-  const ProgramResult r = geteuid() == 0 ? runProgram("/usr/bin/setpriv", args, inheritedTestEnvironment())
-                                         : runConsole({args.begin() + 3, args.end()});
-  return r.err + std::to_string(r.status);
-}
-
 // Nothing is written through a link and no FIFO makes a command hang: a lost
 // history entry is reported and the command stands; the shared-memory file
 // fails its command. A file that cannot be read is made afresh, as one of the
