@@ -19,14 +19,29 @@ namespace NEBRIX {
 
 namespace {
 
+// Why a configured name has no absolute form, for which the configuration
+// gives no text. A name such as the default is taken by each client process
+// relative to its own working directory, which the console cannot know.
+std::string whyNotAbsolute(const std::string& configured) {
+  const bool fromHere = configured[0] == '.' && (configured[1] == '/' || configured[1] == '\\');
+  return "\"" + configured + "\"" +
+         (fromHere ? " cannot be made absolute: the working directory is unknown or too long"
+                   : " is relative, so each client process writes it in its own working directory");
+}
+
 // The absolute profile file name, split at its last "/" into the directory
 // that is searched and the pattern of the names searched for.
 NEBRIX_Retcode readProfileLocation(const char* user, std::string& name, std::string& directory, std::string& pattern) {
+  char configured[1024] = "";
   char filename[1024] = "";
   char errortext[512] = "";
-  if (Configuration::getFullProfileFileName(user, Configuration::NEBRIX_COMPONENT, nullptr, filename, sizeof filename,
-                                            errortext, sizeof errortext) != NEBRIX_OK) {
+  if (Configuration::getProfileFileName(user, Configuration::NEBRIX_COMPONENT, nullptr, configured, sizeof configured,
+                                        errortext, sizeof errortext) != NEBRIX_OK) {
     return reportConfigurationError("Error getting profile file name", errortext);
+  }
+  if (Configuration::getFullFileName(user, Configuration::NEBRIX_COMPONENT, nullptr, configured, filename,
+                                     sizeof filename, errortext, sizeof errortext) != NEBRIX_OK) {
+    return reportConfigurationError("Error getting profile file name", whyNotAbsolute(configured).c_str());
   }
   name = filename;
   const size_t slash = name.rfind('/');

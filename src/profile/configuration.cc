@@ -371,12 +371,19 @@ NEBRIX_Retcode Configuration::getFullTraceFileName(const char* user, const char*
   return getFullFileName(user, component, virtualhostname, name, filename, length, errortext, errortextlength);
 }
 
+NEBRIX_Retcode Configuration::getProfileFileName(const char* user, const char* component,
+                                                 const char* virtualhostname, char* filename, size_t length,
+                                                 char* errortext, size_t errortextlength) {
+  return readWithDefault(user, component, virtualhostname, "PROFILEFILENAME", DEFAULT_PROFILE_FILE_NAME, filename,
+                         length, errortext, errortextlength, false);
+}
+
 NEBRIX_Retcode Configuration::getFullProfileFileName(const char* user, const char* component,
                                                      const char* virtualhostname, char* filename, size_t length,
                                                      char* errortext, size_t errortextlength) {
   char name[kNameBufferSize] = {};
-  if (readWithDefault(user, component, virtualhostname, "PROFILEFILENAME", DEFAULT_PROFILE_FILE_NAME, name,
-                      sizeof name, errortext, errortextlength, false) != NEBRIX_OK) {
+  if (getProfileFileName(user, component, virtualhostname, name, sizeof name, errortext, errortextlength) !=
+      NEBRIX_OK) {
     return NEBRIX_NOT_OK;
   }
   return getFullFileName(user, component, virtualhostname, name, filename, length, errortext, errortextlength);

@@ -73,6 +73,9 @@ class Configuration {
   static NEBRIX_Retcode getTraceFileName(const char* user, const char* component,
                                          const char* virtualhostname, char* filename, size_t length,
                                          char* errortext, size_t errortextlength);
+  static NEBRIX_Retcode getProfileFileName(const char* user, const char* component,
+                                           const char* virtualhostname, char* filename, size_t length,
+                                           char* errortext, size_t errortextlength);
   static NEBRIX_Retcode getFullTraceFileName(const char* user, const char* component,
                                              const char* virtualhostname, char* filename, size_t length,
                                              char* errortext, size_t errortextlength);

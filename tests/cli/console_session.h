@@ -16,6 +16,11 @@
 namespace nebrix_test {
 
 // One run of the console and what it is to print and return.
+// SHOW PROFILE with the default profile file name.
+const std::string kRelativeProfileName =
+    "Error getting profile file name (\"nebrixprofile-%p.prt\" is relative, so each client process writes it in its "
+    "own working directory).\n";
+
 struct Expected {
   std::vector<std::string> args;
   std::string out;

@@ -114,7 +114,7 @@ TEST_F(Messages, CommandWords) {
       {{"SHOW", "PROFILE", "D", "x"}, "", "Error: Extra arguments after D: x\n", 1},
       {{"SHOW", "PROCESSES", "x"}, "", "Error: Extra arguments after PROCESSES: x\n", 1},
       {{"SHOW", "FILE", "now"}, "", "", 1},  // words after it are ignored; it has nothing to run
-      {{"-f", "SHOW", "PROFILE"}, "", "Error getting profile file name ().\n", 1},
+      {{"-f", "SHOW", "PROFILE"}, "", kRelativeProfileName, 1},
   });
 }
 
