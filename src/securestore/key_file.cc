@@ -19,7 +19,8 @@ namespace {
 // there but cannot be read (no permission, a directory, a link, no file
 // descriptor left, an I/O error) fails the call: otherwise a secret would be
 // stored under, or a conversion would move every secret to, the public key.
-RSEC_SSFS_RC readKey(const char* path, unsigned char key[kEncryptionKeySize]) {
+RSEC_SSFS_RC readKey(const char* path, unsigned char key[kEncryptionKeySize], rsecssfsKeySource* source) {
+  *source = RSECSSFS_KEYSOURCE_DEFAULT;
   const int fd = rsecssfs_openProfileFile(path, O_RDONLY);
   if (fd < 0 && errno == ENOENT) {
     std::memcpy(key, rsecssfsDefaultGlobalKey, kEncryptionKeySize);
@@ -57,6 +58,7 @@ RSEC_SSFS_RC readKey(const char* path, unsigned char key[kEncryptionKeySize]) {
     RSECSSFS_TRACE(RSECSSFS_TRC3, "Key file content::");
     RSECSSFS_HEXTRACE(&record, sizeof record, 1, record.key, record.key + sizeof record.key);
     std::memcpy(key, record.key, kEncryptionKeySize);
+    *source = RSECSSFS_KEYSOURCE_FILE;
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Key read from key file \"%s\"", path);
   }
   secureWipe(&record, sizeof record);
@@ -65,11 +67,12 @@ RSEC_SSFS_RC readKey(const char* path, unsigned char key[kEncryptionKeySize]) {
 
 }  // namespace
 
-RSEC_SSFS_RC rsecssfs_getKeyFromKeyfile(unsigned char pGlobalKey[kEncryptionKeySize]) {
+RSEC_SSFS_RC rsecssfs_getKeyFromKeyfile(unsigned char pGlobalKey[kEncryptionKeySize], rsecssfsKeySource* source) {
   rsecssfsConfiguration* config = nullptr;
   RSEC_SSFS_RC rc = rsecssfs_getConfiguration(&config);
   if (rc != RSEC_SSFS_RC_OK) return rc;
-  rc = readKey(config->pKeyFile, pGlobalKey);
+  rsecssfsKeySource ignored;
+  rc = readKey(config->pKeyFile, pGlobalKey, source != nullptr ? source : &ignored);
   rsecssfs_releaseConfiguration(config, false);
   return rc;
 }

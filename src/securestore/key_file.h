@@ -25,7 +25,9 @@ static_assert(sizeof(rsecssfsKeyfileRecord) == 92, "key file layout");
 
 // The current key: from the key file, or the default key. RC -6 with a
 // message for a key file of 1 to 91 bytes or with a type other than 1.
-RSEC_SSFS_RC rsecssfs_getKeyFromKeyfile(unsigned char pGlobalKey[kEncryptionKeySize]);
+// `source`, when given, says which of the two it is.
+RSEC_SSFS_RC rsecssfs_getKeyFromKeyfile(unsigned char pGlobalKey[kEncryptionKeySize],
+                                        rsecssfsKeySource* source = nullptr);
 
 // Writes a key file record holding `key`, stamped now, to the empty file
 // open at `fd`, flushes it to disk and closes `fd`. False when any of that

@@ -106,7 +106,13 @@ RSEC_SSFS_RC listRecords(RSecSSFsListRecordsAPI* api) {
   api->out_pDatafile = RSECSSFS_STRDUP(config->pDataFile);
   api->out_pKeyfile = RSECSSFS_STRDUP(config->pKeyFile);
   FILE* file = nullptr;
-  if (api->out_pDatafile == nullptr || api->out_pKeyfile == nullptr) {
+  // Which key is in use is part of the listing, with or without records.
+  unsigned char key[kEncryptionKeySize];
+  rc = rsecssfs_getKeyFromKeyfile(key, &api->out_keySource);
+  secureWipe(key, sizeof key);
+  if (rc != RSEC_SSFS_RC_OK) {
+    api->out_keySource = rsecssfsKeySource{};
+  } else if (api->out_pDatafile == nullptr || api->out_pKeyfile == nullptr) {
     rc = RSEC_SSFS_RC_LOW_MEMORY;
   } else if ((file = rsecssfs_openProfileStream(config->pDataFile, "rb")) == nullptr && errno == ENOENT) {
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" not existing; returning empty list", config->pDataFile);
@@ -133,6 +139,7 @@ void releaseResults(RSecSSFsListRecordsAPI* api) {
   api->out_pRecords = nullptr;
   api->out_pDatafile = api->out_pKeyfile = nullptr;
   api->out_numberActiveRecords = api->out_numberDeletedRecords = 0;
+  api->out_keySource = rsecssfsKeySource{};
 }
 
 }  // namespace

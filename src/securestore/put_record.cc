@@ -208,7 +208,7 @@ FILE* openForUpdate(const char* dataFile, bool create) {
 }  // namespace
 
 RSEC_SSFS_RC rsecssfs_updateDataFile(const char* recordKey, const rsecssfsApplicationPayload* payload,
-                                     rsecssfsCompactionFigures* figures) {
+                                     rsecssfsCompactionFigures* figures, rsecssfsKeySource* keySource) {
   rsecssfsConfiguration* config = nullptr;
   RSEC_SSFS_RC rc = rsecssfs_getConfiguration(&config);
   if (rc != RSEC_SSFS_RC_OK) return rc;
@@ -230,7 +230,7 @@ RSEC_SSFS_RC rsecssfs_updateDataFile(const char* recordKey, const rsecssfsApplic
   struct stat status;
   if (figures != nullptr) figures->sizeBefore = fstat(fileno(file), &status) == 0 ? status.st_size : 0;
   unsigned char key[kEncryptionKeySize];
-  rc = rsecssfs_getKeyFromKeyfile(key);
+  rc = rsecssfs_getKeyFromKeyfile(key, keySource);
   if (rc == RSEC_SSFS_RC_OK) {
     comm.endsAtIncompleteRecord = true;
     comm.put.pPayload = payload;
@@ -255,8 +255,9 @@ RSEC_SSFS_RC rsecssfs_updateDataFile(const char* recordKey, const rsecssfsApplic
 
 namespace {
 
-RSEC_SSFS_RC putRecord(const MERO_RSecSSFsPutRecordAPI* api) {
+RSEC_SSFS_RC putRecord(MERO_RSecSSFsPutRecordAPI* api) {
   const char* recordKey = api->in_pKey;
+  api->out_keySource = rsecssfsKeySource{};
   if (recordKey == nullptr) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "Call record is incomplete: no record key given");
     return RSEC_SSFS_RC_RECORD_KEY_FORMAT;
@@ -285,7 +286,9 @@ RSEC_SSFS_RC putRecord(const MERO_RSecSSFsPutRecordAPI* api) {
   const rsecssfsSignalBlock signalsWait;
   rc = rsecssfs_lockSet();
   if (rc != RSEC_SSFS_RC_OK) return rc;
-  rc = rsecssfs_updateDataFile(recordKey, &payload, nullptr);
+  rsecssfsKeySource source = RSECSSFS_KEYSOURCE_FILE;
+  rc = rsecssfs_updateDataFile(recordKey, &payload, nullptr, &source);
+  if (rc == RSEC_SSFS_RC_OK && !payload.isRemoval && !payload.isPlaintext) api->out_keySource = source;
   if (api->internalOpaque == nullptr || !api->internalOpaque->in_forgetLockRemoval) rsecssfs_lockRemove();
   return rc;
 }

@@ -27,5 +27,6 @@ void rsecssfs_loopCallbackPutRecord(FILE* file, const rsecssfsDataHeader* pDataH
 
 // The update of the data file under the lock: `payload` under `recordKey`,
 // or, with both null, a compaction on demand that fills `figures`.
+// `keySource`, when given, is set to the store's current key once it is read.
 RSEC_SSFS_RC rsecssfs_updateDataFile(const char* recordKey, const rsecssfsApplicationPayload* payload,
-                                     rsecssfsCompactionFigures* figures);
+                                     rsecssfsCompactionFigures* figures, rsecssfsKeySource* keySource = nullptr);

@@ -146,6 +146,10 @@ struct MERO_RSecSSFsPutRecordAPI {
   bool in_isBinary;
   const unsigned char* in_pValueX;  // null: delete (when in_isBinary is true)
   size_t in_pValueXLen;
+  // The key an encrypted value was stored under: the key file's, or the
+  // built-in default key (RSECSSFS_KEYSOURCE_DEFAULT), which protects
+  // nothing. 0 for a plaintext value, a deletion and a failure.
+  rsecssfsKeySource out_keySource;
 };
 
 MERO_RSecSSFsPutRecordAPI* MERO_RSecSSFsPutRecordAPIGet();
@@ -177,6 +181,10 @@ struct RSecSSFsListRecordsAPI {
   size_t out_numberActiveRecords;
   size_t out_numberDeletedRecords;
   RSecSSFsListRecordLine* out_pRecords;  // one line per active record, in file order
+  // The key encrypted records are read with: the key file's, or the built-in
+  // default key (RSECSSFS_KEYSOURCE_DEFAULT) when there is no key file or an
+  // empty one. A key file that cannot be read fails the listing.
+  rsecssfsKeySource out_keySource;
 };
 
 RSecSSFsListRecordsAPI* RSecSSFsListRecordsAPIGet();

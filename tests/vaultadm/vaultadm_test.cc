@@ -27,6 +27,12 @@
 namespace nebrix_test {
 namespace {
 
+// Without a key file, values are encrypted with a key that is no secret.
+const std::string kBuiltinKeyRisk = "which is public: encrypted records are not protected. Run \"vaultadm rekey\" to "
+                                    "encrypt the store with a key of your own.\n";
+const std::string kBuiltinKeyWarning =
+    "Warning: The value was stored under the built-in default key, " + kBuiltinKeyRisk;
+
 class Vaultadm : public testing::Test {
  protected:
   void SetUp() override {
@@ -47,11 +53,12 @@ class Vaultadm : public testing::Test {
     return runProgram("/bin/sh", shellArgs, env);
   }
 
-  // Expects success with nothing on standard error; returns standard output.
+  // Expects success with nothing on standard error but the warning of a
+  // value stored under the built-in key; returns standard output.
   std::string vaultadmOk(const std::vector<std::string>& args, const std::string& input = "") const {
     const ProgramResult r = vaultadm(args, input);
     EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
-    EXPECT_EQ(r.err, "") << args[0];
+    EXPECT_EQ(r.err == kBuiltinKeyWarning ? "" : r.err, "") << args[0];
     return r.out;
   }
 
@@ -121,7 +128,7 @@ TEST_F(Vaultadm, StoreChosenByOptionsEnvironmentOrProfile) {
   const std::vector<std::string> environment = {"VXRSYSTEMNAME=ABC", "RSEC_SSFS_DATAPATH=" + dir,
                                                 "RSEC_SSFS_KEYPATH=" + dir + "keys"};
   EXPECT_EQ(vaultadm({"-s", "ABC", "-d", dir, "-k", dir + "keys", "put", "ABC/X", "v1"}, "", {"VXRSYSTEMNAME=ENV"}).err,
-            "");
+            kBuiltinKeyWarning);
   EXPECT_EQ(fileMode(dir + "/SSFS_ABC.DAT"), 0600);  // the user's alone, whatever the directory
   // The environment of list and how its output starts.
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -165,7 +172,8 @@ TEST_F(Vaultadm, ValuesRoundTripAndTheListingShowsThem) {
   struct tm utc = {};
   strptime(first.str().c_str(), "%Y-%m-%d %H:%M:%S", &utc);
   EXPECT_TRUE(timegm(&utc) >= before && timegm(&utc) <= time(nullptr)) << first.str();
-  std::string lines = "Data file: " + storeFile("DAT") + "\nKey file:  " + storeFile("KEY") + "\n\n";
+  std::string lines = "Data file: " + storeFile("DAT") + "\nKey file:  " + storeFile("KEY") +
+                      "\nKey:       built-in default key (no key file, or an empty one), " + kBuiltinKeyRisk + "\n";
   for (const char* line : {"Key                    Status            Last update (UTC)",
                            "ORQ/NEBRIX/TRACEFLAGS  plaintext         T", "ORQ/B                  plaintext         T",
                            "ORQ/C                  plaintext         T", "ORQ/D                  encrypted         T",
@@ -325,14 +333,17 @@ TEST_F(Vaultadm, AnotherUsersStoreDirectoryIsRefusedUnlessFilesGoToTheOwner) {
 
 // A given key is written to the key file as it is; a generated one is
 // printed once. Once the key file is lost, migrate opens the records with the
-// printed key; a wrong key leaves them, with a warning and exit code 2.
+// printed key; a wrong key leaves them, with a warning and exit code 2. Only
+// values encrypted under the built-in key are warned of.
 TEST_F(Vaultadm, RekeyThenMigrateAfterTheKeyFileIsLost) {
-  vaultadmOk({"put", "ORQ/A", "alpha"});
-  vaultadmOk({"put", "ORQ/B", "beta", "--plaintext"});
+  EXPECT_EQ(vaultadm({"put", "ORQ/A", "alpha"}).err, kBuiltinKeyWarning);
+  EXPECT_EQ(vaultadm({"put", "ORQ/B", "beta", "--plaintext"}).err, "");
   const std::string converted = "Converted 1 plaintext and 1 encrypted records; deleted records were dropped.\n";
   writeFile(scratch("new.key"), "6162636465666768696A6B6C6D6E6F707172737475767778\n");  // a to x
   EXPECT_EQ(vaultadmOk({"rekey", "--new-key-file", scratch("new.key")}), converted);
   EXPECT_EQ(readFile(storeFile("KEY")).substr(12, 24), "abcdefghijklmnopqrstuvwx");
+  EXPECT_EQ(vaultadm({"put", "ORQ/A", "alpha"}).err, "");
+  EXPECT_EQ(vaultadmOk({"list"}).find("\nKey: "), std::string::npos);
   const std::string out = vaultadmOk({"rekey"});
   std::smatch printed;
   ASSERT_TRUE(std::regex_match(out, printed, std::regex(converted + "New key: ([0-9a-f]{48})\nKeep this key in a "
@@ -341,7 +352,9 @@ TEST_F(Vaultadm, RekeyThenMigrateAfterTheKeyFileIsLost) {
   EXPECT_EQ(fileMode(storeFile("KEY")), 0600);
 
   ASSERT_EQ(unlink(storeFile("KEY").c_str()), 0);
-  EXPECT_NE(vaultadmOk({"list"}).find("\nORQ/A  wrong key         "), std::string::npos);
+  const std::string listing = vaultadmOk({"list"});
+  EXPECT_NE(listing.find("\nKey:       built-in default key"), std::string::npos);
+  EXPECT_NE(listing.find("\nORQ/A  wrong key         "), std::string::npos);
   const ProgramResult wrong = vaultadm({"migrate", "--old-key-file", "-"}, std::string(48, '1'));
   EXPECT_EQ(wrong.status, 2);
   EXPECT_EQ(wrong.out, "Converted 1 plaintext and 0 encrypted records; deleted records were dropped.\n");

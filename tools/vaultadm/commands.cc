@@ -23,6 +23,11 @@ namespace {
 constexpr size_t kValueFileCapacity = 65536;
 
 const char kOldKeyPrompt[] = "Old key (48 hexadecimal digits): ";
+// Without a key file the store encrypts with a key that every copy of it
+// has: such a value is only encoded, and the user should know.
+const char kBuiltinKeyRisk[] =
+    "which is public: encrypted records are not protected. Run \"vaultadm rekey\" to encrypt the store with a key "
+    "of your own.";
 const char kNewKeyPrompt[] = "New key (48 hexadecimal digits): ";
 
 // A call record of the store, released with its Release function.
@@ -98,6 +103,9 @@ int listRecords() {
 
   std::cout << "Data file: " << api->out_pDatafile << "\n"
             << "Key file:  " << api->out_pKeyfile << "\n";
+  if (api->out_keySource == RSECSSFS_KEYSOURCE_DEFAULT) {
+    std::cout << "Key:       built-in default key (no key file, or an empty one), " << kBuiltinKeyRisk << "\n";
+  }
   if (api->out_numberActiveRecords > 0) {
     size_t keyWidth = 3;
     for (size_t i = 0; i < api->out_numberActiveRecords; ++i) {
@@ -149,6 +157,9 @@ int putRecord(const std::string& key, const char* value, bool plaintext) {
   api->in_storePlaintext = plaintext;
   MERO_RSecSSFsPutRecord(api.get());
   if (!succeeded(api->out_pProcessingInfo)) return reportStoreFailure(api->out_pProcessingInfo);
+  if (api->out_keySource == RSECSSFS_KEYSOURCE_DEFAULT) {
+    std::cerr << "Warning: The value was stored under the built-in default key, " << kBuiltinKeyRisk << std::endl;
+  }
   return kExitSuccess;
 }
 
