@@ -16,11 +16,6 @@
 namespace nebrix_test {
 
 // One run of the console and what it is to print and return.
-// SHOW PROFILE with the default profile file name.
-const std::string kRelativeProfileName =
-    "Error getting profile file name (\"nebrixprofile-%p.prt\" is relative, so each client process writes it in its "
-    "own working directory).\n";
-
 struct Expected {
   std::vector<std::string> args;
   std::string out;
@@ -36,7 +31,7 @@ class ConsoleSession : public testing::Test {
   // Runs each in turn and compares.
   void check(const std::vector<Expected>& runs) const;
   // What the console prints on standard error, and its exit status, run by
-  // the shell after `shell` (such as "ulimit -f 0;"); root runs it without its
+  // the shell after `shell` (such as "chmod 0 file;"); root runs it without its
   // power to bypass file permissions, as any other user would.
   static std::string errorAndStatus(const std::vector<std::string>& args, const std::string& shell = "");
   // Runs and expects success without output.

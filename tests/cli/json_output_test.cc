@@ -92,7 +92,9 @@ TEST_F(JsonOutput, FailuresPrintNothing) {
       {{"-o", "json", "SHOW", "HISTORY"}, "", "Command history is empty.\n", 1},
       {{"-o", "json", "TRACE", "SQL", "ON"}, "", "Error: Option -o json applies to SHOW commands only.\n", 1},
       {{"-o", "JSON", "-o", "text", "TRACE", "SQL", "ON"}, "", "", 0},
-      {{"-o", "json", "SHOW", "PROFILE"}, "", kRelativeProfileName, 1},
+      {{"-o", "json", "SHOW", "PROFILE"}, "",
+       "Error getting profile file name (\"nebrixprofile-%p.prt\" is relative, so each client process writes it in "
+       "its own working directory).\n", 1},
       {{"-o", "json", "SHOW", "FILE"}, "", "", 1},
   });
   const std::string shm = profileDirectory() + "/NEBRIX.shm";

@@ -179,7 +179,7 @@ TEST_F(RecordsTest, ReplacementAppendsThenMarksAndHealsAnInterruptedOne) {
   EXPECT_EQ(erase("ORQ/B").rc, RSEC_SSFS_RC_RECORD_NOT_FOUND);
   const Result result = withFileSizeLimit(before.size() + 100, [] { return put("ORQ/A", "new"); });
   EXPECT_EQ(result.rc, RSEC_SSFS_RC_NO_WRITE_PERMISSION);
-  EXPECT_NE(result.text.find("EOF at writing record data"), std::string::npos);
+  EXPECT_NE(result.text.find("EOF at writing record data: File too large"), std::string::npos);
   EXPECT_EQ(readFile(dataFile()), before);
   EXPECT_FALSE(exists(lockFile()));
   EXPECT_EQ(get("ORQ/A").text_value, "six");
@@ -321,7 +321,7 @@ TEST_F(RecordsTest, LockAppearsWholeOrNotAtAll) {
   const Bytes data = readFile(dataFile());
   const Result failed = withFileSizeLimit(40, [] { return put("ORQ/A", "b"); });
   EXPECT_EQ(failed.rc, RSEC_SSFS_RC_NO_WRITE_PERMISSION);
-  EXPECT_NE(failed.text.find("Unable to write content to lockfile"), std::string::npos) << failed.text;
+  EXPECT_NE(failed.text.find("lockfile \"" + lockFile() + "\": File too large"), std::string::npos) << failed.text;
   EXPECT_EQ(readFile(dataFile()), data);
   ASSERT_EQ(put("ORQ/A", "c").rc, RSEC_SSFS_RC_OK);
   std::vector<std::string> names;

@@ -30,8 +30,7 @@ namespace {
 // Without a key file, values are encrypted with a key that is no secret.
 const std::string kBuiltinKeyRisk = "which is public: encrypted records are not protected. Run \"vaultadm rekey\" to "
                                     "encrypt the store with a key of your own.\n";
-const std::string kBuiltinKeyWarning =
-    "Warning: The value was stored under the built-in default key, " + kBuiltinKeyRisk;
+const std::string kKeyWarning = "Warning: The value was stored under the built-in default key, " + kBuiltinKeyRisk;
 
 class Vaultadm : public testing::Test {
  protected:
@@ -58,7 +57,7 @@ class Vaultadm : public testing::Test {
   std::string vaultadmOk(const std::vector<std::string>& args, const std::string& input = "") const {
     const ProgramResult r = vaultadm(args, input);
     EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
-    EXPECT_EQ(r.err == kBuiltinKeyWarning ? "" : r.err, "") << args[0];
+    EXPECT_EQ(r.err == kKeyWarning ? "" : r.err, "") << args[0];
     return r.out;
   }
 
@@ -128,7 +127,7 @@ TEST_F(Vaultadm, StoreChosenByOptionsEnvironmentOrProfile) {
   const std::vector<std::string> environment = {"VXRSYSTEMNAME=ABC", "RSEC_SSFS_DATAPATH=" + dir,
                                                 "RSEC_SSFS_KEYPATH=" + dir + "keys"};
   EXPECT_EQ(vaultadm({"-s", "ABC", "-d", dir, "-k", dir + "keys", "put", "ABC/X", "v1"}, "", {"VXRSYSTEMNAME=ENV"}).err,
-            kBuiltinKeyWarning);
+            kKeyWarning);
   EXPECT_EQ(fileMode(dir + "/SSFS_ABC.DAT"), 0600);  // the user's alone, whatever the directory
   // The environment of list and how its output starts.
   const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -336,7 +335,7 @@ TEST_F(Vaultadm, AnotherUsersStoreDirectoryIsRefusedUnlessFilesGoToTheOwner) {
 // printed key; a wrong key leaves them, with a warning and exit code 2. Only
 // values encrypted under the built-in key are warned of.
 TEST_F(Vaultadm, RekeyThenMigrateAfterTheKeyFileIsLost) {
-  EXPECT_EQ(vaultadm({"put", "ORQ/A", "alpha"}).err, kBuiltinKeyWarning);
+  EXPECT_EQ(vaultadm({"put", "ORQ/A", "alpha"}).err, kKeyWarning);
   EXPECT_EQ(vaultadm({"put", "ORQ/B", "beta", "--plaintext"}).err, "");
   const std::string converted = "Converted 1 plaintext and 1 encrypted records; deleted records were dropped.\n";
   writeFile(scratch("new.key"), "6162636465666768696A6B6C6D6E6F707172737475767778\n");  // a to x
@@ -352,9 +351,7 @@ TEST_F(Vaultadm, RekeyThenMigrateAfterTheKeyFileIsLost) {
   EXPECT_EQ(fileMode(storeFile("KEY")), 0600);
 
   ASSERT_EQ(unlink(storeFile("KEY").c_str()), 0);
-  const std::string listing = vaultadmOk({"list"});
-  EXPECT_NE(listing.find("\nKey:       built-in default key"), std::string::npos);
-  EXPECT_NE(listing.find("\nORQ/A  wrong key         "), std::string::npos);
+  EXPECT_NE(vaultadmOk({"list"}).find("\nORQ/A  wrong key         "), std::string::npos);
   const ProgramResult wrong = vaultadm({"migrate", "--old-key-file", "-"}, std::string(48, '1'));
   EXPECT_EQ(wrong.status, 2);
   EXPECT_EQ(wrong.out, "Converted 1 plaintext and 0 encrypted records; deleted records were dropped.\n");
