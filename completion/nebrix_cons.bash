@@ -92,11 +92,15 @@ _nebrix_cons() {
     local candidates=""
     case $state in
         options)
+            # -p and --all exclude each other.
+            local options="-h -v -p -H -f -o -w --all --help --version"
+            [[ -n $pid_given ]] && options=${options/ --all/}
+            [[ -n $all_given ]] && options=${options/ -p/}
             if [[ $cur == -* ]]; then
-                mapfile -t COMPREPLY < <(compgen -W "-h -v -p -H -f -o -w --all --help --version" -- "$cur")
+                mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
                 return
             fi
-            [[ -z $cur ]] && candidates="-h -v -p -H -f -o -w"
+            [[ -z $cur ]] && candidates=${options%% --all*} && candidates=${candidates%% --help*}
             state=first ;;
         file_name)
             compopt -o filenames 2>/dev/null

@@ -32,7 +32,7 @@ complete_line "-H -f -h -o -p -v -w CONFIG PROFILE SHOW TRACE"  ''
 complete_line "--all --help --version -H -f -h -o -p -v -w" -
 complete_line "-H -f -h -o -p -v -w PROFILE SHOW TRACE"   -v -p 4711 ''
 complete_line "json text"                                    -o ''
-complete_line "-H -f -h -o -p -v -w PROFILE TRACE"          --all ''
+complete_line "-H -f -h -o -v -w PROFILE TRACE"             --all ''
 complete_line "PROCESSES"                                    SHOW PROC
 complete_line "trace"                                        tr
 complete_line "API COMPRESS DEBUG DISTRIBUTION FILENAME PACKET SHORT SIZE SQL STOP TIMESTAMP" CONFIG TRACE ''
