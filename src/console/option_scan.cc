@@ -38,9 +38,9 @@ bool readWaitSeconds(const char* text, int32_t& seconds) {
 
 }  // namespace
 
-// The -H warning, one for each -H, is printed once the scan is over, whether it succeeded or
-// not: with "-o json" standard output carries the document alone, and "-o"
-// may come after "-H".
+// The -H warning, one for each -H, is printed once the scan is over,
+// whether it succeeded or not: with "-o json" standard output carries the
+// document alone, and "-o" may come after "-H".
 NEBRIX_Retcode Console::scanOptions(int argc, char** argv, int& next) {
   const NEBRIX_Retcode rc = scanOptionWords(argc, argv, next);
   for (int i = 0; i < m_hostwarnings; ++i) {

@@ -8,5 +8,6 @@
 // Writes all `length` bytes at the current position; false on any failure,
 // with errno saying why.
 bool rsecssfs_writeAll(int fd, const void* data, size_t length);
-// Writes all `length` bytes at `offset`; false on any failure.
+// Writes all `length` bytes at `offset`; false on any failure, with errno
+// saying why.
 bool rsecssfs_writeAt(int fd, long offset, const void* data, size_t length);

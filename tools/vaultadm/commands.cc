@@ -23,12 +23,12 @@ namespace {
 constexpr size_t kValueFileCapacity = 65536;
 
 const char kOldKeyPrompt[] = "Old key (48 hexadecimal digits): ";
+const char kNewKeyPrompt[] = "New key (48 hexadecimal digits): ";
 // Without a key file the store encrypts with a key that every copy of it
 // has: such a value is only encoded, and the user should know.
 const char kBuiltinKeyRisk[] =
     "which is public: encrypted records are not protected. Run \"vaultadm rekey\" to encrypt the store with a key "
     "of your own.";
-const char kNewKeyPrompt[] = "New key (48 hexadecimal digits): ";
 
 // A call record of the store, released with its Release function.
 template <class Api>
