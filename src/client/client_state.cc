@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <new>
 
 #include "base/exception.h"
 #include "profile/configuration.h"
@@ -57,6 +58,23 @@ TraceTarget traceTarget(const Settings& settings) {
 
 }  // namespace
 
+void lockCallbacksForFork() {
+  g_diagnosticMutex.lock();
+  g_callbackMutex.lock();
+}
+
+void unlockCallbacksAfterFork() {
+  g_callbackMutex.unlock();
+  g_diagnosticMutex.unlock();
+}
+
+// A thread of the parent may have held them at the fork; none of the
+// parent's threads lives on in the child.
+void renewCallbackLocks() {
+  new (&g_diagnosticMutex) std::mutex;
+  new (&g_callbackMutex) std::mutex;
+}
+
 void setDiagnostic(DiagnosticCallback callback, void* context) {
   std::lock_guard<std::mutex> guard(g_diagnosticMutex);
   g_diagnostic = callback;
@@ -77,8 +95,9 @@ void diagnose(const std::string& text) {
 }
 
 ClientState::ClientState(std::string component) : m_component(std::move(component)) {
-  m_kept.push_back(std::make_unique<Settings>());
-  m_settings.store(m_kept.back().get(), std::memory_order_release);
+  m_slots.push_back(std::make_unique<SettingsSlot>());
+  m_slots.back()->settings = std::make_unique<Settings>();
+  m_current.store(m_slots.back().get(), std::memory_order_seq_cst);
 }
 
 ClientState::~ClientState() {
@@ -103,9 +122,16 @@ bool ClientState::attach() {
   return attached;
 }
 
-const Settings& ClientState::current() {
+// Sequentially consistent, against freeSlot: either the refresher sees the
+// reader count, or the reader sees that the slot is no longer in force.
+PinnedSettings ClientState::current() {
   enabled(0);
-  return *m_settings.load(std::memory_order_acquire);
+  for (;;) {
+    SettingsSlot* slot = m_current.load(std::memory_order_seq_cst);
+    slot->readers.fetch_add(1, std::memory_order_seq_cst);
+    if (m_current.load(std::memory_order_seq_cst) == slot) return PinnedSettings(slot);
+    slot->readers.fetch_sub(1, std::memory_order_release);
+  }
 }
 
 bool ClientState::refreshAndTest(int category) {
@@ -155,7 +181,7 @@ void ClientState::refreshLocked(Outcome& outcome) {
     storeWord(kValid | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(kNeverMoves)) << 32));
     return;
   }
-  const Settings* old = m_settings.load(std::memory_order_acquire);
+  const Settings* old = m_current.load(std::memory_order_acquire)->settings.get();
   const std::int32_t count = m_memory.getUpdateCount();
   const bool first = (loadWord() & kValid) == 0;
   if (!first && old->count == count) return;
@@ -169,7 +195,7 @@ void ClientState::refreshLocked(Outcome& outcome) {
   }
   m_memory.updateMyReadCount(count);
   const std::uint32_t bits = settings->categoryBits();
-  followProfileSettings(*settings);
+  outcome.collecting = followProfileSettings(*settings);
   publish(std::move(settings), bits);
   storeCounter(m_memory.updateCountWord());
   outcome.changed = !first;  // the settings found at the start are no change
@@ -187,6 +213,10 @@ bool ClientState::mappedFileWhole() {
 
 void ClientState::tell(const Outcome& outcome) {
   if (!outcome.diagnostic.empty()) diagnose(outcome.diagnostic);
+  // A change that asks for the counters shows them at once, not only with
+  // the program's next count.
+  std::string report;
+  if (outcome.collecting && !writeProfileIfDue(true, report) && !report.empty()) diagnose(report);
   if (!outcome.changed) return;
   ChangeCallback callback;
   void* context;
@@ -206,10 +236,22 @@ void ClientState::publish(std::unique_ptr<Settings> settings, std::uint32_t bits
   // holding the old settings go there too, so that the file's form follows
   // the newest settings only.
   m_writer.reset(traceTarget(*settings));
-  m_kept.push_back(std::move(settings));
-  m_settings.store(m_kept.back().get(), std::memory_order_release);
+  SettingsSlot* slot = freeSlot();
+  slot->settings = std::move(settings);
+  m_current.store(slot, std::memory_order_seq_cst);
   storeWord(word);
   m_reportedWrite.store(false, std::memory_order_relaxed);
+}
+
+// Under m_refreshMutex: a slot not in force that no thread holds, or a new
+// one; there are never more than the threads that hold settings at once.
+SettingsSlot* ClientState::freeSlot() {
+  const SettingsSlot* inForce = m_current.load(std::memory_order_seq_cst);
+  for (const std::unique_ptr<SettingsSlot>& slot : m_slots) {
+    if (slot.get() != inForce && slot->readers.load(std::memory_order_seq_cst) == 0) return slot.get();
+  }
+  m_slots.push_back(std::make_unique<SettingsSlot>());
+  return m_slots.back().get();
 }
 
 void setChangeCallback(ChangeCallback callback, void* context) {
@@ -229,7 +271,8 @@ bool ClientState::write(const Settings& settings, std::string record) {
 }
 
 void ClientState::reportError(int code) {
-  const Settings& settings = current();
+  const PinnedSettings pinned = current();
+  const Settings& settings = *pinned;
   if (!settings.flags.m_stop_on_error || settings.flags.m_errorcode != code) return;
   const std::int32_t needed = settings.flags.m_errorcount > 0 ? settings.flags.m_errorcount : 1;
   if (settings.errorsSeen.fetch_add(1) + 1 != needed) return;
@@ -239,7 +282,7 @@ void ClientState::reportError(int code) {
   // change published meanwhile stands (its word differs in the count, so the
   // exchange fails). No lock: this may run inside a callback of a refresh.
   unsigned long long word = loadWord();  // the exported field's own type
-  while (m_settings.load(std::memory_order_acquire) == &settings &&
+  while (m_current.load(std::memory_order_acquire) == pinned.slot() &&
          !__atomic_compare_exchange_n(&nbx_trace_fast_state_.word, &word, word & ~0x7fffffffull, true,
                                       __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE)) {
   }

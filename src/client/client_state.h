@@ -8,8 +8,12 @@
 // they agree the bits answer. When they differ one thread re-reads the
 // settings (try_lock; the others answer from the settings still published),
 // acknowledges the count and publishes a new Settings object and word.
-// Superseded Settings stay alive until close, so a thread that still holds
-// one reads it whole.
+//
+// Settings live in slots that are reused, so that memory stays flat over any
+// number of changes. A thread that uses the settings pins their slot (a
+// reader count, no lock): a slot is refilled only when it is not the one in
+// force and no thread holds it, and a thread that pinned a slot just as it
+// was replaced sees that and pins the one in force instead.
 //
 // Before anything is attached, and after attaching failed, the counter is a
 // private word of the state's own: before, the packed word is not valid and
@@ -34,24 +38,50 @@ namespace NEBRIX::Client {
 using ChangeCallback = void (*)(void* context);
 using DiagnosticCallback = void (*)(const char* text, void* context);
 
+struct SettingsSlot {
+  std::atomic<std::int32_t> readers{0};
+  std::unique_ptr<Settings> settings;
+};
+
+// Settings pinned for as long as the object lives.
+class PinnedSettings {
+ public:
+  explicit PinnedSettings(SettingsSlot* slot) : m_slot(slot) {}
+  PinnedSettings(const PinnedSettings&) = delete;
+  PinnedSettings& operator=(const PinnedSettings&) = delete;
+  ~PinnedSettings() { m_slot->readers.fetch_sub(1, std::memory_order_release); }
+  const Settings& operator*() const { return *m_slot->settings; }
+  const Settings* operator->() const { return m_slot->settings.get(); }
+  const SettingsSlot* slot() const { return m_slot; }
+
+ private:
+  SettingsSlot* m_slot;
+};
+
 class ClientState {
  public:
   explicit ClientState(std::string component);
   ~ClientState();
 
-  bool enabled(int category) {
+  // The hot path: true with the answer in `on` while nothing changed.
+  bool answers(int category, bool& on) const {
     const std::int32_t count = __atomic_load_n(loadCounter(), __ATOMIC_ACQUIRE);
     const std::uint64_t word = loadWord();
-    if ((word & kValid) != 0 && static_cast<std::uint32_t>(word >> 32) == static_cast<std::uint32_t>(count)) {
-      return ((word >> category) & 1u) != 0;
+    if ((word & kValid) == 0 || static_cast<std::uint32_t>(word >> 32) != static_cast<std::uint32_t>(count)) {
+      return false;
     }
-    return refreshAndTest(category);
+    on = ((word >> category) & 1u) != 0;
+    return true;
+  }
+  bool enabled(int category) {
+    bool on = false;
+    return answers(category, on) ? on : refreshAndTest(category);
   }
 
   // Attaches now if not yet; false when tracing is off for good.
   bool attach();
   // The settings in force (after looking for a change).
-  const Settings& current();
+  PinnedSettings current();
   const std::string& component() const { return m_component; }
   // Counts a report of error `code`; at the count the settings ask for,
   // writes a last record and turns tracing off until the next change.
@@ -66,10 +96,11 @@ class ClientState {
   static void forget();
 
  private:
-  // What a refresh leaves to be told once the lock is released, so that the
+  // What a refresh leaves to be done once the lock is released, so that the
   // caller's callbacks may call into the library again.
   struct Outcome {
     bool changed = false;
+    bool collecting = false;
     std::string diagnostic;
   };
   bool refreshAndTest(int category);
@@ -78,6 +109,7 @@ class ClientState {
   bool mappedFileWhole();
   static void tell(const Outcome& outcome);
   void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
+  SettingsSlot* freeSlot();
 
   // The hot path's two words live in nbx_trace_fast_state_, which the
   // header's inline check reads as well.
@@ -91,8 +123,8 @@ class ClientState {
   static void storeWord(std::uint64_t word) { __atomic_store_n(&nbx_trace_fast_state_.word, word, __ATOMIC_RELEASE); }
 
   const std::string m_component;
-  std::atomic<const Settings*> m_settings;
-  std::vector<std::unique_ptr<Settings>> m_kept;
+  std::atomic<SettingsSlot*> m_current{nullptr};
+  std::vector<std::unique_ptr<SettingsSlot>> m_slots;  // under m_refreshMutex; never shrinks
   std::mutex m_refreshMutex;
   bool m_attached = false;
   bool m_failed = false;
@@ -102,11 +134,17 @@ class ClientState {
   TraceWriter m_writer;
 };
 
-// Sends `text` to the diagnostic callback, if one is set.
+// Sends `text` to the diagnostic callback, if one is set. Never called with
+// a lock of the library held.
 void diagnose(const std::string& text);
 void setDiagnostic(DiagnosticCallback callback, void* context);
 // The function called after each change of the settings; it outlives the
 // state, so that it may be set before the first call and kept over close.
 void setChangeCallback(ChangeCallback callback, void* context);
+// Around fork: the callbacks' locks are held across it, so that the child
+// finds them free; in a child made without the handlers they are made anew.
+void lockCallbacksForFork();
+void unlockCallbacksAfterFork();
+void renewCallbackLocks();
 
 }  // namespace NEBRIX::Client

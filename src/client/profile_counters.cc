@@ -1,12 +1,13 @@
 #include "client/profile_counters.h"
 
-#include <pthread.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <string>
 #include <unordered_map>
 
@@ -21,13 +22,6 @@ using Clock = std::chrono::steady_clock;
 
 class Counters {
  public:
-  Counters() { pthread_atfork(lockForFork, unlockInParent, startAfreshInChild); }
-  // At exit the last counters are written; the process is gone after that.
-  ~Counters() {
-    int error = 0;
-    write(true, error);
-  }
-
   void add(const char* name, long long amount) {
     std::lock_guard<std::mutex> guard(m_mutex);
     const std::string key = profileCounterName(name);
@@ -43,61 +37,76 @@ class Counters {
     m_changed = true;
   }
 
-  void follow(const Settings& settings) {
+  bool follow(const Settings& settings) {
     std::lock_guard<std::mutex> guard(m_mutex);
     if (settings.flags.m_profile == PROFILE_RESET) {
       for (ProfileCounter& counter : m_data.counters) counter.value = 0;
       m_changed = true;
     }
-    m_collecting = settings.flags.m_profile == PROFILE_COLLECT;
+    const bool collecting = settings.flags.m_profile == PROFILE_COLLECT;
+    if (collecting && !m_collecting && !m_data.counters.empty()) m_changed = true;  // counted before it began
+    m_collecting = collecting;
     if (m_file != settings.profileFile) m_changed = true;  // a new file gets the counters at once
     m_file = settings.profileFile;
     m_data.pid = static_cast<int32_t>(::getpid());
+    return collecting;
   }
 
-  bool write(bool now, int& error) {
+  bool write(bool now, std::string& report) {
     std::lock_guard<std::mutex> guard(m_mutex);
     const Clock::time_point time = Clock::now();
     if (!m_collecting || !m_changed || (!now && time - m_written < std::chrono::seconds(1))) return true;
     m_written = time;
-    if (!writeProfileFile(m_file, m_data, error)) return false;
+    int error = 0;
+    if (writeProfileFile(m_file, m_data, error)) {
+      m_changed = false;
+      m_reported.clear();
+      return true;
+    }
+    std::string problem = "The profile file " + m_file + " cannot be written: " + std::strerror(error);
+    if (problem != m_reported) report = m_reported = std::move(problem);
+    return false;
+  }
+
+  void lock() { m_mutex.lock(); }
+  void unlock() { m_mutex.unlock(); }
+  // Without the lock: the caller is the only thread of a new process.
+  void startAfresh() {
+    new (&m_mutex) std::mutex;
+    m_data = ProfileData{0, {}};
+    m_index.clear();
+    m_collecting = false;
     m_changed = false;
-    return true;
+    m_file.clear();
+    m_reported.clear();
   }
 
  private:
-  // The mutex is held across fork, so that the child finds it free.
-  static void lockForFork();
-  static void unlockInParent();
-  static void startAfreshInChild();
-
   std::mutex m_mutex;
   ProfileData m_data{0, {}};
   std::unordered_map<std::string, size_t> m_index;
   bool m_collecting = false;
   bool m_changed = false;
   std::string m_file;
+  std::string m_reported;  // the failure last told
   Clock::time_point m_written;
 };
 
-Counters g_counters;
-
-void Counters::lockForFork() { g_counters.m_mutex.lock(); }
-void Counters::unlockInParent() { g_counters.m_mutex.unlock(); }
-void Counters::startAfreshInChild() {
-  g_counters.m_data.counters.clear();
-  g_counters.m_index.clear();
-  g_counters.m_collecting = false;
-  g_counters.m_changed = false;
-  g_counters.m_mutex.unlock();
+Counters& counters() {
+  static Counters* const instance = new Counters;
+  return *instance;
 }
 
 }  // namespace
 
-void addProfileCounter(const char* name, long long amount) { g_counters.add(name, amount); }
+void addProfileCounter(const char* name, long long amount) { counters().add(name, amount); }
 
-void followProfileSettings(const Settings& settings) { g_counters.follow(settings); }
+bool followProfileSettings(const Settings& settings) { return counters().follow(settings); }
 
-bool writeProfileIfDue(bool now, int& error) { return g_counters.write(now, error); }
+bool writeProfileIfDue(bool now, std::string& report) { return counters().write(now, report); }
+
+void lockProfileCountersForFork() { counters().lock(); }
+void unlockProfileCountersAfterFork() { counters().unlock(); }
+void startProfileCountersAfresh() { counters().startAfresh(); }
 
 }  // namespace NEBRIX::Client

@@ -4,12 +4,18 @@
 //
 // The settings decide: every change whose settings carry the reset action
 // zeroes the counters; while they carry the collect action, the process's
-// profile file is rewritten with the library's calls, at most about once a
-// second, and at close and at exit. The library has no thread of its own, so
-// the file is as new as the program's last call into the library made it.
-// A child of fork starts without counters and writes nothing until its own
-// settings tell it to collect.
+// profile file is written when the change is taken up, then rewritten with
+// the library's calls, at most about once a second, and at close and at
+// exit. The library has no thread of its own, so the file is as new as the
+// program's last call into the library made it. A child of fork starts
+// without counters and writes nothing until its own settings tell it to
+// collect.
+//
+// The counters are never destroyed: other threads may still count while
+// the process exits.
 #pragma once
+
+#include <string>
 
 namespace NEBRIX::Client {
 
@@ -18,11 +24,21 @@ struct Settings;
 // Adds `amount` to the counter `name` (made a valid counter name), clamped
 // to the range of a 64-bit number.
 void addProfileCounter(const char* name, long long amount);
-// The settings in force changed to `settings` (also the first ones).
-void followProfileSettings(const Settings& settings);
+// The settings in force changed to `settings` (also the first ones); true
+// when they carry the collect action.
+bool followProfileSettings(const Settings& settings);
 // While collecting: writes the profile file when the counters changed since
 // the last write and that is a second ago, or, with `now`, whenever they
-// changed. False when a write failed, with `error` set to the errno.
-bool writeProfileIfDue(bool now, int& error);
+// changed. False when a write failed; `report` then holds the text to tell,
+// once per problem: it stays empty while the same file fails for the same
+// reason again, until a write succeeds or the file or reason changes.
+bool writeProfileIfDue(bool now, std::string& report);
+
+// Around fork: the counters' lock is held across it. In the child the
+// counters start afresh, with a new lock: one made without the handlers may
+// have been forked while a thread of the parent held it.
+void lockProfileCountersForFork();
+void unlockProfileCountersAfterFork();
+void startProfileCountersAfresh();
 
 }  // namespace NEBRIX::Client

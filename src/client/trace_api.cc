@@ -9,6 +9,7 @@
 #include <string>
 
 #include "client/client_state.h"
+#include "client/own_process.h"
 #include "client/packet_dump.h"
 #include "client/profile_counters.h"
 #include "nebrix/trace.h"
@@ -22,29 +23,60 @@ using NEBRIX::Client::ClientState;
 
 std::mutex g_openMutex;
 std::atomic<ClientState*> g_state{nullptr};
-bool g_forkHandlersInstalled = false;
 
 // A child of fork is a new process: it drops its parent's state (other
 // threads of the parent may have held its locks, so it is left, not
-// destroyed) and attaches afresh on its first call. The open mutex is held
-// across fork so that the child finds it in a known state.
-void beforeFork() { g_openMutex.lock(); }
-void afterForkInParent() { g_openMutex.unlock(); }
-void afterForkInChild() {
+// destroyed) and attaches afresh on its first call. With fork(3) the
+// library's locks are held across the fork, in one order, so that the child
+// finds them free; a child made without the handlers (_Fork) may find them
+// held by threads that it does not have, so they are made anew.
+void startAfresh() {
+  new (&g_openMutex) std::mutex;
+  NEBRIX::Client::renewCallbackLocks();
   g_state.store(nullptr, std::memory_order_release);
   ClientState::forget();
-  g_openMutex.unlock();
+  NEBRIX::Client::startProfileCountersAfresh();
 }
 
-// At the end of the process (or when the library is unloaded) the member of
-// a compressed trace file gets its end, so that gzip readers find the file
-// whole. The state is never freed here, for other threads may still be
-// running; only its writer is touched, and only when no thread is in it or
-// in nbx_trace_close: a file left without its end still reads back, with a
-// complaint about the missing trailer. A destructor of the library rather
-// than atexit, which could run after an unloaded library's code is gone.
+void beforeFork() {
+  g_openMutex.lock();
+  NEBRIX::Client::lockProfileCountersForFork();
+  NEBRIX::Client::lockCallbacksForFork();
+}
+void afterForkInParent() {
+  NEBRIX::Client::unlockCallbacksAfterFork();
+  NEBRIX::Client::unlockProfileCountersAfterFork();
+  g_openMutex.unlock();
+}
+void afterForkInChild() {
+  afterForkInParent();
+  NEBRIX::Client::becomeOwnProcess(startAfresh);
+}
+
+// Every call but the hot path's check comes here first: in a new process,
+// the parent's state is dropped before anything of it is used.
+inline void enter() {
+  if (__builtin_expect(!NEBRIX::Client::isOwnProcess(), 0)) {
+    static const bool handlers = pthread_atfork(beforeFork, afterForkInParent, afterForkInChild) == 0;
+    (void)handlers;
+    NEBRIX::Client::becomeOwnProcess(startAfresh);
+  }
+}
+
+// At the end of the process (or when the library is unloaded) the counters
+// are written a last time and the member of a compressed trace file gets its
+// end, so that gzip readers find the file whole. Nothing that a call may
+// touch is destroyed: other threads may still be running. The writer is
+// touched only when no thread is in it or in nbx_trace_close: a file left
+// without its end still reads back, with a complaint about the missing
+// trailer. A destructor of the library rather than atexit, which could run
+// after an unloaded library's code is gone. A child that never called has
+// nothing of its own to finish.
 struct FinishAtExit {
   ~FinishAtExit() {
+    if (!NEBRIX::Client::isOwnProcess()) return;
+    std::string report;
+    NEBRIX::Client::writeProfileIfDue(true, report);
     std::unique_lock<std::mutex> lock(g_openMutex, std::try_to_lock);
     ClientState* current = g_state.load(std::memory_order_acquire);
     if (lock.owns_lock() && current != nullptr) current->finishAtExit();
@@ -53,9 +85,6 @@ struct FinishAtExit {
 
 // Under g_openMutex.
 ClientState* createState(const char* component) {
-  if (!g_forkHandlersInstalled) {
-    g_forkHandlersInstalled = pthread_atfork(beforeFork, afterForkInParent, afterForkInChild) == 0;
-  }
   auto* state = new ClientState(component != nullptr ? component : NEBRIX::Configuration::NEBRIX_COMPONENT);
   g_state.store(state, std::memory_order_release);
   return state;
@@ -74,16 +103,17 @@ inline ClientState* state() {
   return __builtin_expect(current != nullptr, 1) ? current : firstState();
 }
 
+// The state for a call that is not the hot path's check.
+ClientState* enteredState() {
+  enter();
+  return state();
+}
+
 bool validCategory(int category) { return category >= NBX_TRACE_CALL && category <= NBX_TRACE_PACKET; }
 
 int failure(const char* call) {
   NEBRIX::Client::diagnose(std::string("Unexpected failure in ") + call);
   return NBX_ERROR_INTERNAL;
-}
-
-// Once a second at most, with the next attempt: a diagnostic per failure.
-void reportProfileWrite(int error) {
-  NEBRIX::Client::diagnose(std::string("The profile file cannot be written: ") + std::strerror(error));
 }
 
 void copyText(char* target, std::size_t size, const std::string& text) {
@@ -94,6 +124,7 @@ void copyText(char* target, std::size_t size, const std::string& text) {
 
 NBX_EXPORT int nbx_trace_open(const char* component) {
   try {
+    enter();
     ClientState* opened = nullptr;
     {
       std::lock_guard<std::mutex> guard(g_openMutex);
@@ -110,10 +141,14 @@ NBX_EXPORT int nbx_trace_open(const char* component) {
 
 NBX_EXPORT void nbx_trace_close(void) {
   try {
-    std::lock_guard<std::mutex> guard(g_openMutex);
-    int error = 0;
-    if (!NEBRIX::Client::writeProfileIfDue(true, error)) reportProfileWrite(error);
-    delete g_state.exchange(nullptr, std::memory_order_acq_rel);
+    enter();
+    std::string report;
+    {
+      std::lock_guard<std::mutex> guard(g_openMutex);
+      NEBRIX::Client::writeProfileIfDue(true, report);
+      delete g_state.exchange(nullptr, std::memory_order_acq_rel);
+    }
+    if (!report.empty()) NEBRIX::Client::diagnose(report);
   } catch (...) {
     failure("nbx_trace_close");
   }
@@ -121,8 +156,11 @@ NBX_EXPORT void nbx_trace_close(void) {
 
 NBX_EXPORT int(nbx_trace_enabled)(int category) {  // the name in parentheses: not the inline check
   if (!validCategory(category)) return 0;
+  bool on = false;
+  ClientState* current = g_state.load(std::memory_order_acquire);
+  if (__builtin_expect(current != nullptr && current->answers(category, on), 1)) return on ? 1 : 0;
   try {
-    return state()->enabled(category) ? 1 : 0;
+    return enteredState()->enabled(category) ? 1 : 0;
   } catch (...) {
     return 0;
   }
@@ -131,7 +169,8 @@ NBX_EXPORT int(nbx_trace_enabled)(int category) {  // the name in parentheses: n
 NBX_EXPORT int nbx_trace_settings(struct nbx_trace_settings* settings) {
   if (settings == nullptr) return NBX_ERROR_ARGUMENT;
   try {
-    const NEBRIX::Client::Settings& current = state()->current();
+    const NEBRIX::Client::PinnedSettings pinned = enteredState()->current();
+    const NEBRIX::Client::Settings& current = *pinned;
     const NEBRIX::TraceFlags& flags = current.flags;
     std::memset(settings, 0, sizeof *settings);
     settings->call = flags.m_call;
@@ -162,7 +201,7 @@ NBX_EXPORT int nbx_trace_settings(struct nbx_trace_settings* settings) {
 
 NBX_EXPORT int nbx_trace_update_count(void) {
   try {
-    return state()->current().count;
+    return enteredState()->current()->count;
   } catch (...) {
     return 0;
   }
@@ -170,6 +209,7 @@ NBX_EXPORT int nbx_trace_update_count(void) {
 
 NBX_EXPORT int nbx_trace_on_change(void (*callback)(void* context), void* context) {
   try {
+    enter();
     NEBRIX::Client::setChangeCallback(callback, context);
     return NBX_OK;
   } catch (...) {
@@ -180,9 +220,10 @@ NBX_EXPORT int nbx_trace_on_change(void (*callback)(void* context), void* contex
 NBX_EXPORT int nbx_trace_vprintf(int category, const char* format, va_list arguments) {
   if (!validCategory(category) || format == nullptr) return NBX_ERROR_ARGUMENT;
   try {
-    ClientState* current = state();
+    ClientState* current = enteredState();
     if (!current->enabled(category)) return NBX_OK;
-    const NEBRIX::Client::Settings& settings = current->current();
+    const NEBRIX::Client::PinnedSettings pinned = current->current();
+    const NEBRIX::Client::Settings& settings = *pinned;
     char small[512];
     va_list copy;
     va_copy(copy, arguments);
@@ -216,9 +257,10 @@ NBX_EXPORT int nbx_trace_printf(int category, const char* format, ...) {
 NBX_EXPORT int nbx_trace_packet(const void* data, size_t size) {
   if (data == nullptr && size > 0) return NBX_ERROR_ARGUMENT;
   try {
-    ClientState* current = state();
+    ClientState* current = enteredState();
     if (!current->enabled(NBX_TRACE_PACKET)) return NBX_OK;
-    const NEBRIX::Client::Settings& settings = current->current();
+    const NEBRIX::Client::PinnedSettings pinned = current->current();
+    const NEBRIX::Client::Settings& settings = *pinned;
     const std::string record =
         NEBRIX::Client::dumpPacket(static_cast<const unsigned char*>(data), size,
                                    static_cast<std::size_t>(settings.flags.m_packetsize));
@@ -232,7 +274,7 @@ NBX_EXPORT int nbx_trace_packet(const void* data, size_t size) {
 
 NBX_EXPORT int nbx_trace_error(int code) {
   try {
-    state()->reportError(code);
+    enteredState()->reportError(code);
     return NBX_OK;
   } catch (const std::bad_alloc&) {
     return NBX_ERROR_MEMORY;
@@ -244,11 +286,11 @@ NBX_EXPORT int nbx_trace_error(int code) {
 NBX_EXPORT int nbx_profile_add(const char* name, long long amount) {
   if (name == nullptr) return NBX_ERROR_ARGUMENT;
   try {
-    state()->current();  // a reset that came with a change applies first
+    enteredState()->enabled(0);  // a reset that came with a change applies first
     NEBRIX::Client::addProfileCounter(name, amount);
-    int error = 0;
-    if (NEBRIX::Client::writeProfileIfDue(false, error)) return NBX_OK;
-    reportProfileWrite(error);
+    std::string report;
+    if (NEBRIX::Client::writeProfileIfDue(false, report)) return NBX_OK;
+    if (!report.empty()) NEBRIX::Client::diagnose(report);
     return NBX_ERROR_WRITE;
   } catch (const std::bad_alloc&) {
     return NBX_ERROR_MEMORY;
@@ -259,6 +301,7 @@ NBX_EXPORT int nbx_profile_add(const char* name, long long amount) {
 
 NBX_EXPORT void nbx_trace_set_diagnostic(void (*callback)(const char* text, void* context), void* context) {
   try {
+    enter();
     NEBRIX::Client::setDiagnostic(callback, context);
   } catch (...) {
   }

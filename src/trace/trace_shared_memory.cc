@@ -1,7 +1,6 @@
 #include "trace/trace_shared_memory.h"
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,15 +37,10 @@ bool swapWord(std::int32_t& word, std::int32_t& expected, std::int32_t desired) 
                                      __ATOMIC_ACQUIRE);
 }
 
-// The id of the calling process, looked up once. A child created by fork
-// must not go on with its parent's id, so the cache is dropped in the child.
-System::ProcessID ownProcessID() {
-  static System::ProcessID pid = -1;
-  static const int forgetInChild = pthread_atfork(nullptr, nullptr, [] { pid = -1; });
-  (void)forgetInChild;
-  if (pid == -1) pid = System::ProcessInformation::getProcessID();
-  return pid;
-}
+// The id of the calling process, asked every time: only the slow path wants
+// it, and a cached id would go on answering for the parent in the child of a
+// fork, also one made without atfork handlers (_Fork).
+System::ProcessID ownProcessID() { return System::ProcessInformation::getProcessID(); }
 
 [[noreturn]] void throwCannotOpen(const std::string& path, int rc, const char* call) {
   ltt::exception ex(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE());
