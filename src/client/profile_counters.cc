@@ -79,6 +79,7 @@ class Counters {
     m_changed = false;
     m_file.clear();
     m_reported.clear();
+    m_written = Clock::time_point();
   }
 
  private:

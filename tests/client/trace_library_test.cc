@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <malloc.h>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -35,7 +36,11 @@ void countChange(void* context) {
   nbx_trace_open(nullptr);
   nbx_trace_error(0);
 }
-void countDiagnostic(const char*, void* context) { ++*static_cast<int*>(context); }
+std::string g_lastDiagnostic;
+void countDiagnostic(const char* text, void* context) {
+  ++*static_cast<int*>(context);
+  g_lastDiagnostic = text;
+}
 
 class TraceLibrary : public testing::Test {
  protected:
@@ -192,34 +197,105 @@ TEST_F(TraceLibrary, TracingStopsAfterTheErrorsAskedFor) {
 }
 
 // The child of a fork has no part and never answers for its parent, whose
-// part still shows the change it has not read yet.
+// part still shows the change it has not read yet; also a child made without
+// the atfork handlers.
 TEST_F(TraceLibrary, AForkedChildDoesNotAcknowledgeForItsParent) {
-  console({"-p", kPid, "TRACE", "SQL", "ON"});
-  ASSERT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
-  const std::int32_t acknowledged = readCountOf(getpid());
-  console({"-p", kPid, "TRACE", "API", "ON"});
-  const pid_t child = fork();
-  if (child == 0) {
-    // The configuration has nothing on; the parent's settings are not the child's.
-    _exit(nbx_trace_enabled(NBX_TRACE_SQL) + nbx_trace_enabled(NBX_TRACE_API) == 0 ? 0 : 1);
+  for (pid_t (*makeChild)() : {fork, _Fork}) {
+    console({"-p", kPid, "TRACE", "SQL", "ON"});
+    ASSERT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
+    const std::int32_t acknowledged = readCountOf(getpid());
+    console({"-p", kPid, "TRACE", "API", "ON"});
+    const pid_t child = makeChild();
+    if (child == 0) {
+      // The configuration has nothing on; the parent's settings are not the child's.
+      _exit(nbx_trace_enabled(NBX_TRACE_SQL) + nbx_trace_enabled(NBX_TRACE_API) == 0 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(readCountOf(child), -1);
+    EXPECT_EQ(readCountOf(getpid()), acknowledged);
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_API), 1);
+    EXPECT_EQ(readCountOf(getpid()), shmWord(0));
+    console({"-p", kPid, "TRACE", "REFRESH"});
   }
-  int status = -1;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(readCountOf(child), -1);
-  EXPECT_EQ(readCountOf(getpid()), acknowledged);
-  EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_API), 1);
-  EXPECT_EQ(readCountOf(getpid()), shmWord(0));
+}
+
+// Threads sit in every call while the process forks: the child finds every
+// lock of the library free, and its first calls return.
+TEST_F(TraceLibrary, AForkedChildFindsEveryLockFree) {
+  console({"TRACE", "SQL", "ON"});
+  console({"PROFILE", "COLLECT", "ON"});
+  static void (*const calls[])() = {
+      [] { nbx_trace_set_diagnostic(countDiagnostic, new int(0)); },  // a leak in a test only
+      [] { nbx_trace_on_change(countChange, new int(0)); },
+      [] { nbx_trace_printf(NBX_TRACE_SQL, "record"); },
+      [] { nbx_profile_add("calls", 1); },
+      [] {
+        struct nbx_trace_settings settings;
+        nbx_trace_settings(&settings);
+      },
+      [] { nbx_trace_open(nullptr); },
+      [] { nbx_trace_error(1); },
+  };
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (auto call : calls) threads.emplace_back([call, &stop] {
+    for (int i = 0; i < 1000 && !stop; ++i) call();
+  });
+  for (int round = 0; round < 10; ++round) {
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(10);
+      for (auto call : calls) call();
+      _exit(nbx_trace_enabled(NBX_TRACE_SQL) == 1 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0) << round;
+  }
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+}
+
+// A program that returns from main while its threads still call neither
+// crashes nor hangs.
+TEST_F(TraceLibrary, TheProcessExitsWhileThreadsStillCall) {
+  console({"TRACE", "SQL", "ON"});
+  for (const std::vector<std::string>& args : {std::vector<std::string>{}, std::vector<std::string>{"printf"}}) {
+    for (int run = 0; run < 30; ++run) {
+      ASSERT_EQ(runProgram(EXITING_HOST, args, inheritedTestEnvironment()).status, 0) << args.size() << run;
+    }
+  }
+}
+
+// Settings read over and over again take no more memory than the first few.
+TEST_F(TraceLibrary, MemoryStaysFlatOverChanges) {
+  console({"-p", kPid, "TRACE", "SQL", "ON"});
+  auto change = [](int times) {
+    for (int i = 0; i < times; ++i) {
+      std::fstream file(shmPath(), std::ios::in | std::ios::out | std::ios::binary);
+      const std::int32_t count = shmWord(0) + 1;
+      file.write(reinterpret_cast<const char*>(&count), 4);
+      file.close();
+      ASSERT_EQ(nbx_trace_printf(NBX_TRACE_SQL, "change %d", count), NBX_OK);
+    }
+  };
+  change(20);
+  const std::size_t before = mallinfo2().uordblks;
+  change(2000);
+  EXPECT_LT(mallinfo2().uordblks, before + 16384);
 }
 
 // Whatever is in place of the file, the library neither crashes nor prints;
-// what it cannot use turns tracing off with one diagnostic.
+// what it cannot use turns tracing off with one diagnostic that says why. It
+// collects nothing under a name or a process id it does not know.
 TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
   struct {
     const char* name;
     void (*spoil)(const std::string& path);
     int sqlEnabled;
-    int diagnostics;
+    const char* diagnostic;
   } cases[] = {
       {"own flags without their NUL",
        [](const std::string& path) {
@@ -230,29 +306,36 @@ TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
          file.seekp(256 + 8);
          file << std::string(256, 'a');
        },
-       1, 0},
-      {"a short file", [](const std::string& path) { ASSERT_EQ(truncate(path.c_str(), 100), 0); }, 0, 0},
+       1, ""},
+      {"a short file", [](const std::string& path) { ASSERT_EQ(truncate(path.c_str(), 100), 0); }, 0, ""},
       {"a symbolic link",
        [](const std::string& path) {
          ::unlink(path.c_str());
          ASSERT_EQ(symlink("/etc/passwd", path.c_str()), 0);
        },
-       0, 1},
+       0, "Too many levels of symbolic links"},
       {"a directory",
        [](const std::string& path) {
          ::unlink(path.c_str());
          ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
        },
-       0, 1},
+       0, "Is a directory"},
+      {"a configuration that cannot be read",
+       [](const std::string&) { writeFile(privateProfileDirectory() + "/SSFS_ORQ.DAT", std::string(200, 'x')); }, 0,
+       "The trace configuration cannot be read"},
   };
   for (const auto& c : cases) {
     removeTree(privateHomeDirectory() + "/.orq");
-    console({"TRACE", "REFRESH"});
+    console({"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"});
+    console({"PROFILE", "COLLECT", "ON"});
     c.spoil(shmPath());
     diagnostics = 0;
+    g_lastDiagnostic.clear();
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), c.sqlEnabled) << c.name;
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), c.sqlEnabled) << c.name;
-    EXPECT_EQ(diagnostics, c.diagnostics) << c.name;
+    EXPECT_EQ(nbx_profile_add("calls", 1), NBX_OK) << c.name;
+    EXPECT_EQ(diagnostics, c.diagnostic[0] != '\0' ? 1 : 0) << c.name;
+    EXPECT_NE(g_lastDiagnostic.find(c.diagnostic), std::string::npos) << c.name << ": " << g_lastDiagnostic;
     nbx_trace_close();
   }
   // Cut short while mapped: the next change finds it short, and it is left.
@@ -308,25 +391,69 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
   }
 }
 
-// Counters reach the profile file while collection is on, and SHOW PROFILE
-// DETAILS shows them; a reset zeroes them, and stops collecting.
+// Counters reach the profile file when a change with the collect action is
+// taken up, without waiting for the next count, and SHOW PROFILE DETAILS
+// shows them; a reset zeroes them, and stops collecting; close writes the
+// last counts. A forked child collects only its own.
 TEST_F(TraceLibrary, ProfileCountersAreShownWhileCollected) {
-  const std::string shown = "  " + kPid + "  queries_run  ";  // a blank is no part of a name
   console({"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"});
+  const auto shown = [](const std::string& pid, const std::string& name) {
+    const std::string out = runConsole({"SHOW", "PROFILE", "DETAILS"}).out;
+    const std::string row = "  " + pid + "  " + name + "  ";
+    const std::size_t at = out.find(row);
+    if (at == std::string::npos) return std::string("none");
+    return std::regex_replace(out.substr(at + row.size(), out.find('\n', at) - at - row.size()), std::regex(" "), "");
+  };
   const struct {
     std::vector<std::string> change;
     long long amount;
     std::string shown;
   } rounds[] = {{{"PROFILE", "COLLECT", "ON"}, 11, "11"}, {{"PROFILE", "RESET"}, 5, "11"},
-                {{"PROFILE", "COLLECT", "ON"}, 1, "6"}};
+                {{"PROFILE", "COLLECT", "ON"}, 1, "1"}};
   for (const auto& round : rounds) {
+    EXPECT_EQ(nbx_profile_add("queries run", round.amount), NBX_OK);  // a blank is no part of a name
     console(round.change);
-    EXPECT_EQ(nbx_profile_add("queries run", round.amount), NBX_OK);
-    nbx_trace_close();  // writes what is collected
-    const std::string out = runConsole({"SHOW", "PROFILE", "DETAILS"}).out;
-    ASSERT_NE(out.find(shown), std::string::npos) << out;
-    EXPECT_EQ(std::regex_replace(out.substr(out.find(shown) + shown.size()), std::regex("\\s"), ""), round.shown);
+    nbx_trace_enabled(NBX_TRACE_SQL);
+    EXPECT_EQ(shown(kPid, "queries_run"), round.shown);
   }
+  const pid_t child = fork();
+  if (child == 0) exit(nbx_profile_add("child_calls", 7) == NBX_OK ? 0 : 1);  // written at exit
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(nbx_profile_add("queries run", 2), NBX_OK);
+  nbx_trace_close();
+  EXPECT_EQ(shown(kPid, "queries_run"), "3");
+  EXPECT_EQ(shown(std::to_string(child), "child_calls"), "7");
+  EXPECT_EQ(shown(std::to_string(child), "queries_run"), "none");
+}
+
+// A profile file that cannot be written is tried once a second and reported
+// once per problem, to a callback that may call the library (close reports
+// with no lock held); a write that succeeds again ends the problem.
+TEST_F(TraceLibrary, AProfileFileThatCannotBeWrittenIsToldOnce) {
+  const std::string directory = privateHomeDirectory() + "/profiles";
+  console({"PROFILE", "FILENAME", directory + "/profile-%p.prt"});
+  console({"PROFILE", "COLLECT", "ON"});
+  nbx_trace_set_diagnostic([](const char* text, void* context) {
+    countDiagnostic(text, context);
+    nbx_trace_open(nullptr);
+  }, &diagnostics);
+  int failed = 0;
+  for (int i = 0; i < 1000; ++i) failed += nbx_profile_add("calls", 1) == NBX_ERROR_WRITE;
+  EXPECT_LE(failed, 1);  // one attempt, here or when the settings were taken up
+  EXPECT_EQ(diagnostics, 1);
+  EXPECT_EQ(g_lastDiagnostic, "The profile file " + directory + "/profile-" + kPid +
+                                  ".prt cannot be written: No such file or directory");
+  nbx_trace_close();  // the same problem again
+  EXPECT_EQ(diagnostics, 1);
+  ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
+  nbx_trace_close();
+  EXPECT_NE(readFile(directory + "/profile-" + kPid + ".prt").find("calls"), std::string::npos);
+  removeTree(directory);
+  nbx_profile_add("calls", 1);
+  nbx_trace_close();  // the problem is back: told again, from close
+  EXPECT_EQ(diagnostics, 2);
 }
 
 // Every record written before its writer ends reads back: after exit the
