@@ -24,8 +24,12 @@
  * writing to one trace file never interleave: each is one write(2).
  *
  * Fork: the child of a fork is a new process. It keeps nothing of its
- * parent's settings and attaches afresh on its first call; it never answers
- * the console for its parent.
+ * parent's settings and counters and attaches afresh on its first call; it
+ * never answers the console for its parent, also when made without the
+ * atfork handlers (_Fork). It finds every lock of the library free.
+ *
+ * Exit: nothing a call may touch is destroyed at exit, so a program may
+ * return from main while other threads still call.
  *
  * The library starts no thread, installs no signal handler, never aborts and
  * prints nothing. Its problems (an unreadable configuration, a damaged
@@ -164,8 +168,9 @@ int nbx_trace_error(int code);
    settings carry the reset action (nebrix_cons PROFILE RESET) sets all
    counters to 0. While collection is on (PROFILE COLLECT ON) the profile
    file (the configured profile file name, %p replaced by the process id)
-   holds the counters, rewritten with the library's calls at most about once a
-   second, and at nbx_trace_close and exit; SHOW PROFILE shows them.
+   holds the counters: written when the change that turns collection on is
+   taken up, rewritten with the library's calls at most about once a second,
+   and at nbx_trace_close and exit; SHOW PROFILE shows them.
    NBX_ERROR_WRITE when the profile file could not be written. */
 int nbx_profile_add(const char* name, long long amount);
 
