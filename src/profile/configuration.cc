@@ -297,6 +297,19 @@ NEBRIX_Retcode readWithDefault(const char* user, const char* component, const ch
 
 bool fitsWithTerminator(size_t textLength, size_t bufferSize) { return textLength + 1 <= bufferSize; }
 
+// A name must fit the readers' buffers. One that does not is refused with
+// its length and the limit, so that the user knows what to shorten.
+bool storableName(const char* name, char* errortext, size_t errortextlength) {
+  if (name == nullptr) return false;
+  const size_t length = strlen(name);
+  if (fitsWithTerminator(length, kNameBufferSize)) return true;
+  copyText(errortext, errortextlength,
+           ("file name too long: " + std::to_string(length) + " bytes, at most " +
+            std::to_string(kNameBufferSize - 1))
+               .c_str());
+  return false;
+}
+
 // An absolute name is copied when it fits the caller's buffer.
 NEBRIX_Retcode copyAbsoluteName(const char* name, char* filename, size_t length) {
   if (name[0] != '/' || filename == nullptr || !fitsWithTerminator(strlen(name), length)) return NEBRIX_NOT_OK;
@@ -342,14 +355,14 @@ NEBRIX_Retcode Configuration::getTraceFlags(const char* user, const char* compon
 NEBRIX_Retcode Configuration::setTraceFileName(const char* user, const char* component,
                                                const char* virtualhostname, const char* filename,
                                                char* errortext, size_t errortextlength) {
-  if (filename == nullptr || strlen(filename) > kNameBufferSize - 1) return NEBRIX_NOT_OK;
+  if (!storableName(filename, errortext, errortextlength)) return NEBRIX_NOT_OK;
   return writeValue(user, component, virtualhostname, "TRACEFILENAME", filename, errortext, errortextlength);
 }
 
 NEBRIX_Retcode Configuration::setProfileFileName(const char* user, const char* component,
                                                  const char* virtualhostname, const char* filename,
                                                  char* errortext, size_t errortextlength) {
-  if (filename == nullptr || strlen(filename) > kNameBufferSize - 1) return NEBRIX_NOT_OK;
+  if (!storableName(filename, errortext, errortextlength)) return NEBRIX_NOT_OK;
   return writeValue(user, component, virtualhostname, "PROFILEFILENAME", filename, errortext, errortextlength);
 }
 

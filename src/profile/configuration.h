@@ -62,7 +62,8 @@ class Configuration {
   // A missing record reads as the empty string.
   static NEBRIX_Retcode getTraceFlags(const char* user, const char* component, const char* virtualhostname,
                                       char* flags, size_t length, char* errortext, size_t errortextlength);
-  // Names that are null or longer than 1023 characters fail without a message.
+  // A null name fails without a message; one longer than 1023 bytes fails
+  // with its length and that limit in errortext.
   static NEBRIX_Retcode setTraceFileName(const char* user, const char* component,
                                          const char* virtualhostname, const char* filename,
                                          char* errortext, size_t errortextlength);

@@ -136,14 +136,17 @@ TEST_F(Messages, AnotherUserIsRefusedAndNothingIsRecorded) {
 // Every failure of the store is followed by its reason: a store that another
 // update holds, with what to do about it, also for a SHOW that stores a
 // default; a profile directory that cannot be written, a data file that
-// cannot be read. (The system errors of the store's writes: RecordsTest.)
+// cannot be read. (The system errors of the store's writes: RecordsTest.) A
+// name too long to store says so.
 TEST_F(Messages, EveryStoreFailureSaysWhy) {
   lockStore();
   const std::string holder = "Update of the secure storage is locked for update by user \"alice\" from host \"host-x\" "
                              "since \"1973-03-03  09:46:40  UTC\". When no nebrix_cons or vaultadm is running, remove "
                              "the lock with \"vaultadm unlock\".\n";
   check({{{"CONFIG", "TRACE", "SQL", "ON"}, "", "Error setting trace flags (error putuser).\n" + holder, 1},
-         {{"SHOW", "CONFIG"}, "", "Error getting trace file name (error putuser).\n" + holder, 1}});
+         {{"SHOW", "CONFIG"}, "", "Error getting trace file name (error putuser).\n" + holder, 1},
+         {{"c", "t", "f", std::string(1024, 'n')}, "",
+          "Error setting trace file name (file name too long: 1024 bytes, at most 1023)\n", 1}});
   const std::string dir = profileDirectory(), data = dir + "/SSFS_ORQ.DAT", lock = dir + "/SSFS_ORQ.LCK";
   unlink(lock.c_str());
   runOk({"CONFIG", "TRACE", "SQL", "OFF"});
