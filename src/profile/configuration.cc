@@ -144,7 +144,10 @@ void noteStoreResult(const RSecProcessingInfo* info) {
   std::string text = info->pErrorText != nullptr ? info->pErrorText : "";
   text = text.substr(0, text.find(" <-- "));
   if (text.empty()) text = "The secure storage failed with return code " + std::to_string(info->rc);
-  t_storeFailure = {text, info->rc == RSEC_SSFS_RC_CONCURRENT_UPDATE};
+  // Damaged data and key files are reported with the same code; only the
+  // lock file's messages begin so.
+  const bool damagedLock = info->rc == RSEC_SSFS_RC_FILE_CORRUPTION && text.rfind("Lockfile at ", 0) == 0;
+  t_storeFailure = {text, info->rc == RSEC_SSFS_RC_CONCURRENT_UPDATE, damagedLock};
 }
 
 }  // namespace

@@ -34,9 +34,12 @@ class Configuration {
   // record, or failed before it reached the store (its error text then
   // says why). `locked`: another update held the store's lock, and `reason`
   // is the store's text naming the lock's user, host and time.
+  // `damagedLock`: a lock file of the wrong length or content stands in the
+  // way of every update; the store cannot tell whose it is.
   struct StoreFailure {
     std::string reason;
     bool locked = false;
+    bool damagedLock = false;
   };
   static StoreFailure lastStoreFailure();
 
