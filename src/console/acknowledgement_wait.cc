@@ -77,9 +77,11 @@ void Console::announceChange(TraceSharedMemory& sharedMemory) {
   m_changecount = sharedMemory.incUpdateCount();
 }
 
+// The mapping the change was announced through: a file replaced meanwhile
+// cannot make the command fail after its change.
 NEBRIX_Retcode Console::awaitAcknowledgement() {
-  TraceSharedMemory sharedMemory;
-  if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  if (attachForChange() != NEBRIX_OK) return NEBRIX_NOT_OK;
+  TraceSharedMemory& sharedMemory = m_sharedMemory;
   std::vector<PendingClient> pending;
   {
     TraceSharedMemory::LockedScope scope(sharedMemory);

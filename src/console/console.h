@@ -159,6 +159,9 @@ class Console {
 
   // The trace shared-memory file of the calling user.
   NEBRIX_Retcode attachToSharedMemory(TraceSharedMemory& sharedMemory);
+  // m_sharedMemory, attached once for the whole command: the change, its
+  // announcement and the -w wait use one mapping of one file.
+  NEBRIX_Retcode attachForChange();
   NEBRIX_Retcode getProcessTraceFlags(TraceSharedMemory& sharedMemory, TraceFlags& flags);
   NEBRIX_Retcode setProcessTraceFlags(TraceSharedMemory& sharedMemory, const TraceFlags& flags);
   // Stores `flags` in the part of the -p process, and says why when no part
@@ -251,6 +254,7 @@ class Console {
   int m_hostwarnings = 0;  // how often -H was given
   bool m_all = false;
   std::vector<int32_t> m_handedback;  // sorted
+  TraceSharedMemory m_sharedMemory;  // see attachForChange
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

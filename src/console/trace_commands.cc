@@ -30,6 +30,11 @@ NEBRIX_Retcode Console::attachToSharedMemory(TraceSharedMemory& sharedMemory) {
   return NEBRIX_OK;
 }
 
+NEBRIX_Retcode Console::attachForChange() {
+  if (m_sharedMemory.mappedDescriptor() >= 0) return NEBRIX_OK;
+  return attachToSharedMemory(m_sharedMemory);
+}
+
 NEBRIX_Retcode Console::getProcessTraceFlags(TraceSharedMemory& sharedMemory, TraceFlags& flags) {
   std::string text;
   if (sharedMemory.getFlags(m_pid, text) && text != kFollowConfiguration) {
@@ -71,21 +76,26 @@ bool Console::storeProcessFlags(TraceSharedMemory& sharedMemory, const char* fla
 }
 
 NEBRIX_Retcode Console::changeProcessFlags(const TraceSetting& setting) {
-  TraceSharedMemory sharedMemory;
-  if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  if (attachForChange() != NEBRIX_OK) return NEBRIX_NOT_OK;
   {
     TraceFlags flags;
-    TraceSharedMemory::LockedScope scope(sharedMemory);
-    if (getProcessTraceFlags(sharedMemory, flags) != NEBRIX_OK) return NEBRIX_NOT_OK;
+    TraceSharedMemory::LockedScope scope(m_sharedMemory);
+    if (getProcessTraceFlags(m_sharedMemory, flags) != NEBRIX_OK) return NEBRIX_NOT_OK;
     setting.apply(flags);
-    if (setProcessTraceFlags(sharedMemory, flags) != NEBRIX_OK) return NEBRIX_NOT_OK;
+    if (setProcessTraceFlags(m_sharedMemory, flags) != NEBRIX_OK) return NEBRIX_NOT_OK;
   }
   m_commandstring = setting.text;
   return NEBRIX_OK;
 }
 
+// The shared-memory file is attached before the configuration is read or
+// written: one that cannot be used (a link, a FIFO or a directory in its
+// place) fails the command with nothing changed, and once it is mapped,
+// telling the processes cannot fail. Another user's configuration is
+// refused by the store first, with its own message.
 NEBRIX_Retcode Console::changeTraceSetting(const TraceSetting& setting) {
   if (m_pidpresent) return changeProcessFlags(setting);
+  if (m_user == nullptr && attachForChange() != NEBRIX_OK) return NEBRIX_NOT_OK;
   const NEBRIX_Retcode rc = changeConfiguredFlags(setting);
   return rc == NEBRIX_OK ? traceRefresh() : rc;
 }
@@ -109,26 +119,26 @@ NEBRIX_Retcode Console::traceProfile(TraceSharedMemory::ProfileAction action) {
 NEBRIX_Retcode Console::traceRefresh() {
   if (!m_commandstring.empty()) logAction();
   m_commandstring = "TRACE REFRESH";
-  TraceSharedMemory sharedMemory;
-  if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  TraceSharedMemory::LockedScope scope(sharedMemory);
-  if (m_pidpresent && !storeProcessFlags(sharedMemory, kFollowConfiguration)) return NEBRIX_NOT_OK;
-  if (m_all) handBackOwnSettings(sharedMemory);
-  announceChange(sharedMemory);
+  if (attachForChange() != NEBRIX_OK) return NEBRIX_NOT_OK;
+  TraceSharedMemory::LockedScope scope(m_sharedMemory);
+  if (m_pidpresent && !storeProcessFlags(m_sharedMemory, kFollowConfiguration)) return NEBRIX_NOT_OK;
+  if (m_all) handBackOwnSettings(m_sharedMemory);
+  announceChange(m_sharedMemory);
   return NEBRIX_OK;
 }
 
 NEBRIX_Retcode Console::traceOff() {
   if (m_pidpresent) {
-    TraceSharedMemory sharedMemory;
-    if (attachToSharedMemory(sharedMemory) != NEBRIX_OK) return NEBRIX_NOT_OK;
+    if (attachForChange() != NEBRIX_OK) return NEBRIX_NOT_OK;
     {
-      TraceSharedMemory::LockedScope scope(sharedMemory);
-      if (setProcessTraceFlags(sharedMemory, TraceFlags()) != NEBRIX_OK) return NEBRIX_NOT_OK;
+      TraceSharedMemory::LockedScope scope(m_sharedMemory);
+      if (setProcessTraceFlags(m_sharedMemory, TraceFlags()) != NEBRIX_OK) return NEBRIX_NOT_OK;
     }
     m_commandstring = "TRACE OFF";
     return NEBRIX_OK;
   }
+  // As for every other setting: the file first (see changeTraceSetting).
+  if (m_user == nullptr && attachForChange() != NEBRIX_OK) return NEBRIX_NOT_OK;
   // Every configured setting goes back to its default, sizes and stop on
   // error included.
   char errortext[512] = "";

@@ -144,7 +144,10 @@ void noteStoreResult(const RSecProcessingInfo* info) {
   std::string text = info->pErrorText != nullptr ? info->pErrorText : "";
   text = text.substr(0, text.find(" <-- "));
   if (text.empty()) text = "The secure storage failed with return code " + std::to_string(info->rc);
-  t_storeFailure = {text, info->rc == RSEC_SSFS_RC_CONCURRENT_UPDATE};
+  // Damaged data and key files are reported with the same code; only the
+  // lock file's messages begin so.
+  const bool damagedLock = info->rc == RSEC_SSFS_RC_FILE_CORRUPTION && text.rfind("Lockfile at ", 0) == 0;
+  t_storeFailure = {text, info->rc == RSEC_SSFS_RC_CONCURRENT_UPDATE, damagedLock};
 }
 
 }  // namespace
@@ -297,6 +300,19 @@ NEBRIX_Retcode readWithDefault(const char* user, const char* component, const ch
 
 bool fitsWithTerminator(size_t textLength, size_t bufferSize) { return textLength + 1 <= bufferSize; }
 
+// A name must fit the readers' buffers. One that does not is refused with
+// its length and the limit, so that the user knows what to shorten.
+bool storableName(const char* name, char* errortext, size_t errortextlength) {
+  if (name == nullptr) return false;
+  const size_t length = strlen(name);
+  if (fitsWithTerminator(length, kNameBufferSize)) return true;
+  copyText(errortext, errortextlength,
+           ("file name too long: " + std::to_string(length) + " bytes, at most " +
+            std::to_string(kNameBufferSize - 1))
+               .c_str());
+  return false;
+}
+
 // An absolute name is copied when it fits the caller's buffer.
 NEBRIX_Retcode copyAbsoluteName(const char* name, char* filename, size_t length) {
   if (name[0] != '/' || filename == nullptr || !fitsWithTerminator(strlen(name), length)) return NEBRIX_NOT_OK;
@@ -342,14 +358,14 @@ NEBRIX_Retcode Configuration::getTraceFlags(const char* user, const char* compon
 NEBRIX_Retcode Configuration::setTraceFileName(const char* user, const char* component,
                                                const char* virtualhostname, const char* filename,
                                                char* errortext, size_t errortextlength) {
-  if (filename == nullptr || strlen(filename) > kNameBufferSize - 1) return NEBRIX_NOT_OK;
+  if (!storableName(filename, errortext, errortextlength)) return NEBRIX_NOT_OK;
   return writeValue(user, component, virtualhostname, "TRACEFILENAME", filename, errortext, errortextlength);
 }
 
 NEBRIX_Retcode Configuration::setProfileFileName(const char* user, const char* component,
                                                  const char* virtualhostname, const char* filename,
                                                  char* errortext, size_t errortextlength) {
-  if (filename == nullptr || strlen(filename) > kNameBufferSize - 1) return NEBRIX_NOT_OK;
+  if (!storableName(filename, errortext, errortextlength)) return NEBRIX_NOT_OK;
   return writeValue(user, component, virtualhostname, "PROFILEFILENAME", filename, errortext, errortextlength);
 }
 

@@ -34,9 +34,12 @@ class Configuration {
   // record, or failed before it reached the store (its error text then
   // says why). `locked`: another update held the store's lock, and `reason`
   // is the store's text naming the lock's user, host and time.
+  // `damagedLock`: a lock file of the wrong length or content stands in the
+  // way of every update; the store cannot tell whose it is.
   struct StoreFailure {
     std::string reason;
     bool locked = false;
+    bool damagedLock = false;
   };
   static StoreFailure lastStoreFailure();
 
@@ -62,7 +65,8 @@ class Configuration {
   // A missing record reads as the empty string.
   static NEBRIX_Retcode getTraceFlags(const char* user, const char* component, const char* virtualhostname,
                                       char* flags, size_t length, char* errortext, size_t errortextlength);
-  // Names that are null or longer than 1023 characters fail without a message.
+  // A null name fails without a message; one longer than 1023 bytes fails
+  // with its length and that limit in errortext.
   static NEBRIX_Retcode setTraceFileName(const char* user, const char* component,
                                          const char* virtualhostname, const char* filename,
                                          char* errortext, size_t errortextlength);

@@ -2,7 +2,9 @@
 // exactly as a user sees them.
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console_session.h"
@@ -135,16 +137,28 @@ TEST_F(Messages, AnotherUserIsRefusedAndNothingIsRecorded) {
 
 // Every failure of the store is followed by its reason: a store that another
 // update holds, with what to do about it, also for a SHOW that stores a
-// default; a profile directory that cannot be written, a data file that
-// cannot be read. (The system errors of the store's writes: RecordsTest.)
+// default; a damaged lock file, with what to do instead; a profile directory
+// that cannot be written, a data file that cannot be read. (The system
+// errors of the store's writes: RecordsTest.) A name too long to store says so.
 TEST_F(Messages, EveryStoreFailureSaysWhy) {
   lockStore();
   const std::string holder = "Update of the secure storage is locked for update by user \"alice\" from host \"host-x\" "
                              "since \"1973-03-03  09:46:40  UTC\". When no nebrix_cons or vaultadm is running, remove "
                              "the lock with \"vaultadm unlock\".\n";
   check({{{"CONFIG", "TRACE", "SQL", "ON"}, "", "Error setting trace flags (error putuser).\n" + holder, 1},
-         {{"SHOW", "CONFIG"}, "", "Error getting trace file name (error putuser).\n" + holder, 1}});
+         {{"SHOW", "CONFIG"}, "", "Error getting trace file name (error putuser).\n" + holder, 1},
+         {{"c", "t", "f", std::string(1024, 'n')}, "",
+          "Error setting trace file name (file name too long: 1024 bytes, at most 1023)\n", 1}});
   const std::string dir = profileDirectory(), data = dir + "/SSFS_ORQ.DAT", lock = dir + "/SSFS_ORQ.LCK";
+  const std::string byHand = ". When no nebrix_cons or vaultadm is running, delete that file by hand; \"vaultadm "
+                             "unlock\" removes only a lock that names its holder.\n";
+  const std::pair<std::string, std::string> damaged[] = {{"", "has unexpected length 0 instead of 70"},
+                                                         {std::string(70, 'x'), "has unexpected content"}};
+  for (const auto& [content, why] : damaged) {
+    std::ofstream(lock, std::ios::trunc) << content;
+    check({{{"TRACE", "OFF"}, "", "Failed to write trace configuration (error putuser).\nLockfile at \"" + lock +
+                                      "\" " + why + byHand, 1}});
+  }
   unlink(lock.c_str());
   runOk({"CONFIG", "TRACE", "SQL", "OFF"});
   EXPECT_EQ(errorAndStatus({"c", "t", "sql", "on"}, "chmod 500 '" + dir + "';"),

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "console_session.h"
@@ -95,6 +96,18 @@ TEST_F(ProfileFiles, OnlyReadableRegularFilesAreUsed) {
             "Warning: Cannot write history file " + history + ", rc=40:Too many levels of symbolic links\n0");
   EXPECT_EQ(errorAndStatus({"TRACE", "REFRESH"}), "Error opening shared memory: Cannot open shared memory file " +
                                                       shm + ", rc=4000:Not a regular file, aborting.\n1");
+  // Exit 1 means nothing changed: the file is attached before the configuration is written.
+  const std::pair<std::string, std::string> unusable[] = {{"mkdir", "21:Is a directory"},
+                                                          {"ln -s x", "40:Too many levels of symbolic links"},
+                                                          {"mkfifo", "4000:Not a regular file"}};
+  for (const auto& [make, why] : unusable) {
+    for (const auto& args : {std::vector<std::string>{"TRACE", "SQL", "OFF"}, {"-w", "1", "TRACE", "OFF"}}) {
+      EXPECT_EQ(errorAndStatus(args, "rm -rf '" + shm + "'; " + make + " '" + shm + "';"),
+                "Error opening shared memory: Cannot open shared memory file " + shm + ", rc=" + why +
+                    ", aborting.\n1");
+    }
+    EXPECT_EQ(configuredFlags(), "a") << make;
+  }
   EXPECT_EQ(readFile(dir + "/x"), "x");
   unlink(shm.c_str());  // two entries, one warning
   EXPECT_EQ(errorAndStatus({"TRACE", "SQL", "ON"}),
