@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "securestore/compaction.h"
+#include "securestore/store_files.h"
 #include "store_test_support.h"
 
 namespace store_test {
@@ -44,6 +46,27 @@ TEST_F(CompactionTest, WriterCompactsAboveTheThresholdKeepingRecordsAsTheyWere) 
       EXPECT_EQ(get(("ORQ/E" + std::to_string(i)).c_str()).text_value, std::to_string(i));
     EXPECT_EQ(get("ORQ/K").text_value, "last");
   }
+}
+
+// A conversion that left its backups after the writer looked for them finds
+// its data file as it was: with either backup there, nothing is compacted.
+TEST_F(CompactionTest, ConversionBackupsKeepTheDataFileAsItWas) {
+  ASSERT_EQ(put("ORQ/K", "kept").rc, RSEC_SSFS_RC_OK);
+  const Bytes before = readFile(dataFile());
+  rsecssfsConfiguration* config = nullptr;
+  ASSERT_EQ(rsecssfs_getConfiguration(&config), RSEC_SSFS_RC_OK);
+  for (const char* backup : {".DA_", ".KE_"}) {
+    writeFile(path(backup), Bytes(3, 'x'));
+    const int fd = open(dataFile().c_str(), O_RDONLY);
+    const rsecssfsKeptRecords nothing = {};  // what a compaction would leave: an empty file
+    bool superseded = true;
+    EXPECT_EQ(rsecssfs_compactDataFile(fd, config, &nothing, true, &superseded), RSEC_SSFS_RC_OK) << backup;
+    close(fd);
+    EXPECT_FALSE(superseded);
+    EXPECT_EQ(readFile(dataFile()), before) << backup;
+    std::filesystem::remove(path(backup));
+  }
+  rsecssfs_releaseConfiguration(config, true);
 }
 
 }  // namespace
