@@ -50,7 +50,7 @@ TEST_F(ShowCommands, Config) {
     }
     return deep;
   };
-  const std::string deep = deepDirectory(1016), deeper = deepDirectory(1030);
+  const std::string deep = deepDirectory(1010), deeper = deepDirectory(1030);
   setConfiguredFlags("d:a:T:p2048");
   check({
       {{"SHOW", "CONFIG"}, head + "nebrixtrace-%p.prt" + flags, "", 0},
