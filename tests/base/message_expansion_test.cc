@@ -50,8 +50,7 @@ TEST(MessageExpansion, Templates) {
       {"T", {{"v", ""}, {"w", " \r\n "}, {"", " "}}, "T; $v$=; $w$=. ", "T; $v$=; $w$= \r\n .  "},  // nothing left
   };
   // Blocks filled with blanks: trimming a value must stop at its first byte.
-  TestAllocator blanks;
-  blanks.fill = ' ';
+  TestAllocator blanks({}, false, ' ');
   for (const auto& [text, args, stream, buffer] : cases) {
     ltt::exception ex = withTemplate(text, blanks);
     for (const auto& [name, value] : args) ex << msgarg_text(name, value);

@@ -12,8 +12,8 @@
 #include "base/exception_allocator.h"
 
 struct TestAllocator final : public ltt::allocator {
-  explicit TestAllocator(std::set<int> failing = {}, bool failAll = false)
-      : failing(std::move(failing)), failAll(failAll) {}
+  explicit TestAllocator(std::set<int> failing = {}, bool failAll = false, int fill = -1)
+      : failing(std::move(failing)), failAll(failAll), fill(fill) {}
   void* allocate(std::size_t size) noexcept override {
     if (failAll || failing.count(count++) != 0) {
       errno = ENOMEM;
@@ -32,5 +32,5 @@ struct TestAllocator final : public ltt::allocator {
   std::set<int> failing;  // allocations are numbered from 0
   bool failAll;
   int count = 0, live = 0;
-  int fill = -1;  // the byte every new block is filled with (-1: left as malloc gives it)
+  int fill;  // the byte every new block is filled with (-1: left as malloc gives it)
 };

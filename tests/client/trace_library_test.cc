@@ -128,24 +128,16 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
 
   // A component is a name, never a path: refused before anything is made or replaced.
   nbx_trace_close();
-  const std::string root = privateHomeDirectory() + "/..", longest(42, 'A');
+  const std::string root = privateHomeDirectory() + "/..", longest(42, 'A'), tooLong = longest + "A";
   mkdir((root + "/outside").c_str(), 0700);
   writeFile(root + "/outside/victim.shm", "kept");
-  const auto files = [&] {
-    std::set<std::pair<std::string, std::uintmax_t>> found;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-      found.emplace(entry.path(), entry.is_regular_file() ? entry.file_size() : 0);
-    }
-    return found;
-  };
-  const auto before = files();
-  for (const std::string& bad :
-       std::vector<std::string>{"../../../outside/victim", "/abs", "a/b", ".", "..", "", "a.b", "a b", longest + "A"}) {
-    EXPECT_EQ(nbx_trace_open(bad.c_str()), NBX_ERROR_ARGUMENT) << bad;
-  }
-  EXPECT_EQ(files(), before);
+  const auto entries = [&] { return std::distance(std::filesystem::recursive_directory_iterator(root), {}); };
+  const auto before = entries();
+  for (const char* bad : {"../../../outside/victim", "/abs", "a/b", ".", "..", "", "a.b", "a b", tooLong.c_str()})
+    EXPECT_EQ(nbx_trace_open(bad), NBX_ERROR_ARGUMENT) << bad;
+  EXPECT_EQ(entries(), before);
+  EXPECT_EQ(readFile(root + "/outside/victim.shm"), "kept");
   EXPECT_EQ(nbx_trace_open(longest.c_str()), NBX_OK);
-  EXPECT_EQ(fileMode(privateProfileDirectory() + "/" + longest + ".shm"), 0600);
 }
 
 // Compressed, the limit counts the bytes on disk, and the older file is

@@ -8,8 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <set>
-#include <sstream>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -37,8 +36,7 @@ std::string toHex(const uint8_t* data, size_t length) {
 // digest: FIPS 180 and RFC 1321 of "abc", and the CRC-32 check value of
 // "123456789", written most significant byte first, in hexadecimal and in
 // Base64 (RFC 4648, padded: the lengths leave 0, 1 and 2 bytes over).
-using Algorithm = std::tuple<haHashAlgorithm_e, uint32_t, const char*, const EVP_MD* (*)(), const char*, const char*>;
-const Algorithm kAlgorithms[] = {
+const std::tuple<haHashAlgorithm_e, uint32_t, const char*, const EVP_MD* (*)(), const char*, const char*> kAlgorithms[] = {
     {HA_ALG_MD5, 42241, "MD5", EVP_md5, "900150983cd24fb0d6963f7d28e17f72", "kAFQmDzST7DWlj99KOF/cg=="},
     {HA_ALG_SHA1, 42242, "SHA1", EVP_sha1, "a9993e364706816aba3e25717850c26c9cd0d89d", "qZk+NkcGgWq6PiVxeFDCbJzQ2J0="},
     {HA_ALG_SHA256, 42243, "SHA256", EVP_sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
@@ -113,12 +111,9 @@ TEST(Digest, PublishedVectorsAndOpenSslOnRandomMessages) {
 // the comparison, a wrong "yes" would crash on a processor without them.
 TEST(Digest, AcceleratedAndPortableBlockFunctionsAgree) {
   std::ifstream cpuinfo("/proc/cpuinfo");
-  std::string line;
-  while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
-  }
-  std::istringstream words(line.substr(line.find(':') + 1));
-  const std::set<std::string> flags{std::istream_iterator<std::string>(words), {}};
-  EXPECT_EQ(ha_internal::cpuHasShaExtensions(), flags.count("sha_ni") + flags.count("ssse3") + flags.count("sse4_1") == 3);
+  const std::string info{std::istreambuf_iterator<char>(cpuinfo), {}};
+  const auto has = [&](const std::string& flag) { return std::regex_search(info, std::regex("\nflags\t*:.* " + flag + "\\b")); };
+  EXPECT_EQ(ha_internal::cpuHasShaExtensions(), has("sha_ni") && has("ssse3") && has("sse4_1"));
   if (!ha_internal::cpuHasShaExtensions()) GTEST_SKIP() << "no SHA extensions on this processor";
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {

@@ -80,8 +80,7 @@ TEST_F(ProfileTest, Directory) {
        profile + "/open is writable by group or others; make it private with chmod 700 " + orq + "/open"},
       {theirs, given ? profile + "/theirs belongs to user id 4242, not to you" : ""},
       {":.", "Host name \".\" cannot"}, {":..", "Host name \"..\" cannot"}, {":a/b", "Host name \"a/b\" cannot"},
-      {"*../nebrix", "Component \"../nebrix\" cannot name a profile file: it must be 1 to 42 letters"},
-      {"*", "Component \"\" cannot"}};
+      {"*../nebrix", "Component \"../nebrix\" cannot name a profile file"}, {"*", "Component \"\" cannot"}};
   for (const auto& [argument, message] : cases) {
     std::ostringstream text;
     try {
