@@ -98,7 +98,10 @@ struct nbx_trace_settings {
 
 /* Attaches the process to the trace settings of `component` (NULL: "NEBRIX").
    Optional: every other call attaches on its first use with the default
-   component. NBX_OK also when already attached. NBX_ERROR_UNAVAILABLE when
+   component. The component names the file <component>.shm in the profile
+   directory: a plain name of 1 to 42 letters, digits and "_" (no "/", never
+   "." or ".."). Any other component returns NBX_ERROR_ARGUMENT and creates
+   nothing. NBX_OK also when already attached. NBX_ERROR_UNAVAILABLE when
    the settings cannot be read (tracing then stays off). */
 int nbx_trace_open(const char* component);
 

@@ -63,6 +63,9 @@
   X(SecureStore, ERR_SECSTORE_INVALID_HOST_NAME, 91012,                                         \
     "Host name \"$host$\" cannot name a profile directory: it must be one path component, "     \
     "not empty, \".\" or \"..\" and without \"/\"")                                             \
+  X(SecureStore, ERR_SECSTORE_INVALID_COMPONENT_NAME, 91013,                                    \
+    "Component \"$component$\" cannot name a profile file: it must be 1 to $max$ letters, "     \
+    "digits or \"_\"")                                                                          \
   X(SecureStore, ERR_SECSTORE_USER_OPTION_NEEDS_VALUE, 91101, "Option -u needs an argument")    \
   X(SecureStore, ERR_SECSTORE_UNKNOWN_OPTION, 91102, "Unknown option $option$")                 \
   X(SecureStore, ERR_SECSTORE_UNKNOWN_COMMAND, 91104, "Unknown command $command$")              \

@@ -14,6 +14,7 @@
 #include "client/profile_counters.h"
 #include "nebrix/trace.h"
 #include "profile/configuration.h"
+#include "profile/user_profile.h"
 
 #define NBX_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -123,6 +124,8 @@ void copyText(char* target, std::size_t size, const std::string& text) {
 }  // namespace
 
 NBX_EXPORT int nbx_trace_open(const char* component) {
+  // A name, never a path: a refused component makes no file and no state.
+  if (component != nullptr && !SecureStore::UserProfile::component_is_valid(component)) return NBX_ERROR_ARGUMENT;
   try {
     enter();
     ClientState* opened = nullptr;

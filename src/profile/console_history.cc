@@ -127,7 +127,8 @@ ConsoleHistory::~ConsoleHistory() { undoPrepare(); }
 void ConsoleHistory::prepare(const char* component, const char* hostname, const char* username,
                              Prepare_mode mode) {
   undoPrepare();
-  m_component = component ? component : "";
+  SecureStore::UserProfile::checkComponent(component);
+  m_component = component;
   m_hostname = hostname ? hostname : "";
   m_user.clear();
   if (username == nullptr) {

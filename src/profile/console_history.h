@@ -58,7 +58,8 @@ class ConsoleHistory {
   ConsoleHistory& operator=(const ConsoleHistory&) = delete;
 
   // Locates the history file of `component` in the profile directory and,
-  // depending on `mode`, creates it. Throws ltt::exception when the profile
+  // depending on `mode`, creates it. Throws ltt::exception when `component`
+  // is not a plain name (UserProfile::checkComponent), when the profile
   // directory cannot be had, and always when a `username` is given: acting
   // for another user is not supported.
   void prepare(const char* component, const char* hostname, const char* username, Prepare_mode mode);

@@ -71,6 +71,23 @@ bool ident_is_valid(const char* ident) {
   return true;
 }
 
+bool component_is_valid(const char* component) {
+  if (component == nullptr || *component == '\0') return false;
+  std::size_t length = 0;
+  for (const char* p = component; *p != '\0'; ++p, ++length) {
+    if (length == MAX_COMPONENT_LENGTH) return false;
+    if (!isalnum(static_cast<unsigned char>(*p)) && *p != '_') return false;
+  }
+  return true;
+}
+
+void checkComponent(const char* component) {
+  if (component_is_valid(component)) return;
+  ltt::tThrow(ltt::exception(__FILE__, __LINE__, SecureStore__ERR_SECSTORE_INVALID_COMPONENT_NAME())
+              << ltt::msgarg_text("component", component != nullptr ? component : "")
+              << ltt::msgarg_text("max", std::to_string(MAX_COMPONENT_LENGTH).c_str()));
+}
+
 void throwSysCallFailed(const char* call, int rc) {
   if (rc == 0) rc = errno;
   ltt::tThrow(ltt::exception(__FILE__, __LINE__, SecureStore__ERR_SECSTORE_SYSTEM_CALL_FAILED())

@@ -6,6 +6,7 @@
 // write. Acting for another user is refused.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace SecureStore {
@@ -33,6 +34,17 @@ void setOwner(const std::string& path, const std::string& account);
 
 // An identity is non-empty and made of letters, digits, "_" and "-" only.
 bool ident_is_valid(const char* ident);
+
+// A component names files of the profile directory (<component>.shm,
+// <component>.his) and the configuration records ORQ/<COMPONENT>/<key>, so
+// it is a plain name that both can hold: 1 to MAX_COMPONENT_LENGTH letters,
+// digits and "_". Never a path: no "/", never "." or "..". The bound lets the
+// longest record key, ORQ/<COMPONENT>/TRACESHAREDMEMORY, fit the store's 64.
+constexpr std::size_t MAX_COMPONENT_LENGTH = 42;
+bool component_is_valid(const char* component);
+// Throws ERR_SECSTORE_INVALID_COMPONENT_NAME for a component that is not
+// valid; callers check before they make any directory or file.
+void checkComponent(const char* component);
 // Makes sure `path` is a directory, creating it with mode 0700 when missing.
 // A path that exists as something else is printed on standard output before
 // ERR_SECSTORE_DIRECTORY_UNAVAILABLE is thrown. A symbolic link, a directory

@@ -111,11 +111,12 @@ void TraceSharedMemory::locate(const char* component, const char* hostname) {
   if (m_header != nullptr) {
     ltt::tThrow(ltt::exception(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED()));
   }
+  SecureStore::UserProfile::checkComponent(component);
   m_sharedmemorypath.clear();
   SecureStore::UserProfile::getUserProfilePath(m_sharedmemorypath, hostname ? hostname : "", false,
                                                false);
   m_sharedmemorypath += "/";
-  if (component != nullptr) m_sharedmemorypath += component;
+  m_sharedmemorypath += component;
   m_sharedmemorypath += ".shm";
 }
 
@@ -144,13 +145,14 @@ void TraceSharedMemory::attach(const char* component, const char* hostname, cons
   if (m_header != nullptr) {
     ltt::tThrow(ltt::exception(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED()));
   }
+  SecureStore::UserProfile::checkComponent(component);
   m_hostname = hostname ? hostname : "";
   m_user = username ? username : "";
   try {
     SecureStore::UserProfile::openUserProfilePath(m_sharedmemorypath, m_user, m_hostname, false);
     m_profilepath_opened = true;
     m_sharedmemorypath += "/";
-    if (component != nullptr) m_sharedmemorypath += component;
+    m_sharedmemorypath += component;
     m_sharedmemorypath += ".shm";
     attachToCurrentPath();
   } catch (...) {

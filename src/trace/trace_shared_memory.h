@@ -128,8 +128,10 @@ class TraceSharedMemory {
   TraceSharedMemory& operator=(const TraceSharedMemory&) = delete;
 
   // Finds or creates <profile directory of hostname>/<component>.shm and maps
-  // it. Either argument may be null. Throws ltt::exception:
-  // ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED, ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE
+  // it. The hostname may be null; a component that is not a plain name
+  // (UserProfile::component_is_valid) throws
+  // ERR_SECSTORE_INVALID_COMPONENT_NAME before anything is made, as in every
+  // attach. Throws ltt::exception: ERR_NEBRIX_TRACESHM_ALREADY_ATTACHED, ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE
   // (creating the file), ERR_SYS_MEMORYMAP_OPEN_ERR (mapping it), or the
   // errors of the profile directory. A failed attach leaves the object
   // detached.

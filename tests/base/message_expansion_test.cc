@@ -10,6 +10,7 @@
 
 #include "base/error_code_table.h"
 #include "base/exception.h"
+#include "test_allocator.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ std::string expand_to_buffer(const ltt::exception& ex) {
   return buffer.substr(0, written);
 }
 // text must outlive the exception.
-ltt::exception withTemplate(const char* text) {
-  return ltt::exception(__FILE__, __LINE__, ltt::error_code(1, text, ltt::generic_category()));
+ltt::exception withTemplate(const char* text, ltt::allocator& alloc = ltt::default_allocator()) {
+  return ltt::exception(__FILE__, __LINE__, ltt::error_code(1, text, ltt::generic_category()), alloc);
 }
 
 TEST(MessageExpansion, Templates) {
@@ -46,9 +47,12 @@ TEST(MessageExpansion, Templates) {
        "T; $m$=one\ntwo\n; $n$=x; $o$=y"},  // multi-line values on their own lines, in the stream only
       {"T", {{"v", "abc  \r\n"}}, "T; $v$=abc", "T; $v$=abc  \r\n"},  // trailing blanks trimmed in the stream
       {"T", {{"", "note"}}, "T. note", nullptr},
+      {"T", {{"v", ""}, {"w", " \r\n "}, {"", " "}}, "T; $v$=; $w$=. ", "T; $v$=; $w$= \r\n .  "},  // nothing left
   };
+  // Blocks filled with blanks: trimming a value must stop at its first byte.
+  TestAllocator blanks({}, false, ' ');
   for (const auto& [text, args, stream, buffer] : cases) {
-    ltt::exception ex = withTemplate(text);
+    ltt::exception ex = withTemplate(text, blanks);
     for (const auto& [name, value] : args) ex << msgarg_text(name, value);
     EXPECT_EQ(expand_to_stream(ex), stream) << text;
     EXPECT_EQ(expand_to_buffer(ex), buffer ? buffer : stream) << text;

@@ -27,8 +27,8 @@ const std::string kFreshSettings =
     "  ----------------------------------------------------------------------\n";
 
 // A fresh configuration stores and shows the default file name; an empty
-// name stands for the working directory of the client. Showing is not
-// recorded.
+// name stands for the working directory of the client, cut as documented.
+// Showing is not recorded.
 TEST_F(ShowCommands, Config) {
   const std::string head = "\nConfiguration:\n  Trace file name    : ";
   const std::string flags =
@@ -40,11 +40,16 @@ TEST_F(ShowCommands, Config) {
       "    Time stamp prefix  : enabled\n"
       "    Packet trace       : enabled, size limit is 2048\n";
   const std::string home = privateHomeDirectory();
+  // A working directory of 1010 bytes: one component of 101 to 201, the others of 100.
+  std::string deep = home + "/" + std::string((1009 - home.size()) % 101 + 101, 'd');
+  for (mkdir(deep.c_str(), 0700); deep.size() < 1010; mkdir(deep.c_str(), 0700)) deep += "/" + std::string(100, 'd');
   setConfiguredFlags("d:a:T:p2048");
   check({
       {{"SHOW", "CONFIG"}, head + "nebrixtrace-%p.prt" + flags, "", 0},
       {{"CONFIG", "TRACE", "FILENAME", ""}, "", "", 0},
       {{"SHOW", "CONFIG"}, head + home + "/NEBRIX-%p.txt" + flags, "", 0, home},
+      // A name of 1024 bytes is cut to the 1023 that a 1024-byte buffer holds.
+      {{"SHOW", "CONFIG"}, head + (deep + "/NEBRIX-%p.txt").substr(0, 1023) + flags, "", 0, deep},
   });
   EXPECT_EQ(historyActions(), std::vector<std::string>{"CONFIG TRACE FILENAME"});
 }
@@ -96,8 +101,9 @@ TEST_F(ShowCommands, ProfileLocation) {
   });
 }
 
-// Two processes' files and a damaged one, which is skipped and named with
-// -v; sums are by name, details by pid and then name.
+// Two processes' files and damaged ones (empty, an unended line, a bad
+// value), which are skipped and named with -v; sums are by name, details by
+// pid and then name.
 TEST_F(ShowCommands, ProfileData) {
   const std::string dir = privateHomeDirectory() + "/profiles";
   removeTree(dir);
@@ -106,8 +112,12 @@ TEST_F(ShowCommands, ProfileData) {
   ASSERT_TRUE(NEBRIX::writeProfileFile(dir + "/p-12.prt", {12, {{"rows", INT64_MAX}, {"queries", 1000}}}, error));
   ASSERT_TRUE(NEBRIX::writeProfileFile(dir + "/p-7.prt", {7, {{"queries", 234}, {"rows", 5}}}, error));
   writeFile(dir + "/p-9.prt", "NEBRIX profile 1\npid 9\nqueries 12x\n");
+  writeFile(dir + "/p-10.prt", "");
+  writeFile(dir + "/p-11.prt", "NEBRIX profile 1\npid 11");
   runOk({"PROFILE", "FILENAME", dir + "/p-%p.prt"});
-  const std::string skipped = "Warning: Profile file " + dir + "/p-9.prt skipped: line 3: invalid counter value.\n";
+  const std::string warning = "Warning: Profile file " + dir, skipped = warning + "/p-10.prt skipped: empty.\n" +
+      warning + "/p-11.prt skipped: the last line is not ended.\n" +
+      warning + "/p-9.prt skipped: line 3: invalid counter value.\n";
   check({
       {{"SHOW", "PROFILE"},
        "\nProfile of 2 processes:\n"

@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <malloc.h>
 #include <regex>
@@ -129,6 +130,19 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
   }
   EXPECT_EQ(nbx_trace_enabled(-1) + nbx_trace_enabled(6), 0);
   EXPECT_EQ(diagnostics, 0);
+
+  // A component is a name, never a path: refused before anything is made or replaced.
+  nbx_trace_close();
+  const std::string root = privateHomeDirectory() + "/..", longest(42, 'A'), tooLong = longest + "A";
+  mkdir((root + "/outside").c_str(), 0700);
+  writeFile(root + "/outside/victim.shm", "kept");
+  const auto entries = [&] { return std::distance(std::filesystem::recursive_directory_iterator(root), {}); };
+  const auto before = entries();
+  for (const char* bad : {"../../../outside/victim", "/abs", "a/b", ".", "..", "", "a.b", "a b", tooLong.c_str()})
+    EXPECT_EQ(nbx_trace_open(bad), NBX_ERROR_ARGUMENT) << bad;
+  EXPECT_EQ(entries(), before);
+  EXPECT_EQ(readFile(root + "/outside/victim.shm"), "kept");
+  EXPECT_EQ(nbx_trace_open(longest.c_str()), NBX_OK);
 }
 
 // Compressed, the limit counts the bytes on disk, and the older file is

@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -31,17 +34,21 @@ std::string toHex(const uint8_t* data, size_t length) {
 // Every algorithm with its identifier (stored with digests), its name, its
 // OpenSSL counterpart (CRC-32 has none, nor an HMAC), and a published
 // digest: FIPS 180 and RFC 1321 of "abc", and the CRC-32 check value of
-// "123456789", written most significant byte first.
-const std::tuple<haHashAlgorithm_e, uint32_t, const char*, const EVP_MD* (*)(), const char*> kAlgorithms[] = {
-    {HA_ALG_MD5, 42241, "MD5", EVP_md5, "900150983cd24fb0d6963f7d28e17f72"},
-    {HA_ALG_SHA1, 42242, "SHA1", EVP_sha1, "a9993e364706816aba3e25717850c26c9cd0d89d"},
-    {HA_ALG_SHA256, 42243, "SHA256", EVP_sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+// "123456789", written most significant byte first, in hexadecimal and in
+// Base64 (RFC 4648, padded: the lengths leave 0, 1 and 2 bytes over).
+const std::tuple<haHashAlgorithm_e, uint32_t, const char*, const EVP_MD* (*)(), const char*, const char*> kAlgorithms[] = {
+    {HA_ALG_MD5, 42241, "MD5", EVP_md5, "900150983cd24fb0d6963f7d28e17f72", "kAFQmDzST7DWlj99KOF/cg=="},
+    {HA_ALG_SHA1, 42242, "SHA1", EVP_sha1, "a9993e364706816aba3e25717850c26c9cd0d89d", "qZk+NkcGgWq6PiVxeFDCbJzQ2J0="},
+    {HA_ALG_SHA256, 42243, "SHA256", EVP_sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad",
+     "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0="},
     {HA_ALG_SHA512, 42244, "SHA512", EVP_sha512,
      "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a2192992a274fc1a836ba3c23a3feebbd"
-     "454d4423643ce80e2a9ac94fa54ca49f"},
+     "454d4423643ce80e2a9ac94fa54ca49f",
+     "3a81oZNherrMQXNJriBBMRLm+k6JqX6iCp7u5ktV05ohkpkqJ0/BqDa6PCOj/uu9RU1EI2Q86A4qmslPpUyknw=="},
     {HA_ALG_SHA384, 42245, "SHA384", EVP_sha384,
-     "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c825a7"},
-    {HA_ALG_CRC32, 49952, "CRC32", nullptr, "cbf43926"},
+     "cb00753f45a35e8bb5a03d699ac65007272c32ab0eded1631a8b605a43ff5bed8086072ba1e7cc2358baeca134c825a7",
+     "ywB1P0WjXou1oD1pmsZQBycsMqsO3tFjGotgWkP/W+2AhgcroefMI1i67KE0yCWn"},
+    {HA_ALG_CRC32, 49952, "CRC32", nullptr, "cbf43926", "y/Q5Jg=="},
 };
 
 // Feeds `message` to `update` in random pieces of 1 to 300 bytes.
@@ -53,20 +60,21 @@ void feedInPieces(std::mt19937& rng, const Bytes& message, Update update) {
   }
 }
 
-// The published digest in its hexadecimal text form; random messages in
+// The published digest in its text forms; random messages in
 // random pieces against the one-call digest and OpenSSL; HMACs with random
 // keys, often longer than the block, in random pieces. Input after the
 // digest is refused, and so is a null pointer.
 TEST(Digest, PublishedVectorsAndOpenSslOnRandomMessages) {
   std::mt19937 rng(20240611);
-  for (const auto& [alg, id, name, openssl, published] : kAlgorithms) {
+  for (const auto& [alg, id, name, openssl, published, base64] : kAlgorithms) {
     SCOPED_TRACE(name);
     EXPECT_EQ(static_cast<uint32_t>(alg), id);
     EXPECT_STREQ(haGetAlgorithmName(alg), name);
     const std::string text = alg == HA_ALG_CRC32 ? "123456789" : "abc";
     haxx_CTX ctx, whole;
-    ASSERT_EQ(haHashAll(&ctx, text.data(), text.size(), alg, 1, 0), 0);
+    ASSERT_EQ(haHashAll(&ctx, text.data(), text.size(), alg, 1, 1), 0);
     EXPECT_STREQ(ctx.hex_encoded_digest, published);
+    EXPECT_EQ(std::string(ctx.base64_encoded_digest, ctx.base64_encoded_len), base64);
     EXPECT_EQ(haUpdate(&ctx, "x", 1), 3);
     EXPECT_EQ(haFinal(&ctx), 3);
     EXPECT_EQ(haUpdate(&ctx, nullptr, 1), 1);
@@ -98,8 +106,14 @@ TEST(Digest, PublishedVectorsAndOpenSslOnRandomMessages) {
 }
 
 // The dispatcher takes the SHA instructions where the processor has them, so
-// this is what checks the portable block functions on such a machine.
+// this is what checks the portable block functions on such a machine. The
+// detection must agree with the kernel's flags: a wrong "no" would only skip
+// the comparison, a wrong "yes" would crash on a processor without them.
 TEST(Digest, AcceleratedAndPortableBlockFunctionsAgree) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  const std::string info{std::istreambuf_iterator<char>(cpuinfo), {}};
+  const auto has = [&](const std::string& flag) { return std::regex_search(info, std::regex("\nflags\t*:.* " + flag + "\\b")); };
+  EXPECT_EQ(ha_internal::cpuHasShaExtensions(), has("sha_ni") && has("ssse3") && has("sse4_1"));
   if (!ha_internal::cpuHasShaExtensions()) GTEST_SKIP() << "no SHA extensions on this processor";
   std::mt19937 rng(7);
   for (int round = 0; round < 200; ++round) {

@@ -76,7 +76,8 @@ TEST(EncodedString, SetKeepsWhatMeasuresValid) {
 }
 
 // Requests are rounded up to a power of two from 32 up to 128 KiB; when that
-// cannot be had, the exact size is tried, and the old buffer goes back.
+// cannot be had, the exact size is tried, and the old buffer goes back. A
+// buffer that holds new text exactly is used again.
 // Without any buffer the string stays as it was.
 TEST(EncodedString, ExpandRoundsUpAndRetriesWithTheExactSize) {
   EncodedString s(Type::Ascii, heap());
@@ -90,6 +91,10 @@ TEST(EncodedString, ExpandRoundsUpAndRetriesWithTheExactSize) {
     EXPECT_EQ(alloc.live, 1);
     EXPECT_EQ(content(t), "abc");
   }
+  TestAllocator once({1});  // text that exactly fills the buffer (with its terminator) reuses it
+  EncodedString v("\0a\0b"s.data(), 4, Type::UCS2BE, once);
+  v.set("\0c\0d"s.data(), 4, Type::UCS2BE);
+  EXPECT_EQ(content(v), "\0c\0d"s);
   TestAllocator none({}, true);
   EncodedString u(Type::Ascii, none);
   EXPECT_THROW(u.expand(100), std::bad_alloc);

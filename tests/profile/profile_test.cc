@@ -57,7 +57,8 @@ class ProfileTest : public testing::Test {
 
 // Both levels of <home>/.orq/<host> are made for the user alone, and only a
 // directory that is the user's alone is used. System calls that fail are
-// named; a virtual host name is one directory below .orq, never a way out.
+// named; a virtual host name is one directory below .orq, never a way out,
+// and a component that names a file is a plain name.
 TEST_F(ProfileTest, Directory) {
   const std::string orq = privateHomeDirectory() + "/.orq", profile = "Profile directory " + orq;
   EXPECT_EQ(fileMode(orq), 0700);
@@ -69,7 +70,8 @@ TEST_F(ProfileTest, Directory) {
   chmod((orq + "/open").c_str(), 0702);
   const std::string theirs = orq + "/theirs";  // only root can give a directory away
   const bool given = mkdir(theirs.c_str(), 0700) == 0 && chown(theirs.c_str(), 4242, -1) == 0;
-  // A directory to check, or after a ":" a virtual host name, and how its message begins.
+  // A directory to check, after a ":" a virtual host name or after a "*" a
+  // component, and how its message begins.
   const std::pair<std::string, std::string> cases[] = {
       {orq + "/missing/level", "System call 'mkdir' failed, rc=2:No such file or directory"},
       {orq + "/plain/below", "System call 'stat' failed, rc=20:Not a directory"},
@@ -77,12 +79,15 @@ TEST_F(ProfileTest, Directory) {
       {orq + "/open",
        profile + "/open is writable by group or others; make it private with chmod 700 " + orq + "/open"},
       {theirs, given ? profile + "/theirs belongs to user id 4242, not to you" : ""},
-      {":.", "Host name \".\" cannot"}, {":..", "Host name \"..\" cannot"}, {":a/b", "Host name \"a/b\" cannot"}};
+      {":.", "Host name \".\" cannot"}, {":..", "Host name \"..\" cannot"}, {":a/b", "Host name \"a/b\" cannot"},
+      {"*../nebrix", "Component \"../nebrix\" cannot name a profile file"}, {"*", "Component \"\" cannot"}};
   for (const auto& [argument, message] : cases) {
     std::ostringstream text;
     try {
       if (argument[0] == ':') {
         SecureStore::UserProfile::getUserProfilePath(directory, argument.substr(1), false, false);
+      } else if (argument[0] == '*') {
+        ConsoleHistory().prepare(argument.c_str() + 1, nullptr, nullptr, ConsoleHistory::PREPARE_CREATE_IF_NEEDED);
       } else {
         SecureStore::UserProfile::checkDirectory(argument);
       }
@@ -91,6 +96,7 @@ TEST_F(ProfileTest, Directory) {
     }
     EXPECT_EQ(text.str().substr(0, message.size()), message);
   }
+  EXPECT_EQ(fileMode(orq + "/nebrix.his"), -1);
 }
 
 // Missing flags read as none and store nothing, whatever room the caller

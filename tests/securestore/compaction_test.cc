@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "securestore/compaction.h"
+#include "securestore/store_files.h"
 #include "store_test_support.h"
 
 namespace store_test {
@@ -14,7 +16,8 @@ using CompactionTest = StoreTest;
 // (304 bytes): up to the threshold every record stays; one change more, and
 // the file holds the active records only, byte for byte as a reader that
 // had the old file open still finds them there. A file that a compaction
-// which died left behind goes with the next change.
+// which died left behind goes with the next change. No compaction while
+// conversion backups exist.
 TEST_F(CompactionTest, WriterCompactsAboveTheThresholdKeepingRecordsAsTheyWere) {
   const struct {
     int others, changes;
@@ -44,6 +47,23 @@ TEST_F(CompactionTest, WriterCompactsAboveTheThresholdKeepingRecordsAsTheyWere) 
       EXPECT_EQ(get(("ORQ/E" + std::to_string(i)).c_str()).text_value, std::to_string(i));
     EXPECT_EQ(get("ORQ/K").text_value, "last");
   }
+  // A conversion that left its backups after the writer looked for them
+  // finds its data file as it was: with either backup there, nothing is
+  // compacted, not even to the empty file that keeping nothing would leave.
+  const Bytes before = readFile(dataFile());
+  rsecssfsConfiguration* config = nullptr;
+  ASSERT_EQ(rsecssfs_getConfiguration(&config), RSEC_SSFS_RC_OK);
+  const rsecssfsKeptRecords nothing = {};
+  bool superseded = false;
+  const int fd = open(dataFile().c_str(), O_RDONLY);
+  for (const char* backup : {".DA_", ".KE_"}) {
+    writeFile(path(backup), Bytes(3, 'x'));
+    EXPECT_EQ(rsecssfs_compactDataFile(fd, config, &nothing, true, &superseded) + superseded, 0) << backup;
+    EXPECT_EQ(readFile(dataFile()), before) << backup;
+    std::filesystem::remove(path(backup));
+  }
+  close(fd);
+  rsecssfs_releaseConfiguration(config, true);
 }
 
 }  // namespace

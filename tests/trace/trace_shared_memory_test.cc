@@ -170,6 +170,7 @@ TEST_F(TraceSharedMemoryTest, FailuresAndTheirTexts) {
   const auto attach = [&] { shm.attach("NEBRIX", nullptr); };
   EXPECT_EQ(failureOf([&] { shm.attach("NEBRIX", nullptr, "other"); }),
             "Impersonation not supported, use sudo on this platform");
+  EXPECT_EQ(failureOf([&] { shm.attachForReading("../NEBRIX", nullptr); }).rfind("Component \"../NEBRIX\"", 0), 0u);
   mkdir(path.c_str(), 0700);
   EXPECT_EQ(failureOf(attach), opening + ", rc=21:Is a directory");
   nebrix_test::removeTree(path);
