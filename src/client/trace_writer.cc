@@ -20,6 +20,10 @@ namespace {
 // new member after the cut one.
 constexpr std::size_t kMaxUnwritten = std::size_t{1} << 20;
 
+// How often a writer looks for room again after moving a full file away,
+// while other processes fill or move the new ones before it gets its turn.
+constexpr int kTurns = 64;
+
 // The number of bytes written: all of them unless an error stopped it.
 std::size_t writeAll(int descriptor, const char* data, std::size_t size) {
   // O_APPEND writes of a regular file are whole unless the disk is full;
@@ -107,32 +111,78 @@ bool TraceWriter::followCurrentFile() {
   return false;
 }
 
-// Under the file lock, once per open: text is never appended to gzip
-// members or the other way round.
-bool TraceWriter::checkForm() {
-  m_formChecked = true;
-  struct stat status;
-  unsigned char magic[2];
-  if (::fstat(m_descriptor, &status) != 0 || status.st_size == 0) return true;
-  if (::pread(m_descriptor, magic, sizeof magic, 0) != static_cast<ssize_t>(sizeof magic)) return true;
-  const bool gzip = magic[0] == 0x1f && magic[1] == 0x8b;
-  return gzip == (m_target.encoding != Encoding::kText) || rotate();
+// Takes the lock of the file under the name, with room in it for `needed`
+// bytes. A file in the other form or without the room is moved away first,
+// and the look is taken again, under the new file's lock: between the move
+// and that lock another process may have filled the new file, or moved it
+// on in turn.
+bool TraceWriter::takeTurn(std::size_t needed) {
+  for (int attempt = 0; attempt < kTurns; ++attempt) {
+    if (!followCurrentFile()) return false;
+    bool move = !m_formChecked && wrongForm();
+    m_formChecked = true;
+    if (!move && m_target.limit >= 0) {
+      struct stat status;
+      if (::fstat(m_descriptor, &status) != 0) return unlockAfterFailure();
+      const std::uint64_t total = static_cast<std::uint64_t>(status.st_size) + needed + m_unwritten.size();
+      move = status.st_size > 0 && total > static_cast<std::uint64_t>(m_target.limit);
+    }
+    if (!move) return true;
+    if (!rotate()) return unlockAfterFailure();
+  }
+  errno = EAGAIN;
+  return unlockAfterFailure();
 }
 
-// The lock of the old file is held until the new one exists, so a process
-// that waited for it finds the new file under the name.
+bool TraceWriter::unlockAfterFailure() {
+  const int error = errno;
+  if (m_descriptor >= 0) lockFile(m_descriptor, LOCK_UN);
+  errno = error;
+  return false;
+}
+
+// Once per open: text is never appended to gzip members or the other way
+// round.
+bool TraceWriter::wrongForm() {
+  struct stat status;
+  unsigned char magic[2];
+  if (::fstat(m_descriptor, &status) != 0 || status.st_size == 0) return false;
+  if (::pread(m_descriptor, magic, sizeof magic, 0) != static_cast<ssize_t>(sizeof magic)) return false;
+  const bool gzip = magic[0] == 0x1f && magic[1] == 0x8b;
+  return gzip != (m_target.encoding != Encoding::kText);
+}
+
+// Under the lock of the file. The lock is held until the new file exists,
+// so that a process that waited for it finds the new file under the name;
+// the new file is not locked here, the next turn does that and looks again.
 bool TraceWriter::rotate() {
   endMember();
   const std::string old = m_target.path + ".1";
   if (::rename(m_target.path.c_str(), old.c_str()) != 0) return false;
   const int previous = m_descriptor;
   m_descriptor = openAppending(m_target.path);
-  lockFile(previous, LOCK_UN);
+  m_formChecked = false;
   ::close(previous);
-  if (m_descriptor < 0) return false;
-  lockFile(m_descriptor, LOCK_EX);
-  m_formChecked = true;
-  return true;
+  return m_descriptor >= 0;
+}
+
+// A record that the disk took only part of is taken out again, so that the
+// next record starts on a line, or a gzip member, of its own. It is cut off
+// under the file's lock, and only while the file still ends with its bytes:
+// without a size limit other processes append without the lock, and a record
+// of theirs that already follows is not cut off with it.
+void TraceWriter::cutBack(std::size_t written, bool locked) {
+  const int error = errno;
+  const off_t end = ::lseek(m_descriptor, 0, SEEK_CUR);
+  if (!locked) lockFile(m_descriptor, LOCK_EX);
+  struct stat status;
+  if (end >= static_cast<off_t>(written) && ::fstat(m_descriptor, &status) == 0 && status.st_size == end) {
+    // Should the cut fail, the bytes stay: nothing better is left to do.
+    const int cut = ::ftruncate(m_descriptor, end - static_cast<off_t>(written));
+    static_cast<void>(cut);
+  }
+  if (!locked) lockFile(m_descriptor, LOCK_UN);
+  errno = error;
 }
 
 bool TraceWriter::encode(const std::string& record, std::size_t size, std::string& bytes) {
@@ -148,12 +198,8 @@ bool TraceWriter::write(const std::string& record) {
   if (m_descriptor < 0 && !openFile()) return false;
   const std::int64_t limit = m_target.limit;
   const bool text = m_target.encoding == Encoding::kText;
-  const bool locked = limit >= 0 || !m_formChecked;
-  if (locked && !followCurrentFile()) return false;
-  bool ok = m_formChecked || checkForm();
-
   std::size_t size = record.size();
-  if (ok && limit >= 0) {
+  if (limit >= 0) {
     const std::size_t room = static_cast<std::size_t>(limit);
     // A compressed record is cut so that even stored uncompressed it fits.
     if (text) {
@@ -161,14 +207,12 @@ bool TraceWriter::write(const std::string& record) {
     } else if (GzipStream::bound(size) > room) {
       size = room - (GzipStream::bound(room) - room);
     }
-    const std::size_t needed = (text ? size : GzipStream::bound(size)) + m_unwritten.size();
-    struct stat status;
-    ok = ::fstat(m_descriptor, &status) == 0;
-    if (ok && status.st_size > 0 && static_cast<std::uint64_t>(status.st_size) + needed > room) ok = rotate();
   }
+  const bool locked = limit >= 0 || !m_formChecked;
+  if (locked && !takeTurn(text ? size : GzipStream::bound(size))) return false;
 
   std::string bytes;
-  if (ok && !text) ok = encode(record, size, bytes);
+  bool ok = text || encode(record, size, bytes);
   if (ok) {
     const char* data = text ? record.data() : bytes.data();
     const std::size_t length = text ? size : bytes.size();
@@ -180,10 +224,12 @@ bool TraceWriter::write(const std::string& record) {
       } else {
         m_unwritten.assign(bytes, written, std::string::npos);
       }
+    } else if (!ok && written > 0) {
+      cutBack(written, locked);
     }
   }
   const int error = errno;
-  if (locked && m_descriptor >= 0) lockFile(m_descriptor, LOCK_UN);
+  if (locked) lockFile(m_descriptor, LOCK_UN);
   errno = error;
   return ok;
 }

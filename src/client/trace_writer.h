@@ -5,8 +5,13 @@
 // With a size limit the file never grows past it: a record that would pass
 // the limit first moves the file to "<name>.1" (replacing an older one) and
 // starts a new one. Processes sharing the file take turns with flock(2) on
-// it; a process that finds the name moved to another file follows it. A
-// record longer than the whole limit is cut to fit.
+// it; a process that finds the name moved to another file follows it, and
+// looks at the size of that file again under its lock. A record longer than
+// the whole limit is cut to fit.
+//
+// A record that a full disk took only part of is cut off again (ftruncate),
+// so that the next one starts on a line, or a gzip member, of its own. Only
+// kGzipStream keeps the bytes instead, since its member goes on with them.
 //
 // Compressed, the file is a series of gzip members, which gzip readers take
 // as one stream:
@@ -61,8 +66,11 @@ class TraceWriter {
   bool openFile();
   void closeLocked();
   bool followCurrentFile();
-  bool checkForm();
+  bool takeTurn(std::size_t needed);
+  bool unlockAfterFailure();
+  bool wrongForm();
   bool rotate();
+  void cutBack(std::size_t written, bool locked);
   bool encode(const std::string& record, std::size_t size, std::string& bytes);
   void endMember();
 
