@@ -51,8 +51,7 @@ class TraceLibrary : public testing::Test {
   void SetUp() override {
     removeTree(privateHomeDirectory() + "/.orq");
     traceFile = privateHomeDirectory() + "/trace.prt";
-    ::unlink(traceFile.c_str());
-    ::unlink((traceFile + ".1").c_str());
+    removeWithOlder(traceFile);
     console({"CONFIG", "TRACE", "FILENAME", traceFile});
     nbx_trace_set_diagnostic(countDiagnostic, &diagnostics);
   }
@@ -65,6 +64,10 @@ class TraceLibrary : public testing::Test {
     const ProgramResult r = runConsole(args);
     ASSERT_EQ(r.status, 0) << testing::PrintToString(args) << r.err;
   }
+  static void consoles(std::initializer_list<std::vector<std::string>> commands) {
+    for (const std::vector<std::string>& args : commands) console(args);
+  }
+  static void removeWithOlder(const std::string& path) { ::unlink(path.c_str()), ::unlink((path + ".1").c_str()); }
   static std::string shmPath() { return privateProfileDirectory() + "/NEBRIX.shm"; }
   static std::int32_t shmWord(std::size_t offset) {
     const std::string bytes = readFile(shmPath());
@@ -74,9 +77,8 @@ class TraceLibrary : public testing::Test {
   }
   // The readCount of the part of `pid`, -1 when it has none.
   static std::int32_t readCountOf(pid_t pid) {
-    for (std::size_t part = 256; part < 26656; part += 264) {
+    for (std::size_t part = 256; part < 26656; part += 264)
       if (shmWord(part) == pid) return shmWord(part + 4);
-    }
     return -1;
   }
   // The exit status of a child, -1 when it did not exit.
@@ -108,11 +110,7 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
   int changes = 0;
   nbx_trace_on_change(countChange, &changes);
   ASSERT_EQ(nbx_trace_open(nullptr), NBX_OK);
-  struct Step {
-    std::vector<std::string> args;
-    int call, api, sql;
-    int own;
-  } steps[] = {
+  struct Step { std::vector<std::string> args; int call, api, sql, own; } steps[] = {
       {{"TRACE", "SQL", "ON"}, 0, 0, 1, 0},
       {{"-p", kPid, "TRACE", "API", "ON"}, 0, 1, 1, 1},  // starting from the configuration
       {{"TRACE", "SHORT", "ON"}, 0, 1, 1, 1},            // own settings stay
@@ -131,9 +129,7 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
     EXPECT_EQ(settings.own_settings, step.own) << line;
     EXPECT_EQ(settings.trace_file, traceFile);
     EXPECT_EQ(nbx_trace_update_count(), shmWord(0)) << line;
-    if (readCountOf(getpid()) != -1) {
-      EXPECT_EQ(readCountOf(getpid()), shmWord(0)) << line;
-    }
+    if (readCountOf(getpid()) != -1) { EXPECT_EQ(readCountOf(getpid()), shmWord(0)) << line; }
     EXPECT_EQ(changes, ++expectedChanges) << line;
   }
   EXPECT_EQ(nbx_trace_enabled(-1) + nbx_trace_enabled(6), 0);
@@ -159,21 +155,15 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
 // again, which the other may have filled or moved on meanwhile.
 TEST_F(TraceLibrary, TheSizeLimitIsNeverPassed) {
   // Compressed with %p: one gzip member per file; else one per record.
-  const struct {
-    std::string name;
-    bool compressed;
-    int processes, threads;
-  } cases[] = {{"/plain.prt", false, 1, 1}, {"/shared.prt", true, 1, 1}, {"/own-%p.prt", true, 1, 1},
-               {"/plain.prt", false, 2, 7}, {"/shared.prt", true, 2, 7}};
+  const struct { std::string name; bool compressed; int processes, threads; } cases[] = {
+      {"/plain.prt", false, 1, 1}, {"/shared.prt", true, 1, 1}, {"/own-%p.prt", true, 1, 1},
+      {"/plain.prt", false, 2, 7}, {"/shared.prt", true, 2, 7}};
   for (const auto& c : cases) {
-    console({"CONFIG", "TRACE", "FILENAME", privateHomeDirectory() + c.name});
     traceFile = std::regex_replace(privateHomeDirectory() + c.name, std::regex("%p"), kPid);
-    ::unlink(traceFile.c_str());
-    ::unlink((traceFile + ".1").c_str());
-    console({"CONFIG", "TRACE", "COMPRESS", c.compressed ? "ON" : "OFF"});
-    console({"TRACE", "SIZE", "8192"});
-    console({"TRACE", "TIMESTAMP", "ON"});
-    console({"TRACE", "SQL", "ON"});
+    removeWithOlder(traceFile);
+    consoles({{"CONFIG", "TRACE", "FILENAME", privateHomeDirectory() + c.name},
+              {"CONFIG", "TRACE", "COMPRESS", c.compressed ? "ON" : "OFF"},
+              {"TRACE", "SIZE", "8192"}, {"TRACE", "TIMESTAMP", "ON"}, {"TRACE", "SQL", "ON"}});
     const std::string payload(100, 'x');
     const int records = 2800 / (c.processes * c.threads);
     const pid_t child = c.processes > 1 ? fork() : -1;
@@ -181,18 +171,16 @@ TEST_F(TraceLibrary, TheSizeLimitIsNeverPassed) {
     std::vector<std::thread> writers;
     for (int t = 0; t < c.threads; ++t) {
       writers.emplace_back([&, t] {
-        for (int i = 0; i < records; ++i) {
+        for (int i = 0; i < records; ++i)
           failed += nbx_trace_printf(NBX_TRACE_SQL, "record %d.%d %d %s", child == 0, t, i, payload.c_str()) != NBX_OK;
-        }
       });
     }
     // Every file moved away meanwhile is looked at, not only the last.
     std::atomic<bool> done{child == 0};
     off_t largest = 0;
     std::thread watcher([&] {
-      for (struct stat moved; !done;) {
+      for (struct stat moved; !done;)
         if (stat((traceFile + ".1").c_str(), &moved) == 0) largest = std::max(largest, moved.st_size);
-      }
     });
     for (std::thread& writer : writers) writer.join();
     done = true;
@@ -206,10 +194,8 @@ TEST_F(TraceLibrary, TheSizeLimitIsNeverPassed) {
     // The newest records are in the file, the ones before in <file>.1, with
     // none lost at the change and none older kept.
     for (const std::string& path : {traceFile, traceFile + ".1"}) {
-      struct stat status;
-      ASSERT_EQ(stat(path.c_str(), &status), 0) << path;
-      EXPECT_LE(status.st_size, 8192) << path;
-      EXPECT_EQ(status.st_mode & 0777, 0600u) << path;
+      EXPECT_EQ(fileMode(path), 0600) << path;
+      EXPECT_LE(readFile(path).size(), 8192u) << path;
       EXPECT_EQ(isGzip(path), c.compressed) << path;
       bool whole = false;
       const std::vector<std::string> found = lines(path, &whole);
@@ -225,11 +211,7 @@ TEST_F(TraceLibrary, TheSizeLimitIsNeverPassed) {
 }
 
 TEST_F(TraceLibrary, TracingStopsAfterTheErrorsAskedFor) {
-  struct {
-    std::vector<std::string> stop;
-    int count;
-    std::string lastLine;
-  } cases[] = {
+  struct { std::vector<std::string> stop; int count; std::string lastLine; } cases[] = {
       {{"TRACE", "STOP", "ON", "ERROR", "5"}, 1, "Trace stopped: error 5 happened 1 time"},
       {{"TRACE", "STOP", "ON", "ERROR", "-10", "COUNT", "3"}, 3, "Trace stopped: error -10 happened 3 times"},
   };
@@ -256,8 +238,7 @@ TEST_F(TraceLibrary, TracingStopsAfterTheErrorsAskedFor) {
 // the atfork handlers. Threads sit in every call while the process forks: the
 // child finds every lock of the library free, and its first calls return.
 TEST_F(TraceLibrary, AForkedChildDoesNotAcknowledgeForItsParent) {
-  console({"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"});
-  console({"PROFILE", "COLLECT", "ON"});
+  consoles({{"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"}, {"PROFILE", "COLLECT", "ON"}});
   static int sink = 0;
   static void (*const calls[])() = {
       [] { nbx_trace_set_diagnostic(countDiagnostic, &sink); }, [] { nbx_trace_on_change(countChange, &sink); },
@@ -271,16 +252,14 @@ TEST_F(TraceLibrary, AForkedChildDoesNotAcknowledgeForItsParent) {
 #else
   const bool threads = true;
 #endif
-  for (const auto& [makeChild, withThreads] : {std::pair{fork, false}, std::pair{_Fork, false}, std::pair{fork, threads}}) {
+  for (auto [makeChild, threaded] : {std::pair{fork, false}, std::pair{_Fork, false}, std::pair{fork, threads}}) {
     console({"-p", kPid, "TRACE", "SQL", "ON"});
     ASSERT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
     const std::int32_t acknowledged = readCountOf(getpid());
     console({"-p", kPid, "TRACE", "API", "ON"});
     std::atomic<bool> stop{false};
     std::vector<std::thread> callers;
-    for (auto call : calls) {
-      if (withThreads) callers.emplace_back([call, &stop] { while (!stop) call(); });
-    }
+    if (threaded) for (auto call : calls) callers.emplace_back([call, &stop] { while (!stop) call(); });
     const pid_t child = makeChild();
     if (child == 0) {
       alarm(10);
@@ -292,7 +271,7 @@ TEST_F(TraceLibrary, AForkedChildDoesNotAcknowledgeForItsParent) {
     for (std::thread& caller : callers) caller.join();
     EXPECT_EQ(exitStatus(child), 0);
     EXPECT_EQ(readCountOf(child), -1);
-    EXPECT_TRUE(withThreads || readCountOf(getpid()) == acknowledged);  // else the threads took it up
+    EXPECT_TRUE(threaded || readCountOf(getpid()) == acknowledged);  // else the threads took it up
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_API), 1);
     EXPECT_EQ(readCountOf(getpid()), shmWord(0));
     console({"-p", kPid, "TRACE", "REFRESH"});
@@ -304,8 +283,8 @@ TEST_F(TraceLibrary, AForkedChildDoesNotAcknowledgeForItsParent) {
 TEST_F(TraceLibrary, TheProcessExitsWhileThreadsStillCall) {
   console({"TRACE", "SQL", "ON"});
   for (int run = 0; run < 60; ++run) {  // counting, then tracing
-    ASSERT_EQ(runProgram(EXITING_HOST, std::vector<std::string>(run / 30, "printf"), inheritedTestEnvironment()).status, 0)
-        << run;
+    const std::vector<std::string> args(run / 30, "printf");
+    ASSERT_EQ(runProgram(EXITING_HOST, args, inheritedTestEnvironment()).status, 0) << run;
   }
 }
 
@@ -314,7 +293,7 @@ TEST_F(TraceLibrary, MemoryStaysFlatOverChanges) {
   console({"-p", kPid, "TRACE", "SQL", "ON"});
   const auto change = [](int times) {  // the counter moved, as by a console
     for (std::int32_t count = shmWord(0) + 1; times-- > 0; ++count) {
-      std::fstream(shmPath(), std::ios::in | std::ios::out | std::ios::binary).write(reinterpret_cast<char*>(&count), 4);
+      std::fstream(shmPath(), std::ios::in | std::ios::out).write(reinterpret_cast<char*>(&count), 4);
       ASSERT_EQ(nbx_trace_printf(NBX_TRACE_SQL, "change %d", count), NBX_OK);
     }
   };
@@ -328,22 +307,12 @@ TEST_F(TraceLibrary, MemoryStaysFlatOverChanges) {
 // what it cannot use turns tracing off with one diagnostic that says why. It
 // collects nothing under a name or a process id it does not know.
 TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
-  struct {
-    const char* name;
-    void (*spoil)(const std::string& path);
-    int sqlEnabled;
-    const char* diagnostic;
-  } cases[] = {
-      {"own flags without their NUL",
-       [](const std::string& path) {
-         std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  struct { const char* name; void (*spoil)(const std::string&); int sqlEnabled; const char* diagnostic; } cases[] = {
+      {"own flags without their NUL", [](const std::string& path) {
          const std::int32_t pid = getpid();
-         file.seekp(256);
-         file.write(reinterpret_cast<const char*>(&pid), 4);
-         file.seekp(256 + 8);
-         file << std::string(256, 'a');
-       },
-       1, ""},
+         std::fstream file(path, std::ios::in | std::ios::out);
+         file.seekp(256).write(reinterpret_cast<const char*>(&pid), 4).seekp(256 + 8) << std::string(256, 'a');
+       }, 1, ""},
       {"a short file", [](const std::string& path) { ASSERT_EQ(truncate(path.c_str(), 100), 0); }, 0, ""},
       {"a symbolic link", [](const std::string& path) { ::unlink(path.c_str()), symlink("/etc/passwd", path.c_str()); },
        0, "Too many levels of symbolic links"},
@@ -352,30 +321,25 @@ TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
       {"a configuration that cannot be read",
        [](const std::string&) { writeFile(privateProfileDirectory() + "/SSFS_ORQ.DAT", std::string(200, 'x')); }, 0,
        "The trace configuration cannot be read"},
+      {"a file cut short while mapped", [](const std::string& path) {  // found short by the next change, and left
+         console({"TRACE", "SQL", "ON"});
+         EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
+         ASSERT_EQ(truncate(path.c_str(), 4096), 0);
+         std::fstream(path, std::ios::in | std::ios::out) << "\x7f\x7f\x7f\x7f";
+       }, 0, "cut short while mapped; tracing is off"},
   };
   for (const auto& c : cases) {
     removeTree(privateHomeDirectory() + "/.orq");
-    console({"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"});
-    console({"PROFILE", "COLLECT", "ON"});
+    consoles({{"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"}, {"PROFILE", "COLLECT", "ON"}});
     c.spoil(shmPath());
     diagnostics = 0;
     g_lastDiagnostic.clear();
-    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), c.sqlEnabled) << c.name;
-    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), c.sqlEnabled) << c.name;
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL) + nbx_trace_enabled(NBX_TRACE_SQL), 2 * c.sqlEnabled) << c.name;
     EXPECT_EQ(nbx_profile_add("calls", 1), NBX_OK) << c.name;
     EXPECT_EQ(diagnostics, c.diagnostic[0] != '\0' ? 1 : 0) << c.name;
     EXPECT_NE(g_lastDiagnostic.find(c.diagnostic), std::string::npos) << c.name << ": " << g_lastDiagnostic;
     nbx_trace_close();
   }
-  // Cut short while mapped: the next change finds it short, and it is left.
-  removeTree(privateHomeDirectory() + "/.orq");
-  console({"TRACE", "SQL", "ON"});
-  EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 1);
-  ASSERT_EQ(truncate(shmPath().c_str(), 4096), 0);
-  std::fstream(shmPath(), std::ios::in | std::ios::out | std::ios::binary) << "\x7f\x7f\x7f\x7f";
-  diagnostics = 0;
-  EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), 0);
-  EXPECT_EQ(diagnostics, 1);
 }
 
 // Eight threads trace while consoles flip the time stamp of the process's own
@@ -384,12 +348,13 @@ TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
 TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
   constexpr int kThreads = 8;
   for (const std::vector<std::string>& route : {std::vector<std::string>{"-p", kPid}, std::vector<std::string>{}}) {
-    console({"-p", kPid, "TRACE", route.empty() ? "REFRESH" : "OFF"});
-    console({"TRACE", "OFF"});
+    const auto viaRoute = [&route](std::vector<std::string> words) {
+      words.insert(words.begin(), route.begin(), route.end());
+      console(words);
+    };
+    consoles({{"-p", kPid, "TRACE", route.empty() ? "REFRESH" : "OFF"}, {"TRACE", "OFF"}});
     ::unlink(traceFile.c_str());
-    std::vector<std::string> words = route;
-    words.insert(words.end(), {"TRACE", "SQL", "ON"});
-    console(words);
+    viaRoute({"TRACE", "SQL", "ON"});
     nbx_trace_enabled(NBX_TRACE_SQL);  // until now the last round's file, which is gone, was in force
     std::atomic<bool> stop{false};
     std::atomic<int> torn{0}, written{0};
@@ -405,11 +370,7 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
         }
       });
     }
-    for (int flip = 0; flip < 6; ++flip) {
-      words = route;
-      words.insert(words.end(), {"-w", "5", "TRACE", "TIMESTAMP", flip % 2 ? "OFF" : "ON"});
-      console(words);
-    }
+    for (int flip = 0; flip < 6; ++flip) viaRoute({"-w", "5", "TRACE", "TIMESTAMP", flip % 2 ? "OFF" : "ON"});
     stop = true;
     for (std::thread& writer : writers) writer.join();
     EXPECT_EQ(torn, 0);
@@ -432,17 +393,12 @@ TEST_F(TraceLibrary, ProfileCountersAreShownWhileCollected) {
   console({"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"});
   const auto shown = [](const std::string& pid, const std::string& name) {
     const std::string out = runConsole({"SHOW", "PROFILE", "DETAILS"}).out;
-    const std::string row = "  " + pid + "  " + name + "  ";
-    const std::size_t at = out.find(row);
-    if (at == std::string::npos) return std::string("none");
-    return std::regex_replace(out.substr(at + row.size(), out.find('\n', at) - at - row.size()), std::regex(" "), "");
+    std::smatch value;
+    return std::regex_search(out, value, std::regex("  " + pid + "  " + name + "  +(\\S+)")) ? value[1].str() : "none";
   };
-  const struct {
-    std::vector<std::string> change;
-    long long amount;
-    std::string shown;
-  } rounds[] = {{{"PROFILE", "COLLECT", "ON"}, 11, "11"}, {{"PROFILE", "RESET"}, 5, "11"},
-                {{"PROFILE", "COLLECT", "ON"}, 1, "1"}};
+  const struct { std::vector<std::string> change; long long amount; std::string shown; } rounds[] = {
+      {{"PROFILE", "COLLECT", "ON"}, 11, "11"}, {{"PROFILE", "RESET"}, 5, "11"},
+      {{"PROFILE", "COLLECT", "ON"}, 1, "1"}};
   for (const auto& round : rounds) {
     EXPECT_EQ(nbx_profile_add("queries run", round.amount), NBX_OK);  // a blank is no part of a name
     console(round.change);
@@ -464,8 +420,7 @@ TEST_F(TraceLibrary, ProfileCountersAreShownWhileCollected) {
 // with no lock held); a write that succeeds again ends the problem.
 TEST_F(TraceLibrary, AProfileFileThatCannotBeWrittenIsToldOnce) {
   const std::string directory = privateHomeDirectory() + "/profiles";
-  console({"PROFILE", "FILENAME", directory + "/profile-%p.prt"});
-  console({"PROFILE", "COLLECT", "ON"});
+  consoles({{"PROFILE", "FILENAME", directory + "/profile-%p.prt"}, {"PROFILE", "COLLECT", "ON"}});
   nbx_trace_set_diagnostic([](const char* text, void* context) {
     countDiagnostic(text, context);
     nbx_trace_open(nullptr);
@@ -493,12 +448,7 @@ TEST_F(TraceLibrary, AProfileFileThatCannotBeWrittenIsToldOnce) {
 // the middle of a record, then has room again, leaves no cut line or member
 // before the next record; with %p the member's cut bytes go out first.
 TEST_F(TraceLibrary, RecordsOutliveTheirWriter) {
-  const struct {
-    const char* name;
-    bool compressed;
-    int processes;
-    bool killed, whole, diskFull;
-  } cases[] = {
+  const struct { const char* name; bool compressed; int processes; bool killed, whole, diskFull; } cases[] = {
       {"/own-%p.prt", true, 1, false, true, false}, {"/own-%p.prt", true, 1, true, false, false},
       {"/shared.prt", true, 3, true, true, false},  {"/own-%p.prt", true, 1, false, true, true},
       {"/shared.prt", true, 1, false, true, true},  {"/shared.prt", false, 1, false, true, true},
@@ -507,9 +457,9 @@ TEST_F(TraceLibrary, RecordsOutliveTheirWriter) {
   for (const auto& c : cases) {
     const std::string name = privateHomeDirectory() + c.name;
     ::unlink(name.c_str());
-    console({"CONFIG", "TRACE", "FILENAME", name});
-    console({"CONFIG", "TRACE", "COMPRESS", c.compressed ? "ON" : "OFF"});
-    console({"TRACE", "SQL", "ON"});
+    consoles({{"CONFIG", "TRACE", "FILENAME", name}, {"CONFIG", "TRACE", "COMPRESS", c.compressed ? "ON" : "OFF"},
+              {"TRACE", "SQL", "ON"}});
+    const auto fileOf = [&name](pid_t pid) { return std::regex_replace(name, std::regex("%p"), std::to_string(pid)); };
     std::set<std::string> files;
     for (int p = 0; p < c.processes; ++p) {
       const pid_t child = fork();
@@ -519,10 +469,8 @@ TEST_F(TraceLibrary, RecordsOutliveTheirWriter) {
         getrlimit(RLIMIT_FSIZE, &limit);
         for (int i = 0; i < kRecords; ++i) {
           if (c.diskFull && i % 100 == 50) {  // full, then room again
-            struct stat status;
-            stat(std::regex_replace(name, std::regex("%p"), std::to_string(getpid())).c_str(), &status);
             signal(SIGXFSZ, SIG_IGN);
-            struct rlimit lowered = {static_cast<rlim_t>(status.st_size) + 50, limit.rlim_max};
+            struct rlimit lowered = {readFile(fileOf(getpid())).size() + 50, limit.rlim_max};
             setrlimit(RLIMIT_FSIZE, i < 100 ? &lowered : &limit);
           }
           failed += nbx_trace_printf(NBX_TRACE_SQL, "process %d record %d", p, i) != NBX_OK;
@@ -530,7 +478,7 @@ TEST_F(TraceLibrary, RecordsOutliveTheirWriter) {
         if (c.killed) raise(SIGKILL);
         exit(failed);
       }
-      files.insert(std::regex_replace(name, std::regex("%p"), std::to_string(child)));
+      files.insert(fileOf(child));
     }
     int failed = 0;
     for (int status, p = 0; p < c.processes; ++p) {
@@ -561,8 +509,7 @@ TEST_F(TraceLibrary, SwitchingCompressionStartsANewFile) {
   std::ofstream(traceFile) << '\n';
   for (const char* compress : {"ON", "OFF"}) {
     EXPECT_EQ(nbx_trace_printf(NBX_TRACE_SQL, "before %s", compress), NBX_OK);
-    console({"CONFIG", "TRACE", "COMPRESS", compress});
-    console({"TRACE", "SQL", "ON"});  // configuration changes are not announced
+    consoles({{"CONFIG", "TRACE", "COMPRESS", compress}, {"TRACE", "SQL", "ON"}});  // the first is not announced
     nbx_trace_printf(NBX_TRACE_SQL, "after %s", compress);
     nbx_trace_close();
     EXPECT_EQ(isGzip(traceFile), compress[1] == 'N');
