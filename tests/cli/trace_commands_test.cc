@@ -89,23 +89,21 @@ class ProfileFiles : public ConsoleSession {};
 // wrong size is.
 TEST_F(ProfileFiles, OnlyReadableRegularFilesAreUsed) {
   const std::string dir = profileDirectory(), history = dir + "/nebrix.his", shm = dir + "/NEBRIX.shm";
+  const std::string opening = "Error opening shared memory: Cannot open shared memory file " + shm + ", rc=";
   std::ofstream(dir + "/x") << "x";
   symlink((dir + "/x").c_str(), history.c_str());
   mkfifo(shm.c_str(), 0600);
   EXPECT_EQ(errorAndStatus({"CONFIG", "TRACE", "SQL", "ON"}),
             "Warning: Cannot write history file " + history + ", rc=40:Too many levels of symbolic links\n0");
-  EXPECT_EQ(errorAndStatus({"TRACE", "REFRESH"}), "Error opening shared memory: Cannot open shared memory file " +
-                                                      shm + ", rc=4000:Not a regular file, aborting.\n1");
+  EXPECT_EQ(errorAndStatus({"TRACE", "REFRESH"}), opening + "4000:Not a regular file, aborting.\n1");
   // Exit 1 means nothing changed: the file is attached before the configuration is written.
   const std::pair<std::string, std::string> unusable[] = {{"mkdir", "21:Is a directory"},
                                                           {"ln -s x", "40:Too many levels of symbolic links"},
                                                           {"mkfifo", "4000:Not a regular file"}};
   for (const auto& [make, why] : unusable) {
-    for (const auto& args : {std::vector<std::string>{"TRACE", "SQL", "OFF"}, {"-w", "1", "TRACE", "OFF"}}) {
+    for (const auto& args : {std::vector<std::string>{"TRACE", "SQL", "OFF"}, {"-w", "1", "TRACE", "OFF"}})
       EXPECT_EQ(errorAndStatus(args, "rm -rf '" + shm + "'; " + make + " '" + shm + "';"),
-                "Error opening shared memory: Cannot open shared memory file " + shm + ", rc=" + why +
-                    ", aborting.\n1");
-    }
+                opening + why + ", aborting.\n1");
     EXPECT_EQ(configuredFlags(), "a") << make;
   }
   EXPECT_EQ(readFile(dir + "/x"), "x");
