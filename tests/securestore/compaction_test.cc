@@ -19,10 +19,7 @@ using CompactionTest = StoreTest;
 // which died left behind goes with the next change. No compaction while
 // conversion backups exist.
 TEST_F(CompactionTest, WriterCompactsAboveTheThresholdKeepingRecordsAsTheyWere) {
-  const struct {
-    int others, changes;
-    size_t sizeAtThreshold;
-  } cases[] = {
+  const struct { int others, changes; size_t sizeAtThreshold; } cases[] = {
       {0, 256, 65536},   // 64 KiB, not above it
       {64, 232, 78848},  // three quarters deleted, not more
   };
