@@ -176,7 +176,11 @@ void ClientState::refreshLocked(Outcome& outcome) {
     outcome.diagnostic = "The trace shared-memory file was cut short while mapped; tracing is off";
   }
   if (m_failed) {
-    // For good: a private counter that never moves, and no categories.
+    // For good: a private counter that never moves, no categories, and
+    // settings that say so to nbx_trace_settings.
+    SettingsSlot* slot = freeSlot();
+    slot->settings = std::make_unique<Settings>();
+    m_current.store(slot, std::memory_order_seq_cst);
     storeCounter(&kNeverMoves);
     storeWord(kValid | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(kNeverMoves)) << 32));
     return;

@@ -336,6 +336,8 @@ TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
     g_lastDiagnostic.clear();
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL) + nbx_trace_enabled(NBX_TRACE_SQL), 2 * c.sqlEnabled) << c.name;
     EXPECT_EQ(nbx_profile_add("calls", 1), NBX_OK) << c.name;
+    struct nbx_trace_settings settings = {};
+    EXPECT_TRUE(nbx_trace_settings(&settings) == NBX_OK && settings.sql == c.sqlEnabled) << c.name;
     EXPECT_EQ(diagnostics, c.diagnostic[0] != '\0' ? 1 : 0) << c.name;
     EXPECT_NE(g_lastDiagnostic.find(c.diagnostic), std::string::npos) << c.name << ": " << g_lastDiagnostic;
     nbx_trace_close();
