@@ -78,6 +78,7 @@ TEST_F(Processes, ListsFollowersOwnSettingsAndEndedParts) {
               row(b, "own", "yes", "c:a") + ended,
           "", 0}});
   nlohmann::json document = nlohmann::json::parse(runConsole({"-o", "json", "SHOW", "PROC"}).out)["processes"];
+  EXPECT_EQ(document["header"]["update_count"], 1);
   EXPECT_EQ(document["clients"][1]["settings"]["short"], true);
   document["clients"][1].erase("settings");
   EXPECT_EQ(document["clients"][1], nlohmann::json::parse(R"({"pid": )" + b + R"(, "command": "nebrix_trace_cl",
