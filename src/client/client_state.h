@@ -91,6 +91,10 @@ class ClientState {
   // Ends the compressed trace file's member at the end of the process.
   void finishAtExit() { m_writer.finishIfIdle(); }
 
+  // In the child of a fork that left this state behind: the one left
+  // behind before it.
+  ClientState* leftBefore = nullptr;
+
   static constexpr std::uint64_t kValid = 1u << 31;
   // Back to the state before any attach: every check takes the slow path.
   static void forget();

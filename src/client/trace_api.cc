@@ -31,10 +31,18 @@ std::atomic<ClientState*> g_state{nullptr};
 // library's locks are held across the fork, in one order, so that the child
 // finds them free; a child made without the handlers (_Fork) may find them
 // held by threads that it does not have, so they are made anew.
+//
+// The states left behind stay reachable from g_leftBehind, each pointing to
+// the one left before it, so that a leak checker sees them kept, not lost.
+ClientState* g_leftBehind = nullptr;
+
 void startAfresh() {
   new (&g_openMutex) std::mutex;
   NEBRIX::Client::renewCallbackLocks();
-  g_state.store(nullptr, std::memory_order_release);
+  if (ClientState* parents = g_state.exchange(nullptr, std::memory_order_acq_rel)) {
+    parents->leftBefore = g_leftBehind;
+    g_leftBehind = parents;
+  }
   ClientState::forget();
   NEBRIX::Client::startProfileCountersAfresh();
 }
