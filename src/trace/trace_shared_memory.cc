@@ -372,6 +372,11 @@ const std::int32_t* TraceSharedMemory::updateCountWord() const {
   return m_header == nullptr ? nullptr : &m_header->updateCount;
 }
 
+std::string TraceSharedMemory::profileDirectory() const {
+  const std::size_t slash = m_sharedmemorypath.rfind('/');
+  return slash == std::string::npos ? std::string() : m_sharedmemorypath.substr(0, slash);
+}
+
 int TraceSharedMemory::mappedDescriptor() const { return m_mappedmemory ? m_mappedmemory->descriptor() : -1; }
 
 std::int32_t TraceSharedMemory::getVersion() const {

@@ -171,6 +171,8 @@ class TraceSharedMemory {
   std::int32_t getVersion() const;
   // The descriptor of the mapped file, or -1 when detached.
   int mappedDescriptor() const;
+  // The profile directory the file is in ("" before an attach).
+  std::string profileDirectory() const;
   static std::size_t getTotalSize();
   // The NUM_PARTS parts, or null when detached. A part's flags may lack
   // their NUL: read at most FLAGS_SIZE - 1 characters.
