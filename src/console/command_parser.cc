@@ -2,6 +2,7 @@
 // SHOW ... and PROFILE .... Each position has a table of keywords tried in
 // order; a word selects the first keyword it abbreviates (case-insensitive,
 // at least the keyword's minimum length).
+#include <climits>
 #include <cstring>
 
 #include "base/text_output.h"
@@ -77,6 +78,8 @@ const Keyword kShowWords[] = {
     {"PROFILE", 1, Console::C_SHOW_PROFILE, Arguments::BRANCH},
     // "PRO" stays PROFILE: PROCESSES needs four letters.
     {"PROCESSES", 4, Console::C_SHOW_PROCESSES, Arguments::NOTHING},
+    // Three letters, so that "R" and "RE" stay free for later words.
+    {"RECORDS", 3, Console::C_SHOW_RECORDS, Arguments::BRANCH},
 };
 
 const Keyword kProfileWords[] = {
@@ -150,6 +153,7 @@ class Console::CommandParser {
     const Keyword* keyword = lookup(kShowWords, word);
     if (keyword == nullptr) return print_syntax_error(Text::err, "one of CONFIG,TRACESETTINGS,ALL", word);
     if (keyword->arguments != Arguments::BRANCH) return select(*keyword);
+    if (keyword->code == C_SHOW_RECORDS) return parseRecords();
 
     // SHOW PROFILE [DETAILS]
     m_console.m_command = C_SHOW_PROFILE;
@@ -158,6 +162,35 @@ class Console::CommandParser {
     if (!Console_matchCommand(word, "DETAILS", 1)) return print_syntax_error(Text::err, "DETAILS", word);
     m_console.m_command = C_SHOW_PROFILE_DETAIL;
     return expectEnd();
+  }
+
+  // SHOW RECORDS [LAST <n>] [FOLLOW], in either order.
+  NEBRIX_Retcode parseRecords() {
+    m_console.m_command = C_SHOW_RECORDS;
+    while (!atEnd()) {
+      const char* word = take("one of LAST,FOLLOW");
+      if (Console_matchCommand(word, "FOLLOW", 1) && !m_console.m_follow) {
+        m_console.m_follow = true;
+      } else if (Console_matchCommand(word, "LAST", 1) && m_console.m_last < 0) {
+        word = take("<number of records>");
+        if (word == nullptr) return NEBRIX_NOT_OK;
+        if (!readCount(word, m_console.m_last)) return print_syntax_error(Text::err, "a number of records", word);
+      } else {
+        return print_syntax_error(Text::err, "one of LAST,FOLLOW", word);
+      }
+    }
+    return NEBRIX_OK;
+  }
+
+  // Digits only, at most INT32_MAX.
+  static bool readCount(const char* word, int32_t& count) {
+    long long value = 0;
+    for (const char* c = word; *c != '\0'; ++c) {
+      if (*c < '0' || *c > '9' || (value = value * 10 + (*c - '0')) > INT32_MAX) return false;
+    }
+    if (*word == '\0') return false;
+    count = static_cast<int32_t>(value);
+    return true;
   }
 
   NEBRIX_Retcode parseProfile() {

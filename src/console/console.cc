@@ -37,7 +37,8 @@ bool Console::isChangingCommand(Command command) {
 }
 
 bool Console::isShowCommand(Command command) {
-  return (command >= C_SHOW_CONFIG && command <= C_SHOW_HISTORY) || command == C_SHOW_PROCESSES;
+  return (command >= C_SHOW_CONFIG && command <= C_SHOW_HISTORY) || command == C_SHOW_PROCESSES ||
+         command == C_SHOW_RECORDS;
 }
 
 bool Console::isDynamicCommand(Command command) {
@@ -45,7 +46,7 @@ bool Console::isDynamicCommand(Command command) {
 }
 
 NEBRIX_Retcode Console::run() {
-  if (m_command < C_NONE || (m_command > C_SHOW_HISTORY && m_command != C_SHOW_PROCESSES)) return NEBRIX_NOT_OK;
+  if (m_command < C_NONE || (m_command > C_SHOW_HISTORY && !isShowCommand(m_command))) return NEBRIX_NOT_OK;
   if (m_command == C_NONE) {
     Text::err << "Error: No command given, use the -h option for an overview \n"
                  "on commands and options."
@@ -69,6 +70,7 @@ NEBRIX_Retcode Console::run() {
 }
 
 NEBRIX_Retcode Console::runOperation() {
+  if (m_command == C_SHOW_RECORDS) return showRecords();  // its JSON too
   if (m_output == OUTPUT_JSON) return showJson();  // the parser let it through with SHOW only
   switch (m_command) {
     case C_CONFIG_TRACE_SHORT: return configTraceShort();

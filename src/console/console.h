@@ -69,6 +69,7 @@ class Console {
     C_READSHM = 38,   // never parsed
     C_WRITESHM = 39,  // never parsed
     C_SHOW_PROCESSES = 40,
+    C_SHOW_RECORDS = 41,
   };
 
   // What the SHOW commands print: "-o text" (the default) or "-o json".
@@ -114,13 +115,16 @@ class Console {
   OutputFormat outputFormat() const { return m_output; }
   bool waitPresent() const { return m_waitpresent; }
   int32_t waitSeconds() const { return m_waitseconds; }
+  // SHOW RECORDS: LAST <n> (-1: all records) and FOLLOW.
+  int32_t lastRecords() const { return m_last; }
+  bool follow() const { return m_follow; }
   // After run: -w ran out of time with the change made, while some client
   // had not taken it up.
   bool changeNotAcknowledged() const { return m_notacknowledged; }
 
   // Codes 2 to 30 except the never-parsed 4, 16 and 24 change something.
   static bool isChangingCommand(Command command);
-  // The SHOW commands, codes 31 to 37 and 40: the only ones with "-o json".
+  // The SHOW commands, codes 31 to 37, 40 and 41: the only ones with "-o json".
   static bool isShowCommand(Command command);
   // TRACE ... and PROFILE RESET|COLLECT: the commands that move the update
   // counter of the trace shared-memory file, and that -w may wait for.
@@ -207,6 +211,8 @@ class Console {
   NEBRIX_Retcode showProfile(bool showDetails);
   NEBRIX_Retcode showHistory();
   NEBRIX_Retcode showProcesses();
+  // SHOW RECORDS, text and JSON.
+  NEBRIX_Retcode showRecords();
 
   // Moves the update counter for a change, under the caller's LockedScope.
   // With -w, every client without a part gets one holding "R" first, so that
@@ -255,6 +261,8 @@ class Console {
   bool m_all = false;
   std::vector<int32_t> m_handedback;  // sorted
   TraceSharedMemory m_sharedMemory;  // see attachForChange
+  int32_t m_last = -1;
+  bool m_follow = false;
 };
 
 // Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"

@@ -24,6 +24,8 @@ std::pair<Console::Command, std::string> parse(std::vector<std::string> words) {
   if (console.stopOnError()) args << " e" << console.errorCode() << "/" << console.errorCount();
   if (console.filename() != nullptr) args << " " << console.filename();
   if (console.pidPresent()) args << " p" << console.pid();
+  if (console.lastRecords() >= 0) args << " last" << console.lastRecords();
+  if (console.follow()) args << " follow";
   return {console.command(), rc == NEBRIX_OK ? args.str() : "refused"};
 }
 
@@ -56,6 +58,11 @@ TEST(CommandParser, KeywordsAndTheirArguments) {
       {{"s", "Proc"}, Console::C_SHOW_PROCESSES, "0"}, {{"p", "r"}, Console::C_PROFILE_RESET, "0"},
       {{"p", "c", "on"}, Console::C_PROFILE_COLLECT_ON, "0"}, {{"p", "c", "of"}, Console::C_PROFILE_COLLECT_OFF, "0"},
       {{"-p", "4711", "-p", "  42", "p", "f", "x"}, Console::C_PROFILE_FILENAME, "0 x p42"},
+      {{"s", "rec"}, Console::C_SHOW_RECORDS, "0"}, {{"s", "rec", "f", "l", "0"}, Console::C_SHOW_RECORDS, "0 last0 follow"},
+      {{"s", "records", "last", "2147483647"}, Console::C_SHOW_RECORDS, "0 last2147483647"},
+      {{"s", "re"}, Console::C_NONE, "refused"}, {{"s", "rec", "l", "-1"}, Console::C_SHOW_RECORDS, "refused"},
+      {{"s", "rec", "l", "2147483648"}, Console::C_SHOW_RECORDS, "refused"},
+      {{"s", "rec", "f", "f"}, Console::C_SHOW_RECORDS, "refused"},
   };
   for (const auto& [words, code, args] : cases) {
     EXPECT_EQ(parse(words), std::make_pair(code, args)) << testing::PrintToString(words);
