@@ -20,8 +20,11 @@ _nebrix_cons_table() {
                            "DISTRIBUTION:2:on_off SQL:2:on_off SIZE:2:file_size OFF:1:end" \
                            "STOP:2:stop_on TIMESTAMP:1:on_off API:2:on_off" ;;
         show)         echo "CONFIG:1:end TRACESETTINGS:1:end -FILE:1:end ALL:1:end HISTORY:1:end" \
-                           "PROFILE:1:show_profile PROCESSES:4:end" ;;
+                           "PROFILE:1:show_profile PROCESSES:4:end RECORDS:3:records" ;;
         show_profile) echo "DETAILS:1:end" ;;
+        records)      echo "LAST:1:records_count FOLLOW:1:records_followed" ;;
+        records_last) echo "FOLLOW:1:end" ;;                   # after LAST <n>
+        records_followed) echo "LAST:1:end" ;;                 # then the count
         profile)      echo "RESET:1:end COLLECT:1:on_off FILENAME:1:file_name" ;;
         on_off)       echo "ON:2:end OFF:2:end" ;;
         packet)       echo "ON:2:end OFF:2:end" ;;            # or a size
@@ -47,6 +50,7 @@ _nebrix_cons_next() {
     done
     case $state in
         stop_code) echo stop_count ;;    # an error code; COUNT may follow
+        records_count) echo records_last ;;    # the count of LAST; FOLLOW may follow
         *) echo end ;;
     esac
 }

@@ -100,6 +100,11 @@ const FurtherHelp kFurtherHelp[] = {
     {"Further commands:", "SHOW PROCESSES",
      "The running processes that use the trace shared memory,\n"
      "where their settings come from and whether they took up\nthe last change (at least SHOW PROC)."},
+    {"Further commands:", "-p <pid> SHOW RECORDS [LAST <n>] [FOLLOW]",
+     "Prints the trace of process <pid>: its older file after a\n"
+     "rotation, then the current one, decompressed, only its own\n"
+     "records in a shared file; the last <n> with LAST. FOLLOW\n"
+     "then prints new records until interrupted or the process\nends (at least SHOW REC)."},
 };
 
 // The column of the descriptions, as in the usage text; a longer name puts
