@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <malloc.h>
 #include <map>
@@ -513,6 +514,87 @@ TEST_F(TraceLibrary, RecordsOutliveTheirWriter) {
     EXPECT_EQ(records.size(), static_cast<std::size_t>(c.processes * kRecords - (keepsCutBytes ? 0 : failed)))
         << c.name << c.killed << c.compressed;
   }
+}
+
+// Every line says who wrote it: the thread, and the process in a file other
+// processes may write (no %p). The first line a process writes into a file
+// names the program, the process, the library and the settings; a change
+// taken up is a line of its own.
+TEST_F(TraceLibrary, EachLineSaysWhoWroteIt) {
+  for (const std::string name : {"trace-%p.prt", "shared.prt"}) {
+    const std::string file = privateHomeDirectory() + "/" + name;
+    const std::string path = std::regex_replace(file, std::regex("%p"), kPid);
+    consoles({{"CONFIG", "TRACE", "FILENAME", file}, {"TRACE", "SQL", "ON"}});
+    nbx_trace_printf(NBX_TRACE_SQL, "main");
+    std::thread([] { nbx_trace_printf(NBX_TRACE_SQL, "other"); }).join();
+    console({"TRACE", "TIMESTAMP", "ON"});
+    nbx_trace_printf(NBX_TRACE_SQL, "stamped");
+    nbx_trace_close();
+    const std::string ids = name[6] == '%' ? R"(\[(\d+)\] )" : R"(\[)" + kPid + R"(:(\d+)\] )";
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} )";
+    const std::vector<std::string> found = lines(path, nullptr, true);
+    const std::vector<std::string> expected = {
+        ids + "=== client_tests, process " + kPid + ", library " + nbx_version() + R"(, update count \d+, settings .*)",
+        ids + "main", ids + "other", stamp + ids + R"(=== change taken up: update count \d+, settings .*T.*)",
+        stamp + ids + "stamped"};
+    ASSERT_EQ(found.size(), expected.size()) << name;
+    std::set<std::string> threads;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(found[i], match, std::regex(expected[i]))) << found[i];
+      threads.insert(match[1]);
+    }
+    EXPECT_EQ(threads.size(), 2u) << name;  // the main thread's and the other's
+    EXPECT_TRUE(threads.count(kPid)) << name;
+    removeWithOlder(path);
+    console({"TRACE", "OFF"});
+  }
+}
+
+// What the process tells the console in its status file, step by step: the
+// trace file and whether it is written, a stop on error, the profile file;
+// files of ended processes are cleared away, and close takes its own back.
+TEST_F(TraceLibrary, TheProcessPublishesWhatItDoes) {
+  const std::string folder = privateProfileDirectory() + "/clients";
+  const std::string missing = privateHomeDirectory() + "/missing";
+  const auto status = [&folder] {
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.path().filename().string().rfind("NEBRIX-" + kPid + "-", 0) == 0) return readFile(entry.path());
+    return std::string("none");
+  };
+  consoles({{"PROFILE", "FILENAME", privateHomeDirectory() + "/p-%p.prt"}, {"TRACE", "SQL", "ON"}});
+  mkdir(folder.c_str(), 0700);
+  std::ofstream(folder + "/NEBRIX-999999999-5") << "ended";
+  std::ofstream(folder + "/notes") << "not ours";
+  const std::vector<std::string> refresh = {"TRACE", "REFRESH"};
+  struct {
+    std::vector<std::vector<std::string>> changes;
+    std::function<void()> then;
+    std::vector<std::string> says;
+  } steps[] = {
+      {{}, [] { nbx_trace_open(nullptr); },
+       {"program client_tests\n", "trace_file " + traceFile + "\n", "trace_state writing\n", "shared 1\n"}},
+      {{{"CONFIG", "TRACE", "FILENAME", missing + "/t-%p.prt"}, refresh}, [] {},
+       {"trace_state cannot_write\ntrace_reason No such file or directory\n", "shared 0\n"}},
+      {{}, [&missing] { mkdir(missing.c_str(), 0700), nbx_trace_printf(NBX_TRACE_SQL, "now"); },
+       {"trace_state writing\n", "trace_file " + missing + "/t-" + kPid + ".prt\n"}},
+      {{{"TRACE", "STOP", "ON", "ERROR", "5"}}, [] { nbx_trace_error(5); }, {"trace_state stopped\ntrace_error 5\n"}},
+      {{{"PROFILE", "COLLECT", "ON"}}, [] { nbx_profile_add("calls", 1); },
+       {"trace_state writing\n", "profile_file " + privateHomeDirectory() + "/p-" + kPid + ".prt\nprofile_state written\n"}},
+      {{{"TRACE", "OFF"}}, [] {}, {"trace_state off\n"}},
+      {{}, [] { nbx_trace_close(); }, {"none"}},
+  };
+  for (const auto& step : steps) {
+    for (const std::vector<std::string>& change : step.changes) console(change);
+    nbx_trace_enabled(NBX_TRACE_SQL);
+    step.then();
+    const std::string now = status();
+    for (const std::string& text : step.says) EXPECT_NE(now.find(text), std::string::npos) << text << "\n" << now;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder + "/NEBRIX-999999999-5"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "/notes"));
+  removeTree(missing);
+  ::unlink((privateHomeDirectory() + "/p-" + kPid + ".prt").c_str());
 }
 
 // A change of z never mixes text and gzip in one file: the file in the other
