@@ -4,8 +4,11 @@
 // reads the settings again (its own part's flags, or the configured flags
 // when it has no part or its part holds "R") and acknowledges them, and the
 // program prints each change as one line. SIGTERM or SIGINT end it.
+// With -r it also writes records into its trace, one per interval while the
+// SQL trace is on, "record <n> of <count>", and says when all are written.
 //
-//   nebrix_trace_client [-i <milliseconds>]     polling interval, default 100
+//   nebrix_trace_client [-i <milliseconds>] [-r <count>]
+//                                               polling interval, default 100
 //   nebrix_trace_client -h|--help|--version
 #include <fcntl.h>
 #include <nebrix/trace.h>
@@ -45,13 +48,15 @@ bool finishStandardOutput() {
   return true;
 }
 
-const char kUsage[] = "Usage: nebrix_trace_client [-i <milliseconds>]\n";
+const char kUsage[] = "Usage: nebrix_trace_client [-i <milliseconds>] [-r <count>]\n";
 
 const char kHelp[] =
     "Maps the trace shared-memory file of the user as a client process of the NEBRIX\n"
     "library does, and prints a line whenever the trace settings it follows change.\n"
     "Options:\n"
     "  -i <milliseconds>  How often it looks for a change: 1 to 60000, default 100.\n"
+    "  -r <count>         Writes <count> SQL trace records, one each time it looks\n"
+    "                     while the SQL trace is on, then prints \"wrote <count> records\".\n"
     "  -h, --help         This help.\n"
     "  --version          Prints the version.\n";
 
@@ -69,13 +74,30 @@ bool answerRequest(int argc, char** argv) {
   return true;
 }
 
-bool parseInterval(int argc, char** argv, long& milliseconds) {
+// -i <milliseconds> and -r <count>, each at most once, in any order.
+bool parseOptions(int argc, char** argv, long& milliseconds, long& records) {
   milliseconds = 100;
-  if (argc == 1) return true;
-  if (argc != 3 || strcmp(argv[1], "-i") != 0) return false;
-  char* end = nullptr;
-  milliseconds = strtol(argv[2], &end, 10);
-  return *end == '\0' && milliseconds >= 1 && milliseconds <= 60000;
+  records = 0;
+  bool seen[2] = {false, false};
+  for (int i = 1; i < argc; i += 2) {
+    const int which = strcmp(argv[i], "-i") == 0 ? 0 : strcmp(argv[i], "-r") == 0 ? 1 : -1;
+    if (which < 0 || seen[which] || i + 1 >= argc) return false;
+    seen[which] = true;
+    char* end = nullptr;
+    const long value = strtol(argv[i + 1], &end, 10);
+    const long maximum = which == 0 ? 60000 : 100000000;
+    if (*end != '\0' || value < 1 || value > maximum) return false;
+    (which == 0 ? milliseconds : records) = value;
+  }
+  return true;
+}
+
+// One record per call while the SQL trace is on, until `count` are written.
+void writeRecord(long count, long& written) {
+  if (written >= count || !nbx_trace_enabled(NBX_TRACE_SQL)) return;
+  ++written;
+  nbx_trace_printf(NBX_TRACE_SQL, "record %ld of %ld", written, count);
+  if (written == count) std::cout << "wrote " << count << " records" << std::endl;
 }
 
 }  // namespace
@@ -93,7 +115,9 @@ int main(int argc, char** argv) {
   occupyClosedStandardDescriptors();
   if (answerRequest(argc, argv)) return finishStandardOutput() ? 0 : 1;
   long interval = 0;
-  if (!parseInterval(argc, argv, interval)) {
+  long records = 0;
+  long written = 0;
+  if (!parseOptions(argc, argv, interval, records)) {
     std::cerr << kUsage << std::flush;
     return 1;
   }
@@ -112,6 +136,7 @@ int main(int argc, char** argv) {
   while (!g_stop) {
     usleep(static_cast<useconds_t>(interval) * 1000);
     nbx_trace_enabled(NBX_TRACE_CALL);
+    writeRecord(records, written);
   }
   std::cout << "process " << getpid() << " stopped" << std::endl;
   nbx_trace_close();

@@ -74,7 +74,8 @@ complete_line "$dir/bin"                                     -d "$dir/"
 program=$dir/bin/vaultadm complete_line "ORQ/APP/TOKEN"       -s APP -d . -k . delete O
 
 program=nebrix_trace_client
-complete_line "--help --version -h -i"                       ''
+complete_line "--help --version -h -i -r"                    ''
+complete_line "-r"                                           -i 5 ''
 
 [ "$failures" -eq 0 ] || exit 1
 echo "completion OK"

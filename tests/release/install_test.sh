@@ -61,7 +61,7 @@ check() {
 }
 
 sed "s/@VERSION@/$version/" "$source/tests/cli/usage.txt" >"$work/usage"
-echo "Usage: nebrix_trace_client [-i <milliseconds>]" >"$work/client-usage"
+echo "Usage: nebrix_trace_client [-i <milliseconds>] [-r <count>]" >"$work/client-usage"
 check 0 "$work/usage" /dev/null nebrix_cons -h
 check 0 "" /dev/null vaultadm -h
 check 1 "" "$work/client-usage" nebrix_trace_client -x
