@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 
 #include "console_session.h"
 #include "trace/client_status_files.h"
+#include "trace_client.h"
 
 namespace nebrix_test {
 namespace {
@@ -153,8 +155,8 @@ TEST_F(Records, SaysWhyThereIsNothingToRead) {
 // A console that follows, read line by line (standard error too).
 class Follower {
  public:
-  explicit Follower(const std::string& pid)
-      : m_pipe(popen(("echo $$ && exec '" NEBRIX_CONS_BINARY "' -p " + pid + " SHOW REC LAST 1 FOLLOW 2>&1").c_str(),
+  explicit Follower(const std::string& pid, const std::string& words = "LAST 1 FOLLOW")
+      : m_pipe(popen(("echo $$ && exec '" NEBRIX_CONS_BINARY "' -p " + pid + " SHOW REC " + words + " 2>&1").c_str(),
                      "r")) {
     setvbuf(m_pipe, nullptr, _IONBF, 0);
     m_pid = atoi(nextLine().c_str());
@@ -200,6 +202,48 @@ TEST_F(Records, FollowsAcrossRotationsUntilTheProcessEnds) {
   EXPECT_EQ(interrupted.nextLine(), "[1] five");
   kill(interrupted.pid(), SIGTERM);
   EXPECT_EQ(interrupted.end(), 0);
+}
+
+// Real clients write 600 records, one every 2 ms, into files of at most 8192
+// bytes: the follow started after tracing began prints each record of its
+// process once, in order, through every rotation.
+TEST_F(Records, FollowsRealClientsThroughRotations) {
+  const struct {
+    std::string name, compress;
+  } cases[] = {{"/own-%p.txt", "OFF"}, {"/own-%p.gz", "ON"}, {"/shared.txt", "OFF"}};
+  for (const auto& c : cases) {
+    runOk({"CONFIG", "TRACE", "FILENAME", privateHomeDirectory() + c.name});
+    runOk({"CONFIG", "TRACE", "SIZE", "8192"});
+    runOk({"CONFIG", "TRACE", "COMPRESS", c.compress});
+    std::vector<std::string> lines;
+    std::string pid;
+    {
+      auto client = std::make_unique<TraceClient>("-i 2 -r 600");
+      TraceClient other("-i 2 -r 600");
+      pid = client->pid();
+      client->nextLine();
+      other.nextLine();
+      runOk({"-w", "5", "TRACE", "SQL", "ON"});
+      Follower follower(pid, "FOLLOW");
+      for (std::string line = follower.nextLine(); !line.empty(); line = follower.nextLine()) {
+        lines.push_back(line);
+        if (line.find("record 600 of 600") != std::string::npos) break;
+      }
+      runOk({"TRACE", "OFF"});
+      client.reset();
+      for (std::string line = "="; !line.empty() && line.find("Process") != 0;) lines.push_back(line = follower.nextLine());
+      EXPECT_EQ(follower.end(), 0);
+    }
+    int next = 1;
+    const std::string prefix = c.name == "/shared.txt" ? "[" + pid + ":" : "[";
+    for (const std::string& line : lines) {
+      if (line.find(" record ") == std::string::npos) continue;
+      EXPECT_EQ(line.compare(0, prefix.size(), prefix), 0) << line;
+      EXPECT_EQ(line.substr(line.find(" record ")), " record " + std::to_string(next++) + " of 600") << c.name;
+    }
+    EXPECT_EQ(next, 601) << c.name;
+    EXPECT_EQ(lines.back(), "Process " + pid + " has ended.") << c.name;
+  }
 }
 
 }  // namespace

@@ -16,7 +16,8 @@ namespace nebrix_test {
 // The shell prints its own process id, which the client keeps through exec.
 class TraceClient {
  public:
-  TraceClient() : m_pipe(popen("echo $$ && exec '" NEBRIX_TRACE_CLIENT_BINARY "' -i 20", "r")) {
+  explicit TraceClient(const std::string& options = "-i 20")
+      : m_pipe(popen(("echo $$ && exec '" NEBRIX_TRACE_CLIENT_BINARY "' " + options).c_str(), "r")) {
     if (m_pipe == nullptr) return;
     setvbuf(m_pipe, nullptr, _IONBF, 0);  // so that poll sees all that is not read yet
     m_pid = atoi(nextLine().c_str());
