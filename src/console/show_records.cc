@@ -31,6 +31,9 @@ namespace {
 // How long FOLLOW waits at most between two looks at the file; a change of
 // the file's folder wakes it at once.
 constexpr int kFollowPollMilliseconds = 100;
+// How many looks at the file pass between two looks at what the process
+// published: a change of its trace file's name is followed within a second.
+constexpr int kStatusRounds = 10;
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
@@ -77,6 +80,21 @@ NEBRIX_Retcode findClient(std::int32_t pid, ClientStatus& found) {
   }
   return NEBRIX_NOT_OK;
 }
+
+// What the process of `status` publishes now; false when it has ended or
+// publishes nothing.
+bool republished(const ClientStatus& status, ClientStatus& now) {
+  std::string directory;
+  SecureStore::UserProfile::getUserProfilePath(directory, "", false, false);
+  for (const ClientStatus& current : readClientStatuses(directory, Configuration::NEBRIX_COMPONENT)) {
+    if (current.pid != status.pid || current.started != status.started) continue;
+    now = current;
+    return true;
+  }
+  return false;
+}
+
+class FollowWatch;
 
 // The files of one trace: "<name>.1", when there is one, then "<name>".
 class TraceFiles {
@@ -149,9 +167,10 @@ class TraceFiles {
   }
 
   bool takeNewFile(RecordCollector& records);
+  bool takeNewName(RecordCollector& records, std::unique_ptr<FollowWatch>& watch);
 
-  const ClientStatus& m_status;
-  const std::string m_path;
+  const ClientStatus m_status;
+  std::string m_path;
   std::unique_ptr<TraceFileReader> m_current;
   TraceFileReader m_older;
 };
@@ -199,13 +218,33 @@ class FollowWatch {
   int m_descriptor;
 };
 
+// A process told to write its trace elsewhere (CONFIG TRACE FILENAME, then
+// a refresh) is followed there: the old file is read to its end, then the
+// new one from its start.
+bool TraceFiles::takeNewName(RecordCollector& records, std::unique_ptr<FollowWatch>& watch) {
+  ClientStatus now;
+  if (!republished(m_status, now) || now.traceFile.empty() || now.traceFile == m_path) return true;
+  const std::string& name = now.traceFile;
+  if (m_current->isOpen() && (!read(*m_current, m_path, records) || !m_current->finish(records.lineSink()))) {
+    return false;
+  }
+  if (outputLost()) return false;
+  Text::err << "Note: Process " << m_status.pid << " now writes its trace to " << name << "." << Text::endl;
+  m_path = name;
+  records.takeOnly(now.shared ? now.pid : 0);
+  m_current->close();
+  watch.reset(new FollowWatch(m_path));
+  return takeNewFile(records);
+}
+
 // Ends on SIGINT or SIGTERM (status 0: the user asked for it), when the
 // process has ended (what it wrote last is printed first; status 0), or on
 // lost output or a damaged file (status 1).
 NEBRIX_Retcode TraceFiles::follow(RecordCollector& records) {
-  FollowWatch watch(m_path);
-  while (!g_stopRequested) {
+  std::unique_ptr<FollowWatch> watch(new FollowWatch(m_path));
+  for (int round = 1; !g_stopRequested; ++round) {
     const bool ended = !processRuns(m_status);
+    if (!ended && round % kStatusRounds == 0 && !takeNewName(records, watch)) return NEBRIX_NOT_OK;
     if (m_current->isOpen() && !read(*m_current, m_path, records)) return NEBRIX_NOT_OK;
     if (m_current->restartIfShrunk()) {
       Text::err << "Note: " << m_path << " was cut short; reading it again from its start." << Text::endl;
@@ -218,7 +257,7 @@ NEBRIX_Retcode TraceFiles::follow(RecordCollector& records) {
       return NEBRIX_OK;
     }
     if (outputLost()) return NEBRIX_NOT_OK;
-    watch.wait();
+    watch->wait();
   }
   return outputLost() ? NEBRIX_NOT_OK : NEBRIX_OK;
 }

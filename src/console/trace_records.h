@@ -89,6 +89,8 @@ class RecordCollector {
   TraceFileReader::LineSink lineSink() {
     return [this](const std::string& line) { return take(line); };
   }
+  // The process whose records a shared file holds; 0 for a file of its own.
+  void takeOnly(std::int32_t pid) { m_pid = pid; }
   // At the start of each file: a continuation line there has no record.
   void startFile() { m_taking = m_pid == 0; }
 

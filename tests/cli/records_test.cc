@@ -199,7 +199,14 @@ TEST_F(Records, FollowsRealClientsThroughRotations) {
         lines.push_back(line);
         if (line.find("record 600 of 600") != std::string::npos) break;
       }
-      if (c.interrupt) kill(follower.pid(), SIGTERM);
+      if (c.interrupt) {  // after it is followed to the file it is told to write next
+        runOk({"CONFIG", "TRACE", "FILENAME", privateHomeDirectory() + "/next-%p.txt"});
+        runOk({"-w", "5", "TRACE", "REFRESH"});
+        EXPECT_EQ(follower.nextLine(), "Note: Process " + pid + " now writes its trace to " +
+                                           privateHomeDirectory() + "/next-" + pid + ".txt.");
+        EXPECT_NE(follower.nextLine().find("=== nebrix_trace_client, process " + pid), std::string::npos);
+        kill(follower.pid(), SIGTERM);
+      }
       client.reset();
       for (std::string line = "="; !line.empty() && line.find("Process") != 0;) lines.push_back(line = follower.nextLine());
       EXPECT_EQ(follower.end(), 0);
