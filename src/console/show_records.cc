@@ -185,6 +185,14 @@ bool TraceFiles::takeNewFile(RecordCollector& records) {
   if (m_current->isOpen()) {
     if (!read(*m_current, m_path, records) || !m_current->finish(records.lineSink())) return false;
   }
+  // After two rotations the file between the old one and the new one is
+  // "<name>.1" now; only a third one would take it away unread.
+  TraceFileReader between;
+  if (m_current->isOpen() && between.open(m_path + ".1") == 0 && !between.sameFile(*m_current) &&
+      !between.sameFile(*next)) {
+    records.startFile();
+    if (!read(between, m_path + ".1", records) || !between.finish(records.lineSink())) return false;
+  }
   m_current.swap(next);
   records.startFile();
   return read(*m_current, m_path, records);

@@ -204,7 +204,8 @@ TEST_F(Records, FollowsRealClientsThroughRotations) {
         runOk({"-w", "5", "TRACE", "REFRESH"});
         EXPECT_EQ(follower.nextLine(), "Note: Process " + pid + " now writes its trace to " +
                                            privateHomeDirectory() + "/next-" + pid + ".txt.");
-        EXPECT_NE(follower.nextLine().find("=== nebrix_trace_client, process " + pid), std::string::npos);
+        const std::string first = follower.nextLine();
+        EXPECT_NE(first.find("=== nebrix_trace_client, process " + pid), std::string::npos) << first;
         kill(follower.pid(), SIGTERM);
       }
       client.reset();
