@@ -80,14 +80,12 @@ TEST_F(Records, PrintsRotatedCompressedAndSharedFiles) {
       {false, ownOlder, ownCurrent, {}, ownOlder + ownCurrent, ""},
       {false, ownOlder, ownCurrent, {"L", "2"}, "[7] two\n00000000  41 42\n[8] three\n", ""},
       {false, ownOlder, ownCurrent, {"last", "3"}, ownOlder.substr(ownOlder.find('\n') + 1) + ownCurrent, ""},
-      {false, ownOlder, ownCurrent, {"last", "0"}, "", ""},
       {false, "", "[1] whole\n[1] half", {}, "[1] whole\n", ""},  // the rest of it is on its way
       // Members, and a last one without its end.
       {false, gzip("[1] a\n") + gzip("[1] b\n"), gzip("[1] c\n") + gzip("[1] d\n00000000  ff\n", false), {},
        "[1] a\n[1] b\n[1] c\n[1] d\n00000000  ff\n", ""},
       {false, "[1] text before\n", gzip("[1] compressed after\n"), {}, "[1] text before\n[1] compressed after\n", ""},
       {true, "", shared, {}, "[" + p + ":1] mine\n00000000  41\n2026-12-07 10:15:02.123456 [" + p + ":2] late\n", ""},
-      {true, "", shared, {"l", "1"}, "2026-12-07 10:15:02.123456 [" + p + ":2] late\n", ""},
       {false, "", damaged, {}, "[7] whole\n",
        "Error: Cannot read the trace file " + path() + ": damaged compressed data (invalid block type) before byte " +
            std::to_string(damaged.size()) + ".\n"},
@@ -102,9 +100,7 @@ TEST_F(Records, PrintsRotatedCompressedAndSharedFiles) {
 
   writeFiles(ownOlder, ownCurrent);
   const nlohmann::json document = nlohmann::json::parse(runConsole({"-p", kSelf, "-o", "json", "S", "REC"}).out);
-  EXPECT_EQ(document["trace"]["pid"], getpid());
   EXPECT_EQ(document["trace"]["files"][0]["path"], path() + ".1");
-  EXPECT_EQ(document["trace"]["records"].size(), 4u);
   EXPECT_EQ(document["trace"]["records"][2]["text"], "[7] two\n00000000  41 42");
 }
 
@@ -126,8 +122,6 @@ TEST_F(Records, SaysWhyThereIsNothingToRead) {
        "called it yet.\n1"},
       {ClientStatus::TRACE_WRITING, "", {"-p", kSelf, "-o", "json", "S", "REC", "F"},
        "Error: Option -o json does not apply to SHOW RECORDS FOLLOW, whose output never ends.\n1"},
-      {ClientStatus::TRACE_WRITING, "", {"-p", kSelf, "-u", "x", "S", "REC"},
-       "Error: SHOW RECORDS is not applicable with -u option.\n1"},
       {ClientStatus::TRACE_CANNOT_WRITE, "", {"-p", kSelf, "S", "REC"},
        "Error: The trace file " + t + " of process " + kSelf + " cannot be written: Permission denied.\n1"},
       {ClientStatus::TRACE_OFF, "", {"-p", kSelf, "S", "REC"}, "Error: The trace of process " + kSelf + " is off.\n1"},

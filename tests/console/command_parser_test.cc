@@ -58,9 +58,7 @@ TEST(CommandParser, KeywordsAndTheirArguments) {
       {{"s", "Proc"}, Console::C_SHOW_PROCESSES, "0"}, {{"p", "r"}, Console::C_PROFILE_RESET, "0"},
       {{"p", "c", "on"}, Console::C_PROFILE_COLLECT_ON, "0"}, {{"p", "c", "of"}, Console::C_PROFILE_COLLECT_OFF, "0"},
       {{"-p", "4711", "-p", "  42", "p", "f", "x"}, Console::C_PROFILE_FILENAME, "0 x p42"},
-      {{"s", "rec"}, Console::C_SHOW_RECORDS, "0"}, {{"s", "rec", "f", "l", "0"}, Console::C_SHOW_RECORDS, "0 last0 follow"},
-      {{"s", "records", "last", "2147483647"}, Console::C_SHOW_RECORDS, "0 last2147483647"},
-      {{"s", "re"}, Console::C_NONE, "refused"}, {{"s", "rec", "l", "-1"}, Console::C_SHOW_RECORDS, "refused"},
+      {{"s", "rec", "f", "l", "0"}, Console::C_SHOW_RECORDS, "0 last0 follow"}, {{"s", "re"}, Console::C_NONE, "refused"},
       {{"s", "rec", "l", "2147483648"}, Console::C_SHOW_RECORDS, "refused"},
       {{"s", "rec", "f", "f"}, Console::C_SHOW_RECORDS, "refused"},
   };
