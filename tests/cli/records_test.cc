@@ -2,7 +2,6 @@
 // published. The test process itself (or a child of it) stands for the
 // client here, with a status and trace files written by hand, so that every
 // form of file can be made exactly.
-#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -143,29 +142,6 @@ TEST_F(Records, SaysWhyThereIsNothingToRead) {
   }
 }
 
-// A console that follows, read line by line (standard error too).
-class Follower {
- public:
-  explicit Follower(const std::string& pid, const std::string& words = "LAST 1 FOLLOW")
-      : m_pipe(popen(("echo $$ && exec '" NEBRIX_CONS_BINARY "' -p " + pid + " SHOW REC " + words + " 2>&1").c_str(),
-                     "r")) {
-    setvbuf(m_pipe, nullptr, _IONBF, 0);
-    m_pid = atoi(nextLine().c_str());
-  }
-  std::string nextLine() {
-    char line[256] = "";
-    pollfd p = {fileno(m_pipe), POLLIN, 0};
-    if (poll(&p, 1, 5000) <= 0 || fgets(line, sizeof line, m_pipe) == nullptr) return "";
-    return std::string(line, strcspn(line, "\n"));
-  }
-  int end() { return pclose(m_pipe); }
-  pid_t pid() const { return m_pid; }
-
- private:
-  FILE* m_pipe;
-  pid_t m_pid = 0;
-};
-
 // Real clients write 600 records, one every 2 ms, into files of at most 8192
 // bytes: the follow started after tracing began prints each record of its
 // process once, in order, through every rotation; it ends with the process,
@@ -188,7 +164,7 @@ TEST_F(Records, FollowsRealClientsThroughRotations) {
       client->nextLine();
       other.nextLine();
       runOk({"-w", "5", "TRACE", "SQL", "ON"});
-      Follower follower(pid, "FOLLOW");
+      TraceClient follower("-p " + pid + " SHOW REC FOLLOW 2>&1", NEBRIX_CONS_BINARY);
       for (std::string line = follower.nextLine(); !line.empty(); line = follower.nextLine()) {
         lines.push_back(line);
         if (line.find("record 600 of 600") != std::string::npos) break;
@@ -200,11 +176,11 @@ TEST_F(Records, FollowsRealClientsThroughRotations) {
                                            privateHomeDirectory() + "/next-" + pid + ".txt.");
         const std::string first = follower.nextLine();
         EXPECT_NE(first.find("=== nebrix_trace_client, process " + pid), std::string::npos) << first;
-        kill(follower.pid(), SIGTERM);
+        kill(std::stoi(follower.pid()), SIGTERM);
       }
       client.reset();
       for (std::string line = "="; !line.empty() && line.find("Process") != 0;) lines.push_back(line = follower.nextLine());
-      EXPECT_EQ(follower.end(), 0);
+      EXPECT_EQ(follower.end(), 0);  // the status of pclose
     }
     int next = 1;
     const std::string prefix = c.name == "/shared.txt" ? "[" + pid + ":" : "[";

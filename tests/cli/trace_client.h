@@ -12,12 +12,13 @@
 
 namespace nebrix_test {
 
-// A running nebrix_trace_client whose standard output is read line by line.
-// The shell prints its own process id, which the client keeps through exec.
+// A running nebrix_trace_client (or another program) whose standard output
+// is read line by line. The shell prints its own process id, which the
+// program keeps through exec.
 class TraceClient {
  public:
-  explicit TraceClient(const std::string& options = "-i 20")
-      : m_pipe(popen(("echo $$ && exec '" NEBRIX_TRACE_CLIENT_BINARY "' " + options).c_str(), "r")) {
+  explicit TraceClient(const std::string& options = "-i 20", const std::string& program = NEBRIX_TRACE_CLIENT_BINARY)
+      : m_pipe(popen(("echo $$ && exec '" + program + "' " + options).c_str(), "r")) {
     if (m_pipe == nullptr) return;
     setvbuf(m_pipe, nullptr, _IONBF, 0);  // so that poll sees all that is not read yet
     m_pid = atoi(nextLine().c_str());
@@ -32,6 +33,13 @@ class TraceClient {
     if (m_pipe != nullptr) pclose(m_pipe);
   }
   std::string pid() const { return std::to_string(m_pid); }
+  // Waits for the program to end by itself; its wait status.
+  int end() {
+    const int status = pclose(m_pipe);
+    m_pipe = nullptr;
+    m_pid = 0;
+    return status;
+  }
 
   // The next line, or "" when none comes within five seconds.
   std::string nextLine() {
