@@ -6,10 +6,11 @@
 #include "fuzz_target.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/nebrix_trace_file_fuzz_" + std::to_string(getpid());
+  const std::string path = "/tmp/nebrix_trace_file_fuzz_" + std::to_string(getpid());
   const int descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   NEBRIX::TraceFileReader reader;
   NEBRIX_FUZZ_CHECK(descriptor >= 0 && reader.open(path) == 0);
+  unlink(path.c_str());  // both descriptors keep it
   std::string text;
   NEBRIX::RecordCollector records(size % 2 == 0 ? 0 : 4711, -1, [&](const std::string& line) {
     text += line + "\n";
