@@ -50,8 +50,8 @@ std::string fileNameProblem(const std::string& name, const char* kind, const cha
 }  // namespace
 
 void Console::warnAboutFileName(bool profile) const {
-  const std::string problem = profile ? fileNameProblem(m_filename, "profile file", "/tmp/nebrixprofile-%p.prt")
-                                      : fileNameProblem(m_filename, "trace file", "/tmp/nebrixtrace-%p.prt");
+  const std::string problem = profile ? fileNameProblem(m_filename, "profile file", "~/nebrixprofile-%p.prt")
+                                      : fileNameProblem(m_filename, "trace file", "~/nebrixtrace-%p.prt");
   if (!problem.empty()) Text::err << "Warning: " << problem << Text::endl;
 }
 
