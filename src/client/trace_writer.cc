@@ -102,8 +102,9 @@ void TraceWriter::noteFile() {
                                       status.st_ino != m_headerInode);
 }
 
-std::string TraceWriter::compose(const std::string& prefix, const std::string& record, bool marker) const {
-  if (!m_headerDue) return prefix + record;
+std::string TraceWriter::compose(const std::string& prefix, const std::string& record, bool marker,
+                                 bool header) const {
+  if (!header) return prefix + record;
   std::string text = prefix + m_target.header + "\n";
   if (!marker) text += prefix + record;
   return text;
@@ -132,7 +133,7 @@ bool TraceWriter::followCurrentFile() {
 // and the look is taken again, under the new file's lock: between the move
 // and that lock another process may have filled the new file, or moved it
 // on in turn.
-bool TraceWriter::takeTurn(std::size_t needed) {
+bool TraceWriter::takeTurn(const std::size_t (&needed)[2]) {
   for (int attempt = 0; attempt < kTurns; ++attempt) {
     if (!followCurrentFile()) return false;
     bool move = !m_formChecked && wrongForm();
@@ -140,7 +141,8 @@ bool TraceWriter::takeTurn(std::size_t needed) {
     if (!move && m_target.limit >= 0) {
       struct stat status;
       if (::fstat(m_descriptor, &status) != 0) return unlockAfterFailure();
-      const std::uint64_t total = static_cast<std::uint64_t>(status.st_size) + needed + m_unwritten.size();
+      const std::uint64_t total =
+          static_cast<std::uint64_t>(status.st_size) + needed[m_headerDue ? 1 : 0] + m_unwritten.size();
       move = status.st_size > 0 && total > static_cast<std::uint64_t>(m_target.limit);
     }
     if (!move) return true;
@@ -216,13 +218,15 @@ bool TraceWriter::write(const std::string& prefix, const std::string& record, bo
   const std::int64_t limit = m_target.limit;
   const bool text = m_target.encoding == Encoding::kText;
   const bool locked = limit >= 0 || !m_formChecked;
-  // A turn may start a new file, which is due a header of its own: the line
-  // is put together again after it, and only then cut to the limit.
-  const bool headerDue = m_headerDue;
-  std::string line = compose(prefix, record, marker);
-  const std::size_t wanted = fitted(line.size(), text);
-  if (locked && !takeTurn(text ? wanted : GzipStream::bound(wanted))) return false;
-  if (m_headerDue != headerDue) line = compose(prefix, record, marker);
+  // A turn may find a new file, which is due a header of its own: it
+  // looks for room for the line with or without it.
+  std::size_t needed[2];
+  for (const bool header : {false, true}) {
+    const std::size_t length = fitted(compose(prefix, record, marker, header).size(), text);
+    needed[header ? 1 : 0] = text ? length : GzipStream::bound(length);
+  }
+  if (locked && !takeTurn(needed)) return false;
+  const std::string line = compose(prefix, record, marker, m_headerDue);
   const std::size_t size = fitted(line.size(), text);
 
   std::string bytes;

@@ -76,7 +76,8 @@ class TraceWriter {
   bool openFile();
   void closeLocked();
   bool followCurrentFile();
-  bool takeTurn(std::size_t needed);
+  // `needed`: the room for the line without the header, and with it.
+  bool takeTurn(const std::size_t (&needed)[2]);
   bool unlockAfterFailure();
   bool wrongForm();
   bool rotate();
@@ -85,7 +86,7 @@ class TraceWriter {
   void endMember();
   void noteFile();
   std::size_t fitted(std::size_t size, bool text) const;
-  std::string compose(const std::string& prefix, const std::string& record, bool marker) const;
+  std::string compose(const std::string& prefix, const std::string& record, bool marker, bool header) const;
 
   std::mutex m_mutex;
   TraceTarget m_target;

@@ -70,7 +70,8 @@ NEBRIX_Retcode Console::configTraceProfile(TraceSharedMemory::ProfileAction acti
 }
 
 // The name is stored as typed: a "%p" in it is replaced by each client
-// process when it opens the file.
+// process when it opens the file. A stored name that processes cannot use
+// as the user likely means it is warned about, not refused.
 NEBRIX_Retcode Console::configureFileName(bool profile) {
   char errortext[512] = "";
   const NEBRIX_Retcode rc = profile
@@ -79,6 +80,7 @@ NEBRIX_Retcode Console::configureFileName(bool profile) {
                                 : Configuration::setTraceFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr,
                                                                   m_filename, errortext, sizeof errortext);
   if (rc != NEBRIX_OK) reportConfigurationError("Error setting trace file name", errortext, "");
+  if (rc == NEBRIX_OK) warnAboutFileName(profile);
   m_commandstring = std::string(profile ? "PROFILE FILENAME " : "CONFIG TRACE FILENAME ") + m_filename;
   return rc;
 }

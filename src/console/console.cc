@@ -64,7 +64,13 @@ NEBRIX_Retcode Console::run() {
   if (rc != NEBRIX_OK) return rc;
   if (m_modification) logAction();
   // The change stays, and is reported, whether or not it was acknowledged.
-  const NEBRIX_Retcode waited = m_waitpresent ? awaitAcknowledgement() : NEBRIX_OK;
+  // A -p process that cannot take it up has not acknowledged it.
+  const bool targetMissing = changesOneProcess() && !warnAboutTargetProcess();
+  NEBRIX_Retcode waited = m_waitpresent ? awaitAcknowledgement() : NEBRIX_OK;
+  if (targetMissing && m_waitpresent) {
+    m_notacknowledged = true;
+    waited = NEBRIX_NOT_OK;
+  }
   if (report) reportChange(before, currentSetting());
   return waited;
 }

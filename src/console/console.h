@@ -227,6 +227,13 @@ class Console {
   bool changesOneProcess() const;
   void reportChange(const std::string& before, const std::string& after);
 
+  // After a change: a file name that will not do what its user most likely
+  // wants, and a -p process that does not run or does not use the trace
+  // library, are named on standard error (false for such a process).
+  void warnAboutFileName(bool profile) const;
+  bool targetUsesLibrary();
+  bool warnAboutTargetProcess();
+
   // "-o json": the document of the SHOW command, printed only once it is
   // complete. Each builder adds its command's member to `document` and, on
   // failure, reports on standard error as the text form does.

@@ -20,7 +20,7 @@ class ConfigCommands : public ConsoleSession {};
 // are dropped on the next change. A long action is cut to the width of its
 // history field. (The on/off settings not here are in ConcurrentChangesAllStay.)
 TEST_F(ConfigCommands, EachCommandChangesOneSettingAndIsRecorded) {
-  const std::string longName = "/var/tmp/a/rather/long/directory/name/for/traces/trace-%p.txt";
+  const std::string longName = "/var/tmp/a/rather/long/directory/name/for/traces-%p/trace.txt";
   // The command line, the flags configured after it and its history entry.
   const std::tuple<std::vector<std::string>, std::string, std::string> steps[] = {
       {{"-u", "", "CONFIG", "TRACE", "SQL", "ON"}, "a:p1000", "CONFIG TRACE SQL ON"},  // "": the calling user
@@ -42,6 +42,31 @@ TEST_F(ConfigCommands, EachCommandChangesOneSettingAndIsRecorded) {
     history.push_back(entry);
   }
   EXPECT_EQ(historyActions(), history);
+}
+
+// A file name that processes cannot use as meant is stored all the same,
+// with a warning that says what will happen. A directory with "%p" in it
+// differs from process to process and is not looked at.
+TEST_F(ConfigCommands, FileNamesThatCannotWorkAreWarnedAbout) {
+  const std::string home = privateHomeDirectory(), missing = home + "/missing", file = home + "/file";
+  const std::string locked = home + "/locked";
+  writeFile(file, "");
+  check({
+      {{"c", "t", "f", "trace-%p.txt"}, "", relativeNameWarning("trace"), 0},
+      {{"p", "f", "./p.prt"}, "", relativeNameWarning("profile"), 0},
+      {{"c", "t", "f", missing + "/t-%p.txt"}, "",
+       "Warning: The directory " + missing + " does not exist: processes cannot write the trace file until it "
+       "exists.\n", 0},
+      {{"p", "f", file + "/p.prt"}, "", "Warning: " + file + " is not a directory: processes cannot write the "
+       "profile file.\n", 0},
+      {{"c", "t", "f", missing + "/%p/t.txt"}, "", "", 0},
+      {{"p", "f", home + "/p-%p.prt"}, "", "", 0},
+  });
+  mkdir(locked.c_str(), 0500);
+  EXPECT_EQ(errorAndStatus({"c", "t", "f", locked + "/t.txt"}),
+            "Warning: You cannot write in the directory " + locked + ": your processes cannot create the trace file "
+            "there.\n0");
+  EXPECT_EQ(historyActions().size(), 7u);
 }
 
 // Consoles that change different settings at the same time each read the

@@ -15,6 +15,18 @@
 
 namespace nebrix_test {
 
+// A process id that no process ever has, and what a change for it warns.
+inline const std::string kNoProcess = "2147483646";
+inline const std::string kNoProcessWarning = "Warning: Process " + kNoProcess +
+                                             " is not running; the change waits in the trace shared memory for a "
+                                             "process with that id.\n";
+
+// What a relative name of the "trace" or "profile" file warns.
+inline std::string relativeNameWarning(const std::string& kind) {
+  return "Warning: The " + kind + " file name is relative: each process writes the file in its own working "
+         "directory. Use an absolute name, such as /tmp/nebrix" + kind + "-%p.prt, to find the files in one place.\n";
+}
+
 // One run of the console and what it is to print and return.
 struct Expected {
   std::vector<std::string> args;

@@ -34,7 +34,7 @@ TEST_F(JsonOutput, EverySettingOfEveryShowCommand) {
   setConfiguredFlags("A:D:z:G2:p2048:s8192:e-100/3");
   runOk({"CONFIG", "TRACE", "FILENAME", "/tmp/caf\xe9-%p.prt"});  // Latin-1
   runOk({"PROFILE", "FILENAME", "/tmp/p-%p.prt"});
-  runOk({"-p", "4711", "TRACE", "REFRESH"});  // part 0: "R", update count 1
+  check({{{"-p", kNoProcess, "TRACE", "REFRESH"}, "", kNoProcessWarning, 0}});  // part 0: "R", update count 1
   writePart(1, 42, 1, "c:d:a:T:e5:\xff");  // the other settings than configured
   std::string damaged = NEBRIX::formatHistoryRecord("2026-03-08 02:30:00.000000", 0, nullptr, "TRACE API ON");
   damaged[64] = '\0';  // shown whole, as the text form shows it
@@ -68,7 +68,7 @@ TEST_F(JsonOutput, EverySettingOfEveryShowCommand) {
       {{"SHOW", "ALL"}, "/tracesettings/header",
        {{"update_count", 1}, {"total_size", 26656}, {"parts_count", 100}, {"version", 1}}},
       {{"SHOW", "TRACESETTINGS"}, "/tracesettings/parts/0",
-       {{"pid", 4711}, {"read_count", 0}, {"flags", "R"}, {"settings", nullptr}}},
+       {{"pid", std::stoi(kNoProcess)}, {"read_count", 0}, {"flags", "R"}, {"settings", nullptr}}},
       {{"SHOW", "TRACESETTINGS"}, "/tracesettings/parts/1", json::parse(R"({"pid": 42, "read_count": 1,
        "flags": "c:d:a:T:e5:\ufffd", "flags_base64": "YzpkOmE6VDplNTr/", "settings": {"short": true, "debug": true,
        "sql": true, "distribution": false, "timestamp": true, "api": false, "compression": false, "packet": false,

@@ -27,8 +27,6 @@ class Processes : public ConsoleSession {
   }
 };
 
-const std::string kDead = "2147483646";  // never a process
-
 // Waits up to ten seconds until a running nebrix_cons uses `path`: has it
 // open (to lock it) or mapped.
 bool consoleUses(const std::string& path) {
@@ -68,9 +66,9 @@ TEST_F(Processes, ListsFollowersOwnSettingsAndEndedParts) {
   if (std::stoi(a) > std::stoi(b)) std::swap(a, b);
   runOk({"CONFIG", "TRACE", "SQL", "ON"});
   runOk({"-w", "5", "-p", b, "TRACE", "SHORT", "ON"});
-  writePart(99, std::stoi(kDead), 0, "d");
+  writePart(99, std::stoi(kNoProcess), 0, "d");
   const std::string ended = "\nParts kept for processes that no longer run:\n  Process  Flags\n  " +
-                            std::string(70, '-') + "\n  " + kDead +
+                            std::string(70, '-') + "\n  " + kNoProcess +
                             "  d\n  A new process with one of these ids takes over its flags. To make it follow\n"
                             "  the configuration instead: nebrix_cons -p <pid> TRACE REFRESH\n";
   check({{{"SHOW", "PROC"},
@@ -83,7 +81,7 @@ TEST_F(Processes, ListsFollowersOwnSettingsAndEndedParts) {
   document["clients"][1].erase("settings");
   EXPECT_EQ(document["clients"][1], nlohmann::json::parse(R"({"pid": )" + b + R"(, "command": "nebrix_trace_cl",
       "source": "own", "acknowledged": "yes", "read_count": 1, "flags": "c:a", "part_flags": "c:a"})"));
-  EXPECT_EQ(document["ended_parts"][0]["pid"], std::stoi(kDead));
+  EXPECT_EQ(document["ended_parts"][0]["pid"], std::stoi(kNoProcess));
 }
 
 // Before the change every client without a part gets one holding "R"; a
@@ -102,7 +100,18 @@ TEST_F(Processes, WaitsForAcknowledgement) {
           "", 0}});
   EXPECT_EQ(configuredFlags(), "c:a");  // the change stays
   kill(std::stoi(pid), SIGCONT);
-  check({{{"-w", "5", "-p", pid, "TRACE", "REFRESH"}, "", "", 0}});
+  // Nor can a process acknowledge that has ended, or that does not use the library (this test).
+  const std::string cannot = " and cannot acknowledge the change; it waits in the trace shared memory ";
+  const std::string self = std::to_string(getpid());
+  check({{{"-w", "5", "-p", pid, "TRACE", "REFRESH"}, "", "", 0},
+         {{"-p", self, "TRACE", "OFF"}, "",
+          "Warning: Process " + self + " does not use the trace library; the change waits in the trace shared "
+          "memory until the process does.\n", 0},
+         {{"-w", "5", "-p", kNoProcess, "TRACE", "OFF"}, "",
+          "Error: Process " + kNoProcess + " is not running" + cannot + "for a process with that id.\n", 2},
+         {{"-w", "5", "-p", self, "TRACE", "OFF"}, "",
+          "Error: Process " + self + " does not use the trace library" + cannot + "until the process does.\n", 2}});
+  EXPECT_EQ(parts(), (std::vector<std::string>{pid + " 7 R", self + " 0 ", kNoProcess + " 0 "}));  // all made
   for (int i = 0; i < 100; ++i) writePart(i, getpid(), 0, "a");  // no part left for the client
   check({{{"-w", "0", "TRACE", "REFRESH"}, "",
           "Warning: Process " + pid +
@@ -127,9 +136,10 @@ TEST_F(Processes, VerboseSaysWhatChangedAndWhere) {
        "Trace flags of process " + o + " : A -> A:s8192\n    Trace file size    : unlimited -> 8192 bytes\n"
        "Process " + o + " : running, acknowledged: yes\n",
        "", 0},
-      {{"-v", "-p", kDead, "TRACE", "REFRESH"},
-       "Trace flags of process " + kDead + " : p1000 -> p1000\n    (no change)\nProcess " + kDead + " : not running\n",
-       "", 0},
+      {{"-v", "-p", kNoProcess, "TRACE", "REFRESH"},
+       "Trace flags of process " + kNoProcess + " : p1000 -> p1000\n    (no change)\nProcess " + kNoProcess +
+           " : not running\n",
+       kNoProcessWarning, 0},
       {{"-v", "CONFIG", "TRACE", "STOP", "ON", "ERROR", "7", "COUNT", "2"},
        "Configured trace flags : p1000 -> p1000:e7/2\n    Stop on error      : disabled -> after error 7, 2 times\n"
        "Processes following the configuration : 1 (they read it again with the next TRACE command)\n"
@@ -168,14 +178,14 @@ TEST_F(Processes, AllHandsLiveProcessesBack) {
   runOk({"-p", o, "TRACE", "SQL", "ON"});
   const std::string self = std::to_string(getpid());  // no client, but alive
   writePart(97, getpid(), 0, "a");
-  writePart(98, std::stoi(kDead), 0, "d");
+  writePart(98, std::stoi(kNoProcess), 0, "d");
   const std::string back = std::stoi(o) < getpid() ? o + " " + self : self + " " + o;
   check({{{"-v", "-w", "5", "--all", "TRACE", "OFF"},
           "Configured trace flags : (none set) -> (none set)\n    (no change)\n"
           "Processes following the configuration : 2\nProcesses keeping their own settings  : none\n"
           "Processes handed back                 : " + back + "\n",
           "", 0}});
-  EXPECT_EQ(parts(), (std::vector<std::string>{o + " 2 R", f + " 2 R", self + " 0 R", kDead + " 0 d"}));
+  EXPECT_EQ(parts(), (std::vector<std::string>{o + " 2 R", f + " 2 R", self + " 0 R", kNoProcess + " 0 d"}));
   EXPECT_EQ(historyActions(), (std::vector<std::string>{"TRACE SQL ON", "TRACE OFF", "TRACE REFRESH"}));
 }
 
@@ -202,10 +212,10 @@ TEST_F(Processes, AcknowledgementsAreOnlyThoseGiven) {
   TraceClient client;
   const std::string pid = ready(client);
   kill(std::stoi(pid), SIGSTOP);
-  writePart(0, std::stoi(kDead), 7, "d");
+  writePart(0, std::stoi(kNoProcess), 7, "d");
   lockStore();
   EXPECT_EQ(runConsole({"-w", "1", "TRACE", "SQL", "ON"}).status, 1);  // nothing changed
-  EXPECT_EQ(parts(), std::vector<std::string>{kDead + " 7 d"});
+  EXPECT_EQ(parts(), std::vector<std::string>{kNoProcess + " 7 d"});
   unlink((profileDirectory() + "/SSFS_ORQ.LCK").c_str());
   runOk({"-p", pid, "TRACE", "SQL", "ON"});
   EXPECT_EQ(parts(), std::vector<std::string>{pid + " 0 a"});

@@ -46,7 +46,7 @@ TEST_F(ShowCommands, Config) {
   setConfiguredFlags("d:a:T:p2048");
   check({
       {{"SHOW", "CONFIG"}, head + "nebrixtrace-%p.prt" + flags, "", 0},
-      {{"CONFIG", "TRACE", "FILENAME", ""}, "", "", 0},
+      {{"CONFIG", "TRACE", "FILENAME", ""}, "", relativeNameWarning("trace"), 0},
       {{"SHOW", "CONFIG"}, head + home + "/NEBRIX-%p.txt" + flags, "", 0, home},
       // A name of 1024 bytes is cut to the 1023 that a 1024-byte buffer holds.
       {{"SHOW", "CONFIG"}, head + (deep + "/NEBRIX-%p.txt").substr(0, 1023) + flags, "", 0, deep},
@@ -95,7 +95,7 @@ TEST_F(ShowCommands, ProfileLocation) {
   check({
       {{"-p", "4711", "PROFILE", "FILENAME", "/tmp/p\xe9-%p.prt"}, "", "", 0},  // Latin-1
       {{"-v", "SHOW", "PROFILE", "DETAILS"}, "\nsearch path:/tmp\n\nsearch name pattern:p\xe9-%p.prt\n" + none, "", 0},
-      {{"PROFILE", "FILENAME", "./q-%p.prt"}, "", "", 0},
+      {{"PROFILE", "FILENAME", "./q-%p.prt"}, "", relativeNameWarning("profile"), 0},
       {{"-v", "SHOW", "PROFILE"}, "\nsearch path:" + home + "\n\nsearch name pattern:q-%p.prt\n" + none, "", 0, home},
       {{"SHOW", "PROFILE"}, none, "", 0},
   });
@@ -148,7 +148,7 @@ TEST_F(ShowCommands, History) {
   check({
       {{"SHOW", "HISTORY"}, "Command history is empty.\n", "", 1},
       {{"CONFIG", "TRACE", "SQL", "ON"}, "", "", 0},
-      {{"-p", "4711", "TRACE", "DEBUG", "ON"}, "", "", 0},
+      {{"-p", kNoProcess, "TRACE", "DEBUG", "ON"}, "", kNoProcessWarning, 0},
   });
   // The records as stored, in fixed columns: time stamp (blanked here), user,
   // process, action.
@@ -158,7 +158,7 @@ TEST_F(ShowCommands, History) {
   ASSERT_EQ(out.size(), head.size() + 2 * 120 + 1) << out;
   for (const size_t at : {head.size(), head.size() + 120}) out.replace(at, 26, 26, ' ');
   EXPECT_EQ(out, head + std::string(59, ' ') + "CONFIG TRACE SQL ON" + std::string(41, ' ') + "\n" +
-                     std::string(54, ' ') + "4711 TRACE DEBUG ON" + std::string(46, ' ') + "\n\n");
+                     std::string(48, ' ') + kNoProcess + " TRACE DEBUG ON" + std::string(46, ' ') + "\n\n");
 
   // Only empty records: the same text as without a file, but success.
   const std::string empty = "1970-01-01 00:00:00.000000 -------------------- ---------- " + std::string(60, '-');

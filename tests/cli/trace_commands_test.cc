@@ -25,31 +25,32 @@ class TraceCommands : public ConsoleSession {};
 TEST_F(TraceCommands, ProcessAndConfigurationSettings) {
   // The command line, the flags configured after it, the parts in use and its history entries.
   using Lines = std::vector<std::string>;
+  const std::string& pid = kNoProcess;
   const std::tuple<Lines, std::string, Lines, Lines> steps[] = {
       {{"-u", "", "TRACE", "SHORT", "ON"}, "c", {}, {"CONFIG TRACE SHORT ON", "TRACE REFRESH"}},  // "": the caller
-      {{"-p", "4711", "TRACE", "SQL", "ON"}, "c", {"4711 0 c:a"}, {"TRACE SQL ON"}},
-      {{"-p", "4711", "TRACE", "SHORT", "OFF"}, "c", {"4711 0 a"}, {"TRACE SHORT OFF"}},
-      {{"-p", "4711", "TRACE", "PACKET", "ON"}, "c", {"4711 0 a:p1000"}, {"TRACE PACKET ON"}},
-      {{"-p", "4711", "TRACE", "STOP", "ON", "ERROR", "10"}, "c", {"4711 0 a:p1000:e10"}, {"TRACE STOP ON ERROR 10"}},
-      {{"-p", "4711", "TRACE", "STOP", "ON", "ERROR", "OFF"}, "c", {"4711 0 a:p1000"}, {"TRACE STOP ON ERROR OFF"}},
-      {{"-p", "4711", "PROFILE", "COLLECT", "ON"}, "c", {"4711 0 a:G2:p1000"}, {"PROFILE COLLECT ON"}},
-      {{"-p", "4711", "PROFILE", "RESET"}, "c", {"4711 0 a:G1:p1000"}, {"PROFILE RESET"}},
-      {{"-p", "4711", "PROFILE", "COLLECT", "OFF"}, "c", {"4711 0 a:p1000"}, {"PROFILE COLLECT OFF"}},
-      {{"-p", "4711", "TRACE", "DEBUG", "ON"}, "c", {"4711 0 d:a:p1000"}, {"TRACE DEBUG ON"}},
-      {{"-p", "4711", "TRACE", "DISTRIBUTION", "ON"}, "c", {"4711 0 d:D:a:p1000"}, {"TRACE DISTRIBUTION ON"}},
-      {{"-p", "4711", "TRACE", "TIMESTAMP", "ON"}, "c", {"4711 0 d:D:a:T:p1000"}, {"TRACE TIMESTAMP ON"}},
-      {{"-p", "4711", "TRACE", "API", "ON"}, "c", {"4711 0 A:d:D:a:T:p1000"}, {"TRACE API ON"}},
-      {{"-p", "4711", "TRACE", "OFF"}, "c", {"4711 0 "}, {"TRACE OFF"}},
-      {{"-p", "4711", "TRACE", "REFRESH"}, "c", {"4711 0 R"}, {"TRACE REFRESH"}},
-      {{"PROFILE", "COLLECT", "ON"}, "c:G2", {"4711 0 R"}, {"PROFILE COLLECT ON", "TRACE REFRESH"}},
+      {{"-p", pid, "TRACE", "SQL", "ON"}, "c", {pid + " 0 c:a"}, {"TRACE SQL ON"}},
+      {{"-p", pid, "TRACE", "SHORT", "OFF"}, "c", {pid + " 0 a"}, {"TRACE SHORT OFF"}},
+      {{"-p", pid, "TRACE", "PACKET", "ON"}, "c", {pid + " 0 a:p1000"}, {"TRACE PACKET ON"}},
+      {{"-p", pid, "TRACE", "STOP", "ON", "ERROR", "10"}, "c", {pid + " 0 a:p1000:e10"}, {"TRACE STOP ON ERROR 10"}},
+      {{"-p", pid, "TRACE", "STOP", "ON", "ERROR", "OFF"}, "c", {pid + " 0 a:p1000"}, {"TRACE STOP ON ERROR OFF"}},
+      {{"-p", pid, "PROFILE", "COLLECT", "ON"}, "c", {pid + " 0 a:G2:p1000"}, {"PROFILE COLLECT ON"}},
+      {{"-p", pid, "PROFILE", "RESET"}, "c", {pid + " 0 a:G1:p1000"}, {"PROFILE RESET"}},
+      {{"-p", pid, "PROFILE", "COLLECT", "OFF"}, "c", {pid + " 0 a:p1000"}, {"PROFILE COLLECT OFF"}},
+      {{"-p", pid, "TRACE", "DEBUG", "ON"}, "c", {pid + " 0 d:a:p1000"}, {"TRACE DEBUG ON"}},
+      {{"-p", pid, "TRACE", "DISTRIBUTION", "ON"}, "c", {pid + " 0 d:D:a:p1000"}, {"TRACE DISTRIBUTION ON"}},
+      {{"-p", pid, "TRACE", "TIMESTAMP", "ON"}, "c", {pid + " 0 d:D:a:T:p1000"}, {"TRACE TIMESTAMP ON"}},
+      {{"-p", pid, "TRACE", "API", "ON"}, "c", {pid + " 0 A:d:D:a:T:p1000"}, {"TRACE API ON"}},
+      {{"-p", pid, "TRACE", "OFF"}, "c", {pid + " 0 "}, {"TRACE OFF"}},
+      {{"-p", pid, "TRACE", "REFRESH"}, "c", {pid + " 0 R"}, {"TRACE REFRESH"}},
+      {{"PROFILE", "COLLECT", "ON"}, "c:G2", {pid + " 0 R"}, {"PROFILE COLLECT ON", "TRACE REFRESH"}},
       // "R": the process starts from the configuration again.
-      {{"-p", "4711", "TRACE", "SIZE", "UNLIMITED"}, "c:G2", {"4711 0 c:G2"}, {"TRACE SIZE -1"}},
-      {{"TRACE", "OFF"}, "", {"4711 0 c:G2"}, {"TRACE OFF", "TRACE REFRESH"}},
+      {{"-p", pid, "TRACE", "SIZE", "UNLIMITED"}, "c:G2", {pid + " 0 c:G2"}, {"TRACE SIZE -1"}},
+      {{"TRACE", "OFF"}, "", {pid + " 0 c:G2"}, {"TRACE OFF", "TRACE REFRESH"}},
   };
   std::vector<std::string> history;
   int32_t count = 0;
   for (const auto& [args, configured, used, entries] : steps) {
-    runOk(args);
+    check({{args, "", args[0] == "-p" ? kNoProcessWarning : "", 0}});
     EXPECT_EQ(configuredFlags(), configured) << entries[0];
     EXPECT_EQ(parts(), used) << entries[0];
     EXPECT_EQ(updateCount(), ++count) << entries[0];
@@ -118,12 +119,12 @@ TEST_F(ProfileFiles, OnlyReadableRegularFilesAreUsed) {
   for (const mode_t mode : {0200, 0000}) {
     std::ofstream(history, std::ios::trunc) << std::string(12000, mode != 0 ? 'x' : '-');
     chmod(history.c_str(), mode);
-    EXPECT_EQ(errorAndStatus({"-p", "4711", "TRACE", "SQL", "ON"}), "0") << mode;
+    EXPECT_EQ(errorAndStatus({"-p", kNoProcess, "TRACE", "SQL", "ON"}), kNoProcessWarning + "0") << mode;
     EXPECT_EQ(historyActions(), std::vector<std::string>{"TRACE SQL ON"}) << mode;
     EXPECT_EQ(fileMode(history), 0600) << mode;
     EXPECT_EQ(readFile(history)[120], mode != 0 ? '1' : '-') << mode;
   }
-  EXPECT_EQ(parts(), std::vector<std::string>{"4711 0 a"});
+  EXPECT_EQ(parts(), std::vector<std::string>{kNoProcess + " 0 a"});
 }
 
 // A console that another holds up gives up after a while and changes nothing.
@@ -137,11 +138,12 @@ TEST_F(ProfileFiles, AConsoleGivesUpWaitingForAnother) {
   EXPECT_EQ(configuredFlags(), "");
   // Nor does a history that another holds stop a command: only its entry is lost.
   const std::string history = profileDirectory() + "/nebrix.his";
-  runOk({"-p", "4711", "TRACE", "REFRESH"});
+  check({{{"-p", kNoProcess, "TRACE", "REFRESH"}, "", kNoProcessWarning, 0}});
   const int file = open(history.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_EQ(flock(file, LOCK_EX), 0);
-  EXPECT_EQ(errorAndStatus({"-p", "4711", "TRACE", "OFF"}),
-            "Warning: Cannot write history file " + history + ", rc=11:Resource temporarily unavailable\n0");
+  EXPECT_EQ(errorAndStatus({"-p", kNoProcess, "TRACE", "OFF"}),
+            "Warning: Cannot write history file " + history + ", rc=11:Resource temporarily unavailable\n" +
+                kNoProcessWarning + "0");
   close(file);
   EXPECT_EQ(historyActions(), std::vector<std::string>{"TRACE REFRESH"});
 }
