@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "profile/configuration.h"
+#include "trace/client_status_files.h"
 #include "trace/trace_flags.h"
 
 namespace NEBRIX {
@@ -23,6 +25,21 @@ const char* acknowledgedText(ClientProcess::Acknowledged acknowledged) {
     case ClientProcess::ACKNOWLEDGED_NO: return "no";
     default: return "unknown";
   }
+}
+
+bool countReached(int32_t count, int32_t target, int32_t current) {
+  const uint32_t made = static_cast<uint32_t>(current) - static_cast<uint32_t>(target);
+  if (static_cast<int32_t>(made) < 0) return false;
+  return static_cast<uint32_t>(count) - static_cast<uint32_t>(target) <= made;
+}
+
+std::string traceFileText(const ClientProcess& client) {
+  if (!client.published) return "unknown (no status published)";
+  const ClientStatus& status = client.status;
+  std::string text = status.traceFile.empty() ? "none" : status.traceFile;
+  text += " (" + traceStateSummary(status);
+  if (status.compressed && status.traceState == ClientStatus::TRACE_WRITING) text += ", compressed";
+  return text + ")";
 }
 
 int32_t partReadCount(const TraceSharedMemory::Part& part) {
@@ -47,31 +64,61 @@ void ProcessList::setConfiguredFlags(const std::string& flags) {
   }
 }
 
+namespace {
+
+// The first part that names `client`'s process, if any.
+void takePart(const TraceSharedMemory::Part* parts, int32_t updateCount, ClientProcess& client) {
+  for (int i = 0; i < TraceSharedMemory::NUM_PARTS && !client.hasPart; ++i) {
+    if (partProcessID(parts[i]) != client.pid) continue;
+    client.hasPart = true;
+    client.readCount = partReadCount(parts[i]);
+    client.partFlags = partFlags(parts[i]);
+  }
+  client.ownSettings = client.hasPart && client.partFlags != kFollowConfiguration;
+  if (client.hasPart) {
+    client.acknowledged =
+        client.readCount == updateCount ? ClientProcess::ACKNOWLEDGED_YES : ClientProcess::ACKNOWLEDGED_NO;
+  }
+  if (client.ownSettings) client.effectiveFlags = TraceFlags(client.partFlags.c_str()).toString();
+}
+
+bool isListed(const std::vector<ClientProcess>& clients, int32_t pid) {
+  return std::any_of(clients.begin(), clients.end(), [pid](const ClientProcess& c) { return c.pid == pid; });
+}
+
+}  // namespace
+
 void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& file, ProcessList& list) {
   list = ProcessList();
   list.updateCount = memory.getUpdateCount();
   const TraceSharedMemory::Part* parts = memory.getAllParts();
   if (parts == nullptr) return;
-  System::FileIdentity console;
-  const System::FileIdentity* program = System::identifyOwnProgram(console) ? &console : nullptr;
-  for (const System::MappingProcess& process : System::findProcessesMapping(file, getpid(), program)) {
+  const System::ProcessID self = getpid();
+  for (const ClientStatus& status : readClientStatuses(memory.profileDirectory(), Configuration::NEBRIX_COMPONENT)) {
+    if (status.pid == self) continue;
     ClientProcess client;
-    client.pid = process.pid;
-    client.command = process.command;
-    for (int i = 0; i < TraceSharedMemory::NUM_PARTS && !client.hasPart; ++i) {
-      if (partProcessID(parts[i]) != process.pid) continue;
-      client.hasPart = true;
-      client.readCount = partReadCount(parts[i]);
-      client.partFlags = partFlags(parts[i]);
-    }
-    client.ownSettings = client.hasPart && client.partFlags != kFollowConfiguration;
-    if (client.hasPart) {
-      client.acknowledged =
-          client.readCount == list.updateCount ? ClientProcess::ACKNOWLEDGED_YES : ClientProcess::ACKNOWLEDGED_NO;
-    }
-    if (client.ownSettings) client.effectiveFlags = TraceFlags(client.partFlags.c_str()).toString();
+    client.pid = status.pid;
+    client.command = System::commandName(status.pid);
+    client.published = true;
+    client.status = status;
     list.clients.push_back(client);
   }
+  // A process that holds a part and published nothing may still be a client,
+  // one on an earlier library: its maps tell.
+  System::FileIdentity console;
+  const bool consoleKnown = System::identifyOwnProgram(console);
+  for (int i = 0; i < TraceSharedMemory::NUM_PARTS; ++i) {
+    const int32_t pid = partProcessID(parts[i]);
+    if (pid <= 0 || pid == self || isListed(list.clients, pid) || !System::processMapsFile(pid, file)) continue;
+    if (consoleKnown && System::runsProgram(pid, console)) continue;
+    ClientProcess client;
+    client.pid = pid;
+    client.command = System::commandName(pid);
+    list.clients.push_back(client);
+  }
+  std::sort(list.clients.begin(), list.clients.end(),
+            [](const ClientProcess& a, const ClientProcess& b) { return a.pid < b.pid; });
+  for (ClientProcess& client : list.clients) takePart(parts, list.updateCount, client);
   for (int i = 0; i < TraceSharedMemory::NUM_PARTS; ++i) {
     const int32_t pid = partProcessID(parts[i]);
     if (pid <= 0 || !System::isProcessDead(pid)) continue;  // no process ever has a negative id
