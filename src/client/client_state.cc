@@ -2,6 +2,8 @@
 
 #include "client/profile_counters.h"
 
+#include <unistd.h>
+
 #include <sys/stat.h>
 #include <sys/time.h>
 
@@ -12,6 +14,7 @@
 #include <new>
 
 #include "base/exception.h"
+#include "client/own_process.h"
 #include "profile/configuration.h"
 
 namespace {
@@ -46,8 +49,16 @@ std::string timeStamp() {
   return text;
 }
 
-TraceTarget traceTarget(const Settings& settings) {
+// The settings as a line says them.
+std::string settingsText(const Settings& settings) {
+  return "update count " + std::to_string(settings.count) + ", settings " +
+         (settings.text.empty() ? std::string("(none)") : settings.text);
+}
+
+TraceTarget traceTarget(const Settings& settings, long pid) {
   TraceTarget target;
+  target.header = std::string("=== ") + program_invocation_short_name + ", process " + std::to_string(pid) +
+                  ", library " + NEBRIX_PROJECT_VERSION + ", " + settingsText(settings);
   target.path = settings.traceFile;
   target.limit = settings.flags.m_filesize;
   if (settings.flags.m_compressed) {
@@ -94,7 +105,7 @@ void diagnose(const std::string& text) {
   if (callback != nullptr) callback(text.c_str(), context);
 }
 
-ClientState::ClientState(std::string component) : m_component(std::move(component)) {
+ClientState::ClientState(std::string component) : m_component(std::move(component)), m_pid(::getpid()) {
   m_slots.push_back(std::make_unique<SettingsSlot>());
   m_slots.back()->settings = std::make_unique<Settings>();
   m_current.store(m_slots.back().get(), std::memory_order_seq_cst);
@@ -102,6 +113,7 @@ ClientState::ClientState(std::string component) : m_component(std::move(componen
 
 ClientState::~ClientState() {
   forget();
+  m_status.withdraw(true);
   m_memory.detach();
 }
 
@@ -159,6 +171,7 @@ void ClientState::attachLocked(Outcome& outcome) {
   try {
     m_memory.attach(m_component.c_str(), nullptr);
     m_attached = true;
+    m_status.begin(m_memory.profileDirectory(), m_component, m_pid);
   } catch (const ltt::exception& ex) {
     m_failed = true;
     outcome.diagnostic = "Trace settings cannot be followed, tracing is off: " + ltt::expandedText(ex);
@@ -197,10 +210,20 @@ void ClientState::refreshLocked(Outcome& outcome) {
     if (!m_reportedConfiguration) outcome.diagnostic = problem;
     m_reportedConfiguration = true;
   }
-  m_memory.updateMyReadCount(count);
   const std::uint32_t bits = settings->categoryBits();
   outcome.collecting = followProfileSettings(*settings);
+  const Settings& taken = *settings;
   publish(std::move(settings), bits);
+  // The trace file is tried at once, so that what the process publishes
+  // says whether it can be written before the change is acknowledged: the
+  // console reads it as soon as it sees the acknowledgement.
+  const int error = writeChangeLine(first ? nullptr : old, taken);
+  if (error != 0) {
+    m_reportedWrite.store(true, std::memory_order_relaxed);
+    outcome.diagnostic = "The trace file " + taken.traceFile + " cannot be written: " + std::strerror(error);
+  }
+  m_status.settingsTaken(taken, error);
+  m_memory.updateMyReadCount(count);
   storeCounter(m_memory.updateCountWord());
   outcome.changed = !first;  // the settings found at the start are no change
 }
@@ -215,12 +238,25 @@ bool ClientState::mappedFileWhole() {
          status.st_size >= static_cast<off_t>(TraceSharedMemory::getTotalSize());
 }
 
+// Under m_refreshMutex: a line in the trace file where tracing begins or
+// changes (the header, in a file new to the process), when the new settings
+// trace, or the old ones traced into the same file. 0, or the errno of a
+// file that cannot be written.
+int ClientState::writeChangeLine(const Settings* old, const Settings& settings) {
+  const bool traced = old != nullptr && old->categoryBits() != 0 && old->traceFile == settings.traceFile;
+  if (settings.categoryBits() == 0 && !traced) return 0;
+  const std::string line = "=== change taken up: " + settingsText(settings) + "\n";
+  return m_writer.write(linePrefix(settings), line, true) ? 0 : errno;
+}
+
 void ClientState::tell(const Outcome& outcome) {
   if (!outcome.diagnostic.empty()) diagnose(outcome.diagnostic);
   // A change that asks for the counters shows them at once, not only with
   // the program's next count.
   std::string report;
-  if (outcome.collecting && !writeProfileIfDue(true, report) && !report.empty()) diagnose(report);
+  int error = -1;
+  if (outcome.collecting && !writeProfileIfDue(true, report, &error) && !report.empty()) diagnose(report);
+  if (error >= 0) profileWritten(error);
   if (!outcome.changed) return;
   ChangeCallback callback;
   void* context;
@@ -239,7 +275,7 @@ void ClientState::publish(std::unique_ptr<Settings> settings, std::uint32_t bits
   // in the meantime is not written to any longer. Records of threads still
   // holding the old settings go there too, so that the file's form follows
   // the newest settings only.
-  m_writer.reset(traceTarget(*settings));
+  m_writer.reset(traceTarget(*settings, m_pid));
   SettingsSlot* slot = freeSlot();
   slot->settings = std::move(settings);
   m_current.store(slot, std::memory_order_seq_cst);
@@ -264,13 +300,30 @@ void setChangeCallback(ChangeCallback callback, void* context) {
   g_changeContext = context;
 }
 
+// What every line of this process starts with: the time stamp when asked
+// for, and the thread's id, after the process's own in a file that other
+// processes may write too.
+std::string ClientState::linePrefix(const Settings& settings) const {
+  std::string prefix = settings.flags.m_timestamp ? timeStamp() : std::string();
+  prefix += '[';
+  if (!settings.ownFile) prefix += std::to_string(m_pid) + ':';
+  prefix += std::to_string(ownThreadID());
+  prefix += "] ";
+  return prefix;
+}
+
 bool ClientState::write(const Settings& settings, std::string record) {
   if (record.empty() || record.back() != '\n') record += '\n';
-  if (settings.flags.m_timestamp) record.insert(0, timeStamp());
-  if (m_writer.write(record)) return true;
-  if (!m_reportedWrite.exchange(true)) {
-    diagnose("The trace file " + settings.traceFile + " cannot be written: " + std::strerror(errno));
+  if (m_writer.write(linePrefix(settings), record)) {
+    m_status.traceWritten();
+    return true;
   }
+  const int error = errno;
+  m_status.traceFailed(error);
+  if (!m_reportedWrite.exchange(true)) {
+    diagnose("The trace file " + settings.traceFile + " cannot be written: " + std::strerror(error));
+  }
+  errno = error;
   return false;
 }
 
@@ -282,6 +335,7 @@ void ClientState::reportError(int code) {
   if (settings.errorsSeen.fetch_add(1) + 1 != needed) return;
   write(settings, "Trace stopped: error " + std::to_string(code) + " happened " + std::to_string(needed) +
                       (needed == 1 ? " time" : " times"));
+  m_status.traceStopped(code);
   // Only the settings that asked for the stop lose their categories; a
   // change published meanwhile stands (its word differs in the count, so the
   // exchange fails). No lock: this may run inside a callback of a refresh.

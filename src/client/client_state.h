@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "client/settings.h"
+#include "client/status_publisher.h"
 #include "client/trace_writer.h"
 #include "nebrix/trace.h"
 #include "trace/trace_shared_memory.h"
@@ -88,8 +89,15 @@ class ClientState {
   void reportError(int code);
   // Writes `record` (a time stamp is put before it when asked for).
   bool write(const Settings& settings, std::string record);
-  // Ends the compressed trace file's member at the end of the process.
-  void finishAtExit() { m_writer.finishIfIdle(); }
+  // A write of the profile counters' file: `error` 0 when it succeeded.
+  void profileWritten(int error) { m_status.profileWritten(error); }
+  // At the end of the process: ends the compressed trace file's member and
+  // takes back what the process published, without waiting for a thread
+  // that is busy with either.
+  void finishAtExit() {
+    m_writer.finishIfIdle();
+    m_status.withdraw(false);
+  }
 
   // In the child of a fork that left this state behind: the one left
   // behind before it.
@@ -111,7 +119,9 @@ class ClientState {
   void refreshLocked(Outcome& outcome);
   void attachLocked(Outcome& outcome);
   bool mappedFileWhole();
-  static void tell(const Outcome& outcome);
+  void tell(const Outcome& outcome);
+  int writeChangeLine(const Settings* old, const Settings& settings);
+  std::string linePrefix(const Settings& settings) const;
   void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
   SettingsSlot* freeSlot();
 
@@ -127,6 +137,7 @@ class ClientState {
   static void storeWord(std::uint64_t word) { __atomic_store_n(&nbx_trace_fast_state_.word, word, __ATOMIC_RELEASE); }
 
   const std::string m_component;
+  const long m_pid;
   std::atomic<SettingsSlot*> m_current{nullptr};
   std::vector<std::unique_ptr<SettingsSlot>> m_slots;  // under m_refreshMutex; never shrinks
   std::mutex m_refreshMutex;
@@ -136,6 +147,7 @@ class ClientState {
   std::atomic<bool> m_reportedWrite{false};
   TraceSharedMemory m_memory;
   TraceWriter m_writer;
+  StatusPublisher m_status;
 };
 
 // Sends `text` to the diagnostic callback, if one is set. Never called with

@@ -1,6 +1,7 @@
 #include "client/own_process.h"
 
 #include <sched.h>
+#include <sys/syscall.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -30,6 +31,15 @@ std::atomic<std::uint8_t>* makeMarker() {
   return new (page) std::atomic<std::uint8_t>(0);
 }
 
+// Moves on in every child that starts afresh: a thread's id kept from before
+// is then taken anew.
+std::atomic<unsigned> g_generation{0};
+struct ThreadID {
+  unsigned generation = ~0u;
+  long id = 0;
+};
+thread_local ThreadID t_thread;
+
 std::uint64_t started(std::uint64_t owner) { return owner | 1u; }
 
 }  // namespace
@@ -52,7 +62,10 @@ void becomeOwnProcess(void (*startAfresh)()) {
       break;
     }
   }
-  if (seen != 0) startAfresh();
+  if (seen != 0) {
+    g_generation.fetch_add(1, std::memory_order_relaxed);
+    startAfresh();
+  }
   std::atomic<std::uint8_t>* marker = g_marker.load(std::memory_order_acquire);
   if (marker == nullptr) {
     marker = makeMarker();
@@ -60,6 +73,15 @@ void becomeOwnProcess(void (*startAfresh)()) {
   }
   if (marker != nullptr) marker->store(1, std::memory_order_release);
   g_owner.store(started(me), std::memory_order_release);
+}
+
+long ownThreadID() {
+  const unsigned generation = g_generation.load(std::memory_order_relaxed);
+  if (t_thread.generation != generation) {
+    t_thread.id = ::syscall(SYS_gettid);
+    t_thread.generation = generation;
+  }
+  return t_thread.id;
 }
 
 }  // namespace NEBRIX::Client

@@ -20,4 +20,9 @@ bool isOwnProcess();
 // program nothing is dropped.
 void becomeOwnProcess(void (*startAfresh)());
 
+// The calling thread's id, asked of the kernel once per thread and process:
+// the thread of a child of fork has an id of its own, not the one its
+// parent's thread had.
+long ownThreadID();
+
 }  // namespace NEBRIX::Client

@@ -52,13 +52,15 @@ class Counters {
     return collecting;
   }
 
-  bool write(bool now, std::string& report) {
+  bool write(bool now, std::string& report, int* written) {
     std::lock_guard<std::mutex> guard(m_mutex);
     const Clock::time_point time = Clock::now();
     if (!m_collecting || !m_changed || (!now && time - m_written < std::chrono::seconds(1))) return true;
     m_written = time;
     int error = 0;
-    if (writeProfileFile(m_file, m_data, error)) {
+    const bool ok = writeProfileFile(m_file, m_data, error);
+    if (written != nullptr) *written = ok ? 0 : error;
+    if (ok) {
       m_changed = false;
       m_reported.clear();
       return true;
@@ -104,7 +106,7 @@ void addProfileCounter(const char* name, long long amount) { counters().add(name
 
 bool followProfileSettings(const Settings& settings) { return counters().follow(settings); }
 
-bool writeProfileIfDue(bool now, std::string& report) { return counters().write(now, report); }
+bool writeProfileIfDue(bool now, std::string& report, int* written) { return counters().write(now, report, written); }
 
 void lockProfileCountersForFork() { counters().lock(); }
 void unlockProfileCountersAfterFork() { counters().unlock(); }

@@ -32,7 +32,9 @@ bool followProfileSettings(const Settings& settings);
 // changed. False when a write failed; `report` then holds the text to tell,
 // once per problem: it stays empty while the same file fails for the same
 // reason again, until a write succeeds or the file or reason changes.
-bool writeProfileIfDue(bool now, std::string& report);
+// `written`, when given, gets 0 after a write, the errno after a failed one,
+// and stays as it is when nothing was due.
+bool writeProfileIfDue(bool now, std::string& report, int* written = nullptr);
 
 // Around fork: the counters' lock is held across it. In the child the
 // counters start afresh, with a new lock: one made without the handlers may

@@ -156,8 +156,11 @@ NBX_EXPORT void nbx_trace_close(void) {
     std::string report;
     {
       std::lock_guard<std::mutex> guard(g_openMutex);
-      NEBRIX::Client::writeProfileIfDue(true, report);
-      delete g_state.exchange(nullptr, std::memory_order_acq_rel);
+      int written = -1;
+      NEBRIX::Client::writeProfileIfDue(true, report, &written);
+      ClientState* closing = g_state.exchange(nullptr, std::memory_order_acq_rel);
+      if (closing != nullptr && written >= 0) closing->profileWritten(written);
+      delete closing;
     }
     if (!report.empty()) NEBRIX::Client::diagnose(report);
   } catch (...) {
@@ -297,10 +300,14 @@ NBX_EXPORT int nbx_trace_error(int code) {
 NBX_EXPORT int nbx_profile_add(const char* name, long long amount) {
   if (name == nullptr) return NBX_ERROR_ARGUMENT;
   try {
-    enteredState()->enabled(0);  // a reset that came with a change applies first
+    ClientState* current = enteredState();
+    current->enabled(0);  // a reset that came with a change applies first
     NEBRIX::Client::addProfileCounter(name, amount);
     std::string report;
-    if (NEBRIX::Client::writeProfileIfDue(false, report)) return NBX_OK;
+    int written = -1;
+    const bool ok = NEBRIX::Client::writeProfileIfDue(false, report, &written);
+    if (written >= 0) current->profileWritten(written);
+    if (ok) return NBX_OK;
     if (!report.empty()) NEBRIX::Client::diagnose(report);
     return NBX_ERROR_WRITE;
   } catch (const std::bad_alloc&) {

@@ -90,7 +90,23 @@ bool TraceWriter::openFile() {
   closeLocked();
   m_descriptor = openAppending(m_target.path);
   m_formChecked = false;
+  noteFile();
   return m_descriptor >= 0;
+}
+
+// After a file was opened: a header is due unless it is the one this
+// process wrote its header into last.
+void TraceWriter::noteFile() {
+  struct stat status;
+  m_headerDue = m_descriptor >= 0 && (::fstat(m_descriptor, &status) != 0 || status.st_dev != m_headerDevice ||
+                                      status.st_ino != m_headerInode);
+}
+
+std::string TraceWriter::compose(const std::string& prefix, const std::string& record, bool marker) const {
+  if (!m_headerDue) return prefix + record;
+  std::string text = prefix + m_target.header + "\n";
+  if (!marker) text += prefix + record;
+  return text;
 }
 
 // Under the file lock: when another process has moved the file away, the
@@ -162,6 +178,7 @@ bool TraceWriter::rotate() {
   const int previous = m_descriptor;
   m_descriptor = openAppending(m_target.path);
   m_formChecked = false;
+  noteFile();
   ::close(previous);
   return m_descriptor >= 0;
 }
@@ -193,28 +210,25 @@ bool TraceWriter::encode(const std::string& record, std::size_t size, std::strin
   return m_gzip.append(record.data(), size, bytes);
 }
 
-bool TraceWriter::write(const std::string& record) {
+bool TraceWriter::write(const std::string& prefix, const std::string& record, bool marker) {
   std::lock_guard<std::mutex> guard(m_mutex);
   if (m_descriptor < 0 && !openFile()) return false;
   const std::int64_t limit = m_target.limit;
   const bool text = m_target.encoding == Encoding::kText;
-  std::size_t size = record.size();
-  if (limit >= 0) {
-    const std::size_t room = static_cast<std::size_t>(limit);
-    // A compressed record is cut so that even stored uncompressed it fits.
-    if (text) {
-      size = std::min(size, room);
-    } else if (GzipStream::bound(size) > room) {
-      size = room - (GzipStream::bound(room) - room);
-    }
-  }
   const bool locked = limit >= 0 || !m_formChecked;
-  if (locked && !takeTurn(text ? size : GzipStream::bound(size))) return false;
+  // A turn may start a new file, which is due a header of its own: the line
+  // is put together again after it, and only then cut to the limit.
+  const bool headerDue = m_headerDue;
+  std::string line = compose(prefix, record, marker);
+  const std::size_t wanted = fitted(line.size(), text);
+  if (locked && !takeTurn(text ? wanted : GzipStream::bound(wanted))) return false;
+  if (m_headerDue != headerDue) line = compose(prefix, record, marker);
+  const std::size_t size = fitted(line.size(), text);
 
   std::string bytes;
-  bool ok = text || encode(record, size, bytes);
+  bool ok = text || encode(line, size, bytes);
   if (ok) {
-    const char* data = text ? record.data() : bytes.data();
+    const char* data = text ? line.data() : bytes.data();
     const std::size_t length = text ? size : bytes.size();
     const std::size_t written = writeAll(m_descriptor, data, length);
     ok = written == length;
@@ -228,10 +242,28 @@ bool TraceWriter::write(const std::string& record) {
       cutBack(written, locked);
     }
   }
+  if (ok && m_headerDue) {
+    struct stat status;
+    if (::fstat(m_descriptor, &status) == 0) {
+      m_headerDevice = status.st_dev;
+      m_headerInode = status.st_ino;
+    }
+    m_headerDue = false;
+  }
   const int error = errno;
   if (locked) lockFile(m_descriptor, LOCK_UN);
   errno = error;
   return ok;
+}
+
+// The bytes of a line of `size` that the size limit lets through; a
+// compressed one is cut so that even stored uncompressed it fits.
+std::size_t TraceWriter::fitted(std::size_t size, bool text) const {
+  if (m_target.limit < 0) return size;
+  const std::size_t room = static_cast<std::size_t>(m_target.limit);
+  if (text) return std::min(size, room);
+  if (GzipStream::bound(size) > room) return room - (GzipStream::bound(room) - room);
+  return size;
 }
 
 }  // namespace NEBRIX::Client

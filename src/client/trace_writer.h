@@ -26,7 +26,14 @@
 // The limit counts compressed bytes, with room kept for the member's end.
 // A file is either text or gzip: when the first write after an open finds
 // the file in the other form, the file is moved to "<name>.1" first.
+//
+// The first line a process writes into a file (one it opened, found under
+// the name after another process moved the old one, or started itself on a
+// rotation) is the target's header, which says who writes; a file it wrote
+// its header into before gets none again when it is opened anew.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <mutex>
@@ -42,6 +49,7 @@ struct TraceTarget {
   std::string path;
   std::int64_t limit = -1;  // bytes on disk; -1: unlimited
   Encoding encoding = Encoding::kText;
+  std::string header;  // the header line's text, without prefix and newline
 };
 
 class TraceWriter {
@@ -53,9 +61,11 @@ class TraceWriter {
 
   // Closes the file and writes to `target` from now on.
   void reset(TraceTarget target);
-  // Writes `record` to the target. False with errno set when the file cannot
-  // be opened or written.
-  bool write(const std::string& record);
+  // Writes `prefix` and `record` (a line, or lines, ending in a newline) to
+  // the target, after the header line with the same prefix when one is due.
+  // A `marker` record is written only when no header is due, which says the
+  // same. False with errno set when the file cannot be opened or written.
+  bool write(const std::string& prefix, const std::string& record, bool marker = false);
   // Ends the member and closes the file; the next record opens it again.
   void close();
   // Ends the member without waiting: for the end of the process, when
@@ -73,11 +83,19 @@ class TraceWriter {
   void cutBack(std::size_t written, bool locked);
   bool encode(const std::string& record, std::size_t size, std::string& bytes);
   void endMember();
+  void noteFile();
+  std::size_t fitted(std::size_t size, bool text) const;
+  std::string compose(const std::string& prefix, const std::string& record, bool marker) const;
 
   std::mutex m_mutex;
   TraceTarget m_target;
   int m_descriptor = -1;
   bool m_formChecked = false;
+  // The file the header was last written into, and whether the open one is
+  // another.
+  dev_t m_headerDevice = 0;
+  ino_t m_headerInode = 0;
+  bool m_headerDue = false;
   GzipStream m_gzip;
   // Bytes of the open member that a failed write left out: the member can
   // only go on with them, so they go first in the next write.

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <malloc.h>
 #include <map>
@@ -87,9 +88,11 @@ class TraceLibrary : public testing::Test {
     return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   static bool isGzip(const std::string& path) { return readFile(path).compare(0, 2, "\x1f\x8b") == 0; }
-  // The lines of a trace file as gzip readers give them back (a text file as
-  // it is); `whole`: it ended where a gzip stream may end, not cut short.
-  static std::vector<std::string> lines(const std::string& path, bool* whole = nullptr) {
+  // The records of a trace file as gzip readers give them back (a text file
+  // as it is), without the writer's ids and the lines that say who writes
+  // (or all lines as they are, with `raw`); `whole`: it ended where a gzip
+  // stream may end, not cut short.
+  static std::vector<std::string> lines(const std::string& path, bool* whole = nullptr, bool raw = false) {
     std::string text;
     gzFile file = gzopen(path.c_str(), "rb");
     char buffer[4096];
@@ -98,7 +101,11 @@ class TraceLibrary : public testing::Test {
     if (whole != nullptr) *whole = ended;
     std::vector<std::string> result;
     std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
+    const std::regex ids(R"(^((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} )?)\[\d+(:\d+)?\] )");
+    for (std::string line; std::getline(in, line);) {
+      if (!raw) line = std::regex_replace(line, ids, "$1", std::regex_constants::format_first_only);
+      if (raw || line.find("=== ") == std::string::npos) result.push_back(line);
+    }
     return result;
   }
 
@@ -509,6 +516,87 @@ TEST_F(TraceLibrary, RecordsOutliveTheirWriter) {
   }
 }
 
+// Every line says who wrote it: the thread, and the process in a file other
+// processes may write (no %p). The first line a process writes into a file
+// names the program, the process, the library and the settings; a change
+// taken up is a line of its own.
+TEST_F(TraceLibrary, EachLineSaysWhoWroteIt) {
+  for (const std::string name : {"trace-%p.prt", "shared.prt"}) {
+    const std::string file = privateHomeDirectory() + "/" + name;
+    const std::string path = std::regex_replace(file, std::regex("%p"), kPid);
+    consoles({{"CONFIG", "TRACE", "FILENAME", file}, {"TRACE", "SQL", "ON"}});
+    nbx_trace_printf(NBX_TRACE_SQL, "main");
+    std::thread([] { nbx_trace_printf(NBX_TRACE_SQL, "other"); }).join();
+    console({"TRACE", "TIMESTAMP", "ON"});
+    nbx_trace_printf(NBX_TRACE_SQL, "stamped");
+    nbx_trace_close();
+    const std::string ids = name[6] == '%' ? R"(\[(\d+)\] )" : R"(\[)" + kPid + R"(:(\d+)\] )";
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{6} )";
+    const std::vector<std::string> found = lines(path, nullptr, true);
+    const std::vector<std::string> expected = {
+        ids + "=== client_tests, process " + kPid + ", library " + nbx_version() + R"(, update count \d+, settings .*)",
+        ids + "main", ids + "other", stamp + ids + R"(=== change taken up: update count \d+, settings .*T.*)",
+        stamp + ids + "stamped"};
+    ASSERT_EQ(found.size(), expected.size()) << name;
+    std::set<std::string> threads;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      std::smatch match;
+      ASSERT_TRUE(std::regex_match(found[i], match, std::regex(expected[i]))) << found[i];
+      threads.insert(match[1]);
+    }
+    EXPECT_EQ(threads.size(), 2u) << name;  // the main thread's and the other's
+    EXPECT_TRUE(threads.count(kPid)) << name;
+    removeWithOlder(path);
+    console({"TRACE", "OFF"});
+  }
+}
+
+// What the process tells the console in its status file, step by step: the
+// trace file and whether it is written, a stop on error, the profile file;
+// files of ended processes are cleared away, and close takes its own back.
+TEST_F(TraceLibrary, TheProcessPublishesWhatItDoes) {
+  const std::string folder = privateProfileDirectory() + "/clients";
+  const std::string missing = privateHomeDirectory() + "/missing";
+  const auto status = [&folder] {
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      if (entry.path().filename().string().rfind("NEBRIX-" + kPid + "-", 0) == 0) return readFile(entry.path());
+    return std::string("none");
+  };
+  consoles({{"PROFILE", "FILENAME", privateHomeDirectory() + "/p-%p.prt"}, {"TRACE", "SQL", "ON"}});
+  mkdir(folder.c_str(), 0700);
+  std::ofstream(folder + "/NEBRIX-999999999-5") << "ended";
+  std::ofstream(folder + "/notes") << "not ours";
+  const std::vector<std::string> refresh = {"TRACE", "REFRESH"};
+  struct {
+    std::vector<std::vector<std::string>> changes;
+    std::function<void()> then;
+    std::vector<std::string> says;
+  } steps[] = {
+      {{}, [] { nbx_trace_open(nullptr); },
+       {"program client_tests\n", "trace_file " + traceFile + "\n", "trace_state writing\n", "shared 1\n"}},
+      {{{"CONFIG", "TRACE", "FILENAME", missing + "/t-%p.prt"}, refresh}, [] {},
+       {"trace_state cannot_write\ntrace_reason No such file or directory\n", "shared 0\n"}},
+      {{}, [&missing] { mkdir(missing.c_str(), 0700), nbx_trace_printf(NBX_TRACE_SQL, "now"); },
+       {"trace_state writing\n", "trace_file " + missing + "/t-" + kPid + ".prt\n"}},
+      {{{"TRACE", "STOP", "ON", "ERROR", "5"}}, [] { nbx_trace_error(5); }, {"trace_state stopped\ntrace_error 5\n"}},
+      {{{"PROFILE", "COLLECT", "ON"}}, [] { nbx_profile_add("calls", 1); },
+       {"trace_state writing\n", "profile_file " + privateHomeDirectory() + "/p-" + kPid + ".prt\nprofile_state written\n"}},
+      {{{"TRACE", "OFF"}}, [] {}, {"trace_state off\n"}},
+      {{}, [] { nbx_trace_close(); }, {"none"}},
+  };
+  for (const auto& step : steps) {
+    for (const std::vector<std::string>& change : step.changes) console(change);
+    nbx_trace_enabled(NBX_TRACE_SQL);
+    step.then();
+    const std::string now = status();
+    for (const std::string& text : step.says) EXPECT_NE(now.find(text), std::string::npos) << text << "\n" << now;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder + "/NEBRIX-999999999-5"));
+  EXPECT_TRUE(std::filesystem::exists(folder + "/notes"));
+  removeTree(missing);
+  ::unlink((privateHomeDirectory() + "/p-" + kPid + ".prt").c_str());
+}
+
 // A change of z never mixes text and gzip in one file: the file in the other
 // form is moved to <file>.1. A text file of one byte is text.
 TEST_F(TraceLibrary, SwitchingCompressionStartsANewFile) {
@@ -523,7 +611,7 @@ TEST_F(TraceLibrary, SwitchingCompressionStartsANewFile) {
     EXPECT_EQ(isGzip(traceFile + ".1"), compress[1] != 'N');
     EXPECT_EQ(lines(traceFile + ".1").back(), std::string("before ") + compress);
     EXPECT_EQ(lines(traceFile), std::vector<std::string>{std::string("after ") + compress});
-    EXPECT_TRUE(compress[1] != 'N' || readFile(traceFile + ".1") == "\nbefore ON\n");
+    EXPECT_TRUE(compress[1] != 'N' || readFile(traceFile + ".1").compare(0, 2, "\n[") == 0);
   }
 }
 
