@@ -211,8 +211,8 @@ NEBRIX_Retcode Console::showProfile(bool showDetails) {
   } else if (m_verbose) {
     Text::out << "\nsearch path:" << location.directory << "\n\nsearch name pattern:" << location.pattern << "\n";
   }
-  if (m_verbose) {
-    Text::out << "\nfiles named by running processes:" << (location.published.empty() ? " none" : "") << "\n";
+  if (m_verbose && !location.published.empty()) {
+    Text::out << "\nfiles named by running processes:\n";
     for (const std::string& path : location.published) Text::out << "  " << path << "\n";
   }
   const std::vector<ProfileData> profiles = readProfiles(location, m_verbose);
