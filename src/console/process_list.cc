@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "profile/configuration.h"
 #include "trace/client_status_files.h"
@@ -82,6 +83,17 @@ void takePart(const TraceSharedMemory::Part* parts, int32_t updateCount, ClientP
   if (client.ownSettings) client.effectiveFlags = TraceFlags(client.partFlags.c_str()).toString();
 }
 
+// The command name as /proc/<pid>/comm would show the published program:
+// at most 15 bytes, every one that is not printable ASCII as '?'. Reading
+// comm instead would cost a file per client.
+std::string commandOf(const std::string& program) {
+  std::string command = program.substr(0, 15);
+  for (char& c : command) {
+    if (c < 0x20 || c > 0x7e) c = '?';
+  }
+  return command;
+}
+
 bool isListed(const std::vector<ClientProcess>& clients, int32_t pid) {
   return std::any_of(clients.begin(), clients.end(), [pid](const ClientProcess& c) { return c.pid == pid; });
 }
@@ -94,14 +106,14 @@ void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& f
   const TraceSharedMemory::Part* parts = memory.getAllParts();
   if (parts == nullptr) return;
   const System::ProcessID self = getpid();
-  for (const ClientStatus& status : readClientStatuses(memory.profileDirectory(), Configuration::NEBRIX_COMPONENT)) {
+  for (ClientStatus& status : readClientStatuses(memory.profileDirectory(), Configuration::NEBRIX_COMPONENT)) {
     if (status.pid == self) continue;
-    ClientProcess client;
+    list.clients.emplace_back();
+    ClientProcess& client = list.clients.back();
     client.pid = status.pid;
-    client.command = System::commandName(status.pid);
+    client.command = commandOf(status.program);
     client.published = true;
-    client.status = status;
-    list.clients.push_back(client);
+    client.status = std::move(status);
   }
   // A process that holds a part and published nothing may still be a client,
   // one on an earlier library: its maps tell.
@@ -121,7 +133,8 @@ void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& f
   for (ClientProcess& client : list.clients) takePart(parts, list.updateCount, client);
   for (int i = 0; i < TraceSharedMemory::NUM_PARTS; ++i) {
     const int32_t pid = partProcessID(parts[i]);
-    if (pid <= 0 || !System::isProcessDead(pid)) continue;  // no process ever has a negative id
+    // No process ever has a negative id; a listed client has just been seen alive.
+    if (pid <= 0 || isListed(list.clients, pid) || !System::isProcessDead(pid)) continue;
     const std::string flags = partFlags(parts[i]);
     if (flags != kFollowConfiguration) list.endedParts.push_back({pid, flags, partReadCount(parts[i])});
   }
