@@ -12,8 +12,9 @@
 // part too, and the counter moves once more for it. Then the console polls
 // the parts until every live client with a part has acknowledged, or the
 // time is up. A client that acknowledged but says it cannot write its trace
-// file is named too: the change is in force, but no trace results there. Consoles map the file as well, but are no clients: every
-// process that runs the console's own program is left out.
+// file is named too: the change is in force, but no trace results there.
+// Consoles map the file as well, but are no clients: every process that runs
+// the console's own program is left out.
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,7 +69,8 @@ bool givePart(TraceSharedMemory& sharedMemory, ClientProcess& client) {
 bool reportUnwritableTraces(TraceSharedMemory& sharedMemory, const std::vector<PendingClient>& taken) {
   const int32_t current = sharedMemory.getUpdateCount();
   bool any = false;
-  for (const ClientStatus& status : readClientStatuses(sharedMemory.profileDirectory(), Configuration::NEBRIX_COMPONENT)) {
+  const std::string directory = sharedMemory.profileDirectory();
+  for (const ClientStatus& status : readClientStatuses(directory, Configuration::NEBRIX_COMPONENT)) {
     const auto entry = std::find_if(taken.begin(), taken.end(),
                                     [&status](const PendingClient& e) { return e.client.pid == status.pid; });
     if (entry == taken.end() || status.traceState != ClientStatus::TRACE_CANNOT_WRITE ||
@@ -136,6 +138,15 @@ NEBRIX_Retcode Console::awaitAcknowledgement() {
     pending.swap(waiting);
     if (pending.empty() || std::chrono::steady_clock::now() >= deadline) break;
     usleep(kPollInterval);
+  }
+  // A status outlives exec: a process that replaced its program after it
+  // published, and so no longer maps the file, will never acknowledge and is
+  // no client. Only the late ones are looked at.
+  System::FileIdentity file;
+  int error = 0;
+  if (!pending.empty() && System::identifyDescriptor(sharedMemory.mappedDescriptor(), file, error)) {
+    const auto gone = [&file](const PendingClient& e) { return !System::processMapsFile(e.client.pid, file); };
+    pending.erase(std::remove_if(pending.begin(), pending.end(), gone), pending.end());
   }
   for (const PendingClient& entry : pending) {
     Text::err << "Error: " << named(entry.client) << " did not acknowledge the change within " << m_waitseconds

@@ -111,7 +111,7 @@ void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& f
     list.clients.emplace_back();
     ClientProcess& client = list.clients.back();
     client.pid = status.pid;
-    client.command = commandOf(status.program);
+    client.command = status.program.empty() ? System::commandName(status.pid) : commandOf(status.program);
     client.published = true;
     client.status = std::move(status);
   }

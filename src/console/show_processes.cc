@@ -71,7 +71,9 @@ void putClientStatus(nlohmann::json& row, const ClientProcess& client) {
   const bool known = client.published;
   const bool cannotWrite = known && status.traceState == ClientStatus::TRACE_CANNOT_WRITE;
   row["published"] = known;
-  for (const char* key : {"program", "trace_file", "trace_reason", "profile_file", "profile_reason"}) row[key] = nullptr;
+  for (const char* key : {"program", "trace_file", "trace_reason", "profile_file", "profile_reason"}) {
+    row[key] = nullptr;
+  }
   if (known) {
     putText(row, "program", status.program);
     if (!status.traceFile.empty()) putText(row, "trace_file", status.traceFile);
@@ -81,7 +83,8 @@ void putClientStatus(nlohmann::json& row, const ClientProcess& client) {
   }
   row["update_count"] = known ? nlohmann::json(status.updateCount) : nlohmann::json();
   row["trace_state"] = known ? nlohmann::json(traceStateText(status.traceState)) : nlohmann::json();
-  row["trace_since"] = cannotWrite ? nlohmann::json(utcTime(status.traceSince)) : nlohmann::json();
+  const std::string since = cannotWrite ? utcTime(status.traceSince) : "";  // "" also for a time beyond gmtime
+  row["trace_since"] = since.empty() ? nlohmann::json() : nlohmann::json(since);
   row["trace_error"] =
       known && status.traceState == ClientStatus::TRACE_STOPPED ? nlohmann::json(status.traceError) : nlohmann::json();
   row["compressed"] = known ? nlohmann::json(status.compressed) : nlohmann::json();

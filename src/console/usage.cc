@@ -100,8 +100,8 @@ const FurtherHelp kFurtherHelp[] = {
      "goes and whether it is written."},
     {"Further commands:", "SHOW PROCESSES",
      "The running processes that use the trace shared memory,\n"
-     "where their settings come from, whether they took up the\nlast change and where their trace goes, and whether it\n"
-     "is written (at least SHOW PROC)."},
+     "where their settings come from, whether they took up the\n"
+     "last change and where their trace goes, and whether it\nis written (at least SHOW PROC)."},
 };
 
 // The column of the descriptions, as in the usage text; a longer name puts

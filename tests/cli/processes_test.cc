@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console_session.h"
+#include "trace/client_status_files.h"
 #include "trace_client.h"
 
 namespace nebrix_test {
@@ -110,7 +111,8 @@ TEST_F(Processes, WaitsForAcknowledgement) {
   const std::string late = "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within ";
   check({{{"-w", "1", "TRACE", "SHORT", "ON"}, "", late + "1 second.\n", 2},
          {{"-w", "0", "-p", pid, "TRACE", "OFF"}, "", late + "0 seconds.\n", 2},
-         {{"SHOW", "PROCESSES"}, "\nProcesses (update count 3):\n" + kHeader + row(pid, "own", "no", "(none set)", "writing"),
+         {{"SHOW", "PROCESSES"},
+          "\nProcesses (update count 3):\n" + kHeader + row(pid, "own", "no", "(none set)", "writing"),
           "", 0}});
   EXPECT_EQ(configuredFlags(), "c:a");  // the change stays
   kill(std::stoi(pid), SIGCONT);
@@ -200,6 +202,14 @@ TEST_F(Processes, AllHandsLiveProcessesBack) {
           "", 0}});
   EXPECT_EQ(parts(), (std::vector<std::string>{o + " 2 R", f + " 2 R", self + " 0 R", kDead + " 0 d"}));
   EXPECT_EQ(historyActions(), (std::vector<std::string>{"TRACE SQL ON", "TRACE OFF", "TRACE REFRESH"}));
+  // The status of a process that has replaced its program since (here this
+  // test's own): it maps no file and is not waited for.
+  NEBRIX::ClientStatus stale;
+  stale.component = "NEBRIX";
+  stale.pid = getpid();
+  ASSERT_TRUE(NEBRIX::processStartTime(stale.pid, stale.started));
+  ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), stale), 0);
+  check({{{"-w", "1", "TRACE", "REFRESH"}, "", "", 0}});
 }
 
 // A client that starts while the change waits for the configuration lock

@@ -113,9 +113,11 @@ TEST_F(ShowCommands, ProfileLocation) {
   int error = 0;
   ASSERT_TRUE(NEBRIX::writeProfileFile(self.profileFile, {self.pid, {{"queries", 3}}}, error));
   ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), self), 0);
-  check({{{"-v", "SHOW", "PROFILE"}, "\nsearch path: none, \"nebrixprofile-%p.prt\" is relative, so each client process "
-          "writes it in its own working directory\n\nfiles named by running processes:\n  " + self.profileFile +
-          "\n\nProfile of 1 process:\n  Counter  Value\n  --------------\n  queries      3\n", "", 0}});
+  check({{{"-v", "SHOW", "PROFILE"},
+          "\nsearch path: none, \"nebrixprofile-%p.prt\" is relative, so each client process writes it in its own "
+          "working directory\n\nfiles named by running processes:\n  " + self.profileFile +
+              "\n\nProfile of 1 process:\n  Counter  Value\n  --------------\n  queries      3\n",
+          "", 0}});
   const nlohmann::json json = nlohmann::json::parse(runConsole({"-o", "json", "SHOW", "PROFILE"}).out)["profile"];
   EXPECT_EQ(json["published_files"][0]["path"], self.profileFile);
   EXPECT_EQ(json["search_path"], nullptr);
