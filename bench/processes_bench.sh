@@ -53,4 +53,7 @@ floor = results[0]["mean"]
 for r in results:
     print(f"{r['mean']*1000:8.2f} ms  {r['mean']/floor:5.2f} x /bin/true   {r['command']}")
 print(f"SHOW PROCESSES / SHOW TRACESETTINGS: {results[2]['mean']/results[1]['mean']:.2f} (goal: at most 2)")
+# CPU time (user + system) is less swayed than wall time by other work on the machine.
+cpu = [r["user"] + r["system"] for r in results]
+print(f"CPU time: {cpu[1]*1000:.2f} ms against {cpu[2]*1000:.2f} ms, ratio {cpu[2]/cpu[1]:.2f}")
 PY
