@@ -10,13 +10,20 @@
 #include <cstring>
 #include <string>
 
+#include "private_home.h"
+
 namespace nebrix_test {
 
 // A running nebrix_trace_client whose standard output is read line by line.
 // The shell prints its own process id, which the client keeps through exec.
+// It works in the private home, where a relative trace file name puts its
+// trace.
 class TraceClient {
  public:
-  TraceClient() : m_pipe(popen("echo $$ && exec '" NEBRIX_TRACE_CLIENT_BINARY "' -i 20", "r")) {
+  TraceClient()
+      : m_pipe(popen(("cd '" + privateHomeDirectory() + "' && echo $$ && exec '" NEBRIX_TRACE_CLIENT_BINARY "' -i 20")
+                         .c_str(),
+                     "r")) {
     if (m_pipe == nullptr) return;
     setvbuf(m_pipe, nullptr, _IONBF, 0);  // so that poll sees all that is not read yet
     m_pid = atoi(nextLine().c_str());
