@@ -11,10 +11,13 @@
 // made may have read the settings before it; after the change it is given a
 // part too, and the counter moves once more for it. Then the console polls
 // the parts until every live client with a part has acknowledged, or the
-// time is up. Consoles map the file as well, but are no clients: every
-// process that runs the console's own program is left out.
+// time is up. A client that acknowledged but says it cannot write its trace
+// file is named too: the change is in force, but no trace results there.
+// Consoles map the file as well, but are no clients: every process that runs
+// the console's own program is left out.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -22,6 +25,8 @@
 #include "base/text_output.h"
 #include "console/console.h"
 #include "console/process_list.h"
+#include "profile/configuration.h"
+#include "trace/client_status_files.h"
 
 namespace NEBRIX {
 
@@ -33,16 +38,6 @@ struct PendingClient {
   ClientProcess client;
   int32_t target;  // the count whose acknowledgement is awaited
 };
-
-// A read count acknowledges the change that made `target` when it is that
-// count or one made since, up to the `current` one: the counter wraps, so the
-// differences decide, and a count beyond what has been counted (one left from
-// before the counter was reset) proves nothing.
-bool reached(int32_t readCount, int32_t target, int32_t current) {
-  const uint32_t made = static_cast<uint32_t>(current) - static_cast<uint32_t>(target);
-  if (static_cast<int32_t>(made) < 0) return false;
-  return static_cast<uint32_t>(readCount) - static_cast<uint32_t>(target) <= made;
-}
 
 // False when the process no longer holds a part.
 bool readCountOf(TraceSharedMemory& sharedMemory, System::ProcessID pid, int32_t& readCount) {
@@ -64,6 +59,29 @@ std::string named(const ClientProcess& client) {
 bool givePart(TraceSharedMemory& sharedMemory, ClientProcess& client) {
   if (!client.hasPart) client.hasPart = sharedMemory.setFlags(client.pid, kFollowConfiguration);
   return client.hasPart;
+}
+
+// The clients that took the change up, whose status for it (or a later one)
+// says their trace file cannot be written: what the user asked for does not
+// happen there. The library publishes that status before it acknowledges.
+// A client that published nothing, or nothing for the change yet, cannot be
+// judged and is not named.
+bool reportUnwritableTraces(TraceSharedMemory& sharedMemory, const std::vector<PendingClient>& taken) {
+  const int32_t current = sharedMemory.getUpdateCount();
+  bool any = false;
+  const std::string directory = sharedMemory.profileDirectory();
+  for (const ClientStatus& status : readClientStatuses(directory, Configuration::NEBRIX_COMPONENT)) {
+    const auto entry = std::find_if(taken.begin(), taken.end(),
+                                    [&status](const PendingClient& e) { return e.client.pid == status.pid; });
+    if (entry == taken.end() || status.traceState != ClientStatus::TRACE_CANNOT_WRITE ||
+        !countReached(status.updateCount, entry->target, current)) {
+      continue;
+    }
+    Text::err << "Error: " << named(entry->client) << " took the change but cannot write its trace file "
+              << status.traceFile << ": " << status.traceReason << "." << Text::endl;
+    any = true;
+  }
+  return any;
 }
 
 }  // namespace
@@ -108,24 +126,35 @@ NEBRIX_Retcode Console::awaitAcknowledgement() {
     }
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_waitseconds);
+  std::vector<PendingClient> taken;
   for (;;) {
     const int32_t current = sharedMemory.getUpdateCount();
     std::vector<PendingClient> waiting;
     for (const PendingClient& entry : pending) {
       int32_t readCount = 0;
       if (!readCountOf(sharedMemory, entry.client.pid, readCount) || System::isProcessDead(entry.client.pid)) continue;
-      if (!reached(readCount, entry.target, current)) waiting.push_back(entry);
+      (countReached(readCount, entry.target, current) ? taken : waiting).push_back(entry);
     }
     pending.swap(waiting);
     if (pending.empty() || std::chrono::steady_clock::now() >= deadline) break;
     usleep(kPollInterval);
   }
+  // A status outlives exec: a process that replaced its program after it
+  // published, and so no longer maps the file, will never acknowledge and is
+  // no client. Only the late ones are looked at.
+  System::FileIdentity file;
+  int error = 0;
+  if (!pending.empty() && System::identifyDescriptor(sharedMemory.mappedDescriptor(), file, error)) {
+    const auto gone = [&file](const PendingClient& e) { return !System::processMapsFile(e.client.pid, file); };
+    pending.erase(std::remove_if(pending.begin(), pending.end(), gone), pending.end());
+  }
   for (const PendingClient& entry : pending) {
     Text::err << "Error: " << named(entry.client) << " did not acknowledge the change within " << m_waitseconds
               << (m_waitseconds == 1 ? " second." : " seconds.") << Text::endl;
   }
-  m_notacknowledged = !pending.empty();
-  return pending.empty() ? NEBRIX_OK : NEBRIX_NOT_OK;
+  const bool unwritable = reportUnwritableTraces(sharedMemory, taken);
+  m_notacknowledged = !pending.empty() || unwritable;
+  return m_notacknowledged ? NEBRIX_NOT_OK : NEBRIX_OK;
 }
 
 }  // namespace NEBRIX

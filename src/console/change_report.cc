@@ -3,7 +3,8 @@
 // goes. Without -p, the processes that follow the configuration take it up
 // and those with their own settings do not (with --all, those it handed back
 // to the configuration are named too); with -p, whether that one process
-// runs and has acknowledged.
+// runs and has acknowledged. With -w, each process that took the change up
+// names its trace file and whether it is written.
 #include <string>
 #include <vector>
 
@@ -31,6 +32,12 @@ void printFlagChange(const std::string& before, const std::string& after) {
     changed = true;
   }
   if (!changed) Text::out << "    (no change)\n";
+}
+
+// The change made `target`; a count it or later proves it taken up.
+bool tookChange(const ClientProcess& client, int32_t target, int32_t current) {
+  return (client.hasPart && countReached(client.readCount, target, current)) ||
+         (client.published && countReached(client.status.updateCount, target, current));
 }
 
 }  // namespace
@@ -96,6 +103,9 @@ void Console::reportChange(const std::string& before, const std::string& after) 
       Text::out << "running, not using the trace shared memory\n";
     } else {
       Text::out << "running, acknowledged: " << acknowledgedText(client->acknowledged) << "\n";
+      if (m_waitpresent && tookChange(*client, m_changecount, list.updateCount)) {
+        Text::out << "Process " << m_pid << " trace : " << traceFileText(*client) << "\n";
+      }
     }
   } else {
     Text::out << "Processes following the configuration : " << list.followerCount();
@@ -112,6 +122,12 @@ void Console::reportChange(const std::string& before, const std::string& after) 
       Text::out << "Processes handed back                 :";
       for (const int32_t pid : m_handedback) Text::out << " " << pid;
       Text::out << (m_handedback.empty() ? " none\n" : "\n");
+    }
+    for (const ClientProcess& client : list.clients) {
+      if (!m_waitpresent || client.ownSettings || !tookChange(client, m_changecount, list.updateCount)) continue;
+      const std::string label = "Process " + std::to_string(client.pid) + " trace";
+      Text::out << label << std::string(label.size() < 37 ? 37 - label.size() : 0, ' ') << " : "
+                << traceFileText(client) << "\n";
     }
   }
   Text::out.flush();

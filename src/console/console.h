@@ -119,7 +119,8 @@ class Console {
   int32_t lastRecords() const { return m_last; }
   bool follow() const { return m_follow; }
   // After run: -w ran out of time with the change made, while some client
-  // had not taken it up.
+  // had not taken it up, or a client took it up but cannot write its trace
+  // file.
   bool changeNotAcknowledged() const { return m_notacknowledged; }
 
   // Codes 2 to 30 except the never-parsed 4, 16 and 24 change something.

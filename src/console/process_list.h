@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "trace/client_status.h"
 #include "trace/process_scan.h"
 #include "trace/trace_shared_memory.h"
 
@@ -19,7 +20,11 @@ struct ClientProcess {
   enum Acknowledged { ACKNOWLEDGED_YES, ACKNOWLEDGED_NO, ACKNOWLEDGED_UNKNOWN };
 
   System::ProcessID pid = 0;
-  std::string command;
+  std::string command;  // /proc/<pid>/comm
+  // What the process published about itself; a process on a library that
+  // publishes nothing is found by its part alone, and `status` stays empty.
+  bool published = false;
+  ClientStatus status;
   bool hasPart = false;
   // A part with flags other than "R": the process does not follow the
   // configuration.
@@ -53,9 +58,12 @@ struct ProcessList {
   void setConfiguredFlags(const std::string& flags);
 };
 
-// Reads the parts of the attached `memory` and matches them with the
-// processes that map `file`. Consoles are no clients: the calling process and
-// every other that runs the same program are left out.
+// Reads the parts of the attached `memory` and finds its clients: the
+// processes that published a status in the profile directory of `memory`,
+// and those that hold a part, published nothing and map `file` (a program on
+// an earlier library). No other process is looked at, so the cost follows
+// the clients, not the processes on the machine. Consoles are no clients: the
+// calling process and every other that runs the same program are left out.
 void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& file, ProcessList& list);
 // The same for the file `memory` has mapped; an empty list when that cannot
 // be examined.
@@ -66,6 +74,17 @@ void collectClients(TraceSharedMemory& memory, ProcessList& list);
 std::string partFlags(const TraceSharedMemory::Part& part);
 int32_t partProcessID(const TraceSharedMemory::Part& part);
 int32_t partReadCount(const TraceSharedMemory::Part& part);
+
+// Whether `count` is the update count `target` or one made since, up to the
+// `current` one: the counter wraps, so the differences decide, and a count
+// beyond what has been counted (one left from before the counter was reset)
+// proves nothing.
+bool countReached(int32_t count, int32_t target, int32_t current);
+
+// Where the trace of a client goes, as SHOW PROCESSES and -v say it:
+// "/home/ann/trace-4711.txt (writing)", "(cannot write: Permission denied)",
+// "unknown (no status published)".
+std::string traceFileText(const ClientProcess& client);
 
 // The words SHOW PROCESSES, its JSON form and -v use: "yes", "no", "unknown".
 const char* acknowledgedText(ClientProcess::Acknowledged acknowledged);

@@ -1,10 +1,11 @@
-// SHOW PROCESSES: the client processes that have the user's trace
-// shared-memory file mapped, where their settings come from and whether they
-// have taken up the last change; then the parts kept for processes that have
-// ended. Nothing is changed, and a missing file is not created.
+// SHOW PROCESSES: the client processes of the user's trace shared-memory
+// file, where their settings come from, whether they have taken up the last
+// change and where their trace goes; then the parts kept for processes that
+// have ended. Nothing is changed, and a missing file is not created.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "base/error_code_table.h"
@@ -24,15 +25,20 @@ const char* sourceText(const ClientProcess& client) { return client.ownSettings 
 
 const char* shownFlags(const std::string& flags) { return flags.empty() ? "(none set)" : flags.c_str(); }
 
+// The name the process published for its program, else the one it gave itself.
+const std::string& programName(const ClientProcess& client) {
+  return client.published && !client.status.program.empty() ? client.status.program : client.command;
+}
+
 void printClients(const ProcessList& list) {
   Text::out << "\nProcesses (update count " << list.updateCount << "):\n"
             << "  Process  Command          Source         Acknowledged  Flags\n"
             << "  " << std::string(70, '-') << "\n";
   for (const ClientProcess& client : list.clients) {
     char line[400];
-    snprintf(line, sizeof line, "  %7d  %-15.15s  %-13s  %-12s  %s", client.pid, client.command.c_str(),
+    snprintf(line, sizeof line, "  %7d  %-15.15s  %-13s  %-12s  %s", client.pid, programName(client).c_str(),
              sourceText(client), acknowledgedText(client.acknowledged), shownFlags(client.effectiveFlags));
-    Text::out << line << "\n";
+    Text::out << line << "\n           trace: " << traceFileText(client) << "\n";
   }
 }
 
@@ -47,6 +53,43 @@ void printEndedParts(const ProcessList& list) {
   }
   Text::out << "  A new process with one of these ids takes over its flags. To make it follow\n"
                "  the configuration instead: nebrix_cons -p <pid> TRACE REFRESH\n";
+}
+
+// Seconds since the epoch as ISO 8601 in UTC: "2026-12-07T10:15:02Z".
+std::string utcTime(int64_t seconds) {
+  const time_t time = static_cast<time_t>(seconds);
+  struct tm parts;
+  char text[64] = "";
+  if (gmtime_r(&time, &parts) != nullptr) strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+// What the process published, each member null when it published nothing
+// or the member does not apply to its state.
+void putClientStatus(nlohmann::json& row, const ClientProcess& client) {
+  const ClientStatus& status = client.status;
+  const bool known = client.published;
+  const bool cannotWrite = known && status.traceState == ClientStatus::TRACE_CANNOT_WRITE;
+  row["published"] = known;
+  for (const char* key : {"program", "trace_file", "trace_reason", "profile_file", "profile_reason"}) {
+    row[key] = nullptr;
+  }
+  if (known) {
+    putText(row, "program", status.program);
+    if (!status.traceFile.empty()) putText(row, "trace_file", status.traceFile);
+    if (cannotWrite) putText(row, "trace_reason", status.traceReason);
+    if (!status.profileFile.empty()) putText(row, "profile_file", status.profileFile);
+    if (status.profileState == ClientStatus::PROFILE_CANNOT_WRITE) putText(row, "profile_reason", status.profileReason);
+  }
+  row["update_count"] = known ? nlohmann::json(status.updateCount) : nlohmann::json();
+  row["trace_state"] = known ? nlohmann::json(traceStateText(status.traceState)) : nlohmann::json();
+  const std::string since = cannotWrite ? utcTime(status.traceSince) : "";  // "" also for a time beyond gmtime
+  row["trace_since"] = since.empty() ? nlohmann::json() : nlohmann::json(since);
+  row["trace_error"] =
+      known && status.traceState == ClientStatus::TRACE_STOPPED ? nlohmann::json(status.traceError) : nlohmann::json();
+  row["compressed"] = known ? nlohmann::json(status.compressed) : nlohmann::json();
+  row["shared"] = known ? nlohmann::json(status.shared) : nlohmann::json();
+  row["profile_state"] = known ? nlohmann::json(profileStateText(status.profileState)) : nlohmann::json();
 }
 
 }  // namespace
@@ -123,6 +166,7 @@ NEBRIX_Retcode Console::processesJson(nlohmann::json& document) {
     putText(row, "command", client.command);
     putFlags(row, client.effectiveFlags);
     if (client.hasPart) putText(row, "part_flags", client.partFlags);
+    putClientStatus(row, client);
     clients.push_back(row);
   }
   nlohmann::json ended = nlohmann::json::array();

@@ -1,6 +1,9 @@
 // SHOW PROFILE [DETAILS]: the counters client processes have written to their
-// profile files (trace/profile_data.h), looked for in the directory of the
-// configured profile file name under its name pattern. SHOW PROFILE sums
+// profile files (trace/profile_data.h): the files the running processes name
+// in their published status, wherever each process put it (a relative name
+// is taken in each one's working directory), and, when the configured
+// profile file name is absolute, those in its directory under its name
+// pattern, which includes the files of ended processes. SHOW PROFILE sums
 // each counter over the processes, DETAILS lists them per process. Files
 // that cannot be read or are not valid are skipped, and named with -v.
 #include <algorithm>
@@ -9,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "base/exception.h"
 #include "base/text_output.h"
 #include "console/console.h"
 #include "console/json_output.h"
 #include "profile/configuration.h"
+#include "profile/user_profile.h"
+#include "trace/client_status_files.h"
 #include "trace/profile_data.h"
 
 namespace NEBRIX {
@@ -29,9 +35,41 @@ std::string whyNotAbsolute(const std::string& configured) {
                    : " is relative, so each client process writes it in its own working directory");
 }
 
-// The absolute profile file name, split at its last "/" into the directory
-// that is searched and the pattern of the names searched for.
-NEBRIX_Retcode readProfileLocation(const char* user, std::string& name, std::string& directory, std::string& pattern) {
+struct ProfileLocation {
+  std::string configured;
+  // The absolute name, split at its last "/" into the directory that is
+  // searched and the pattern of the names searched for; all "" when the
+  // configured name has no absolute form.
+  std::string name;
+  std::string directory;
+  std::string pattern;
+  std::string whyNotSearched;
+  // The files the running processes named, sorted.
+  std::vector<std::string> published;
+};
+
+// The profile files the running client processes of the calling user have
+// named. None for another user's: their statuses are not ours to read.
+std::vector<std::string> publishedProfileFiles(const char* user) {
+  std::vector<std::string> files;
+  std::string directory;
+  try {
+    if (user == nullptr) SecureStore::UserProfile::getUserProfilePath(directory, "", false, false);
+  } catch (const ltt::exception&) {
+    return files;  // the configuration calls have said why
+  }
+  if (directory.empty()) return files;
+  for (const ClientStatus& status : readClientStatuses(directory, Configuration::NEBRIX_COMPONENT)) {
+    if (!status.profileFile.empty() && status.profileState != ClientStatus::PROFILE_NONE) {
+      files.push_back(status.profileFile);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  files.erase(std::unique(files.begin(), files.end()), files.end());
+  return files;
+}
+
+NEBRIX_Retcode readProfileLocation(const char* user, ProfileLocation& location) {
   char configured[1024] = "";
   char filename[1024] = "";
   char errortext[512] = "";
@@ -39,22 +77,32 @@ NEBRIX_Retcode readProfileLocation(const char* user, std::string& name, std::str
                                         errortext, sizeof errortext) != NEBRIX_OK) {
     return reportConfigurationError("Error getting profile file name", errortext);
   }
+  location.configured = configured;
+  location.published = publishedProfileFiles(user);
   if (Configuration::getFullFileName(user, Configuration::NEBRIX_COMPONENT, nullptr, configured, filename,
                                      sizeof filename, errortext, sizeof errortext) != NEBRIX_OK) {
-    return reportConfigurationError("Error getting profile file name", whyNotAbsolute(configured).c_str());
+    location.whyNotSearched = whyNotAbsolute(configured);
+    return NEBRIX_OK;
   }
-  name = filename;
-  const size_t slash = name.rfind('/');
-  directory = slash == std::string::npos ? "" : name.substr(0, slash);
-  pattern = slash == std::string::npos ? name : name.substr(slash + 1);
+  location.name = filename;
+  const size_t slash = location.name.rfind('/');
+  location.directory = slash == std::string::npos ? "" : location.name.substr(0, slash);
+  location.pattern = slash == std::string::npos ? location.name : location.name.substr(slash + 1);
   return NEBRIX_OK;
 }
 
 // The valid profile files, by pid (files of one pid by path), each with its
-// counters by name.
-std::vector<ProfileData> readProfiles(const std::string& directory, const std::string& pattern, bool verbose) {
+// counters by name. A file both published and found by the pattern is read
+// once.
+std::vector<ProfileData> readProfiles(const ProfileLocation& location, bool verbose) {
+  std::vector<std::string> paths = location.published;
+  if (!location.name.empty()) {
+    for (const std::string& path : findProfileFiles(location.directory, location.pattern)) paths.push_back(path);
+  }
+  std::sort(paths.begin(), paths.end());
+  paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
   std::vector<ProfileData> profiles;
-  for (const std::string& path : findProfileFiles(directory, pattern)) {
+  for (const std::string& path : paths) {
     ProfileData data{};
     std::string problem;
     if (readProfileFile(path, data, problem)) {
@@ -156,14 +204,18 @@ nlohmann::json countersJson(const std::vector<ProfileCounter>& counters) {
 }  // namespace
 
 NEBRIX_Retcode Console::showProfile(bool showDetails) {
-  std::string name;
-  std::string directory;
-  std::string pattern;
-  if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  if (m_verbose) {
-    Text::out << "\nsearch path:" << directory << "\n\nsearch name pattern:" << pattern << "\n";
+  ProfileLocation location;
+  if (readProfileLocation(m_user, location) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  if (m_verbose && location.name.empty()) {
+    Text::out << "\nsearch path: none, " << location.whyNotSearched << "\n";
+  } else if (m_verbose) {
+    Text::out << "\nsearch path:" << location.directory << "\n\nsearch name pattern:" << location.pattern << "\n";
   }
-  const std::vector<ProfileData> profiles = readProfiles(directory, pattern, m_verbose);
+  if (m_verbose && !location.published.empty()) {
+    Text::out << "\nfiles named by running processes:\n";
+    for (const std::string& path : location.published) Text::out << "  " << path << "\n";
+  }
+  const std::vector<ProfileData> profiles = readProfiles(location, m_verbose);
   if (profiles.empty()) {
     Text::out << "no profile data found." << Text::endl;
     return NEBRIX_OK;
@@ -181,15 +233,21 @@ NEBRIX_Retcode Console::showProfile(bool showDetails) {
 // The location is given with and without -v; the sums always, the
 // processes with DETAILS.
 NEBRIX_Retcode Console::profileJson(nlohmann::json& document) {
-  std::string name;
-  std::string directory;
-  std::string pattern;
-  if (readProfileLocation(m_user, name, directory, pattern) != NEBRIX_OK) return NEBRIX_NOT_OK;
-  nlohmann::json profile = nlohmann::json::object();
-  putText(profile, "profile_file_name", name);
-  putText(profile, "search_path", directory);
-  putText(profile, "search_name_pattern", pattern);
-  const std::vector<ProfileData> profiles = readProfiles(directory, pattern, m_verbose);
+  ProfileLocation location;
+  if (readProfileLocation(m_user, location) != NEBRIX_OK) return NEBRIX_NOT_OK;
+  nlohmann::json profile = {{"search_path", nullptr}, {"search_name_pattern", nullptr}};
+  putText(profile, "profile_file_name", location.name.empty() ? location.configured : location.name);
+  if (!location.name.empty()) {
+    putText(profile, "search_path", location.directory);
+    putText(profile, "search_name_pattern", location.pattern);
+  }
+  profile["published_files"] = nlohmann::json::array();
+  for (const std::string& path : location.published) {
+    nlohmann::json file;
+    putText(file, "path", path);
+    profile["published_files"].push_back(file);
+  }
+  const std::vector<ProfileData> profiles = readProfiles(location, m_verbose);
   profile["process_count"] = profiles.size();
   profile["counters"] = nlohmann::json::array();
   for (const CounterSum& sum : sumCounters(profiles)) {

@@ -91,15 +91,17 @@ const FurtherHelp kFurtherHelp[] = {
     {"Further options:", "-o <format>", "Output of SHOW commands: text (the default) or json,\none JSON document."},
     {"Further options:", "-w <seconds>",
      "Waits up to <seconds> (0-3600) until every running client\nhas taken up a TRACE or PROFILE change; "
-     "exits 2 naming\nthe processes that did not (the change is made)."},
+     "exits 2 naming\nthe processes that did not, or that cannot write their\ntrace file (the change is made)."},
     {"Further options:", "--all",
      "A TRACE or PROFILE command without -p also hands every\nrunning process with settings of its own back to the\n"
      "configuration: nebrix_cons --all TRACE OFF switches\neverything off. Not with -p."},
     {"Further options:", "-v",
-     "Also: every changing command says what it changed and\nwhich processes it reaches."},
+     "Also: every changing command says what it changed and\nwhich processes it reaches; with -w, where their trace\n"
+     "goes and whether it is written."},
     {"Further commands:", "SHOW PROCESSES",
      "The running processes that use the trace shared memory,\n"
-     "where their settings come from and whether they took up\nthe last change (at least SHOW PROC)."},
+     "where their settings come from, whether they took up the\n"
+     "last change and where their trace goes, and whether it\nis written (at least SHOW PROC)."},
     {"Further commands:", "-p <pid> SHOW RECORDS [LAST <n>] [FOLLOW]",
      "Prints the trace of process <pid>: its older file after a\n"
      "rotation, then the current one, decompressed, only its own\n"

@@ -1,12 +1,10 @@
 #include "trace/process_scan.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -61,16 +59,6 @@ bool mapsFile(const std::string& maps, const FileIdentity& file) {
   return false;
 }
 
-std::string commandName(const std::string& directory) {
-  std::string name;
-  if (!readProcFile(directory + "/comm", name)) return "";
-  if (!name.empty() && name.back() == '\n') name.pop_back();
-  for (char& c : name) {
-    if (c < 0x20 || c > 0x7e) c = '?';
-  }
-  return name;
-}
-
 // Whether the process runs `program`: /proc/<pid>/exe names the file it was
 // started from, whatever it calls itself.
 bool runsProgram(const std::string& directory, const FileIdentity& program) {
@@ -111,29 +99,26 @@ bool identifyFile(const std::string& path, FileIdentity& identity, int& error) {
   return known;
 }
 
-std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, ProcessID exclude,
-                                                 const FileIdentity* program) {
-  std::vector<MappingProcess> found;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return found;
-  std::string maps;
-  const uid_t user = ::geteuid();
-  while (const dirent* entry = ::readdir(proc)) {
-    char* end = nullptr;
-    const long pid = strtol(entry->d_name, &end, 10);
-    if (*end != '\0' || pid <= 0 || pid == exclude) continue;
-    // Only the user's own processes use the user's file; reading the maps
-    // of all others is most of the cost of a listing.
-    struct stat owner;
-    if (::fstatat(::dirfd(proc), entry->d_name, &owner, 0) != 0 || owner.st_uid != user) continue;
-    const std::string directory = std::string("/proc/") + entry->d_name;
-    if (!readProcFile(directory + "/maps", maps) || !mapsFile(maps, file)) continue;
-    if (program != nullptr && runsProgram(directory, *program)) continue;
-    found.push_back({static_cast<ProcessID>(pid), commandName(directory)});
+std::string commandName(ProcessID pid) {
+  const std::string directory = "/proc/" + std::to_string(pid);
+  std::string name;
+  if (!readProcFile(directory + "/comm", name)) return "";
+  if (!name.empty() && name.back() == '\n') name.pop_back();
+  for (char& c : name) {
+    if (c < 0x20 || c > 0x7e) c = '?';
   }
-  ::closedir(proc);
-  std::sort(found.begin(), found.end(), [](const MappingProcess& a, const MappingProcess& b) { return a.pid < b.pid; });
-  return found;
+  return name;
+}
+
+// Only the user's own processes use the user's file, and only theirs are
+// looked at: the maps of a process of another user that happens to be
+// readable (as root, all of them) tell nothing of ours.
+bool processMapsFile(ProcessID pid, const FileIdentity& file) {
+  const std::string directory = "/proc/" + std::to_string(pid);
+  struct stat owner;
+  if (pid <= 0 || ::stat(directory.c_str(), &owner) != 0 || owner.st_uid != ::geteuid()) return false;
+  std::string maps;
+  return readProcFile(directory + "/maps", maps) && mapsFile(maps, file);
 }
 
 }  // namespace System

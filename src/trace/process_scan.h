@@ -1,4 +1,4 @@
-// The processes that have one particular file mapped, found through
+// Whether a process has one particular file mapped, seen in
 // /proc/<pid>/maps by the file's device and inode: a process that mapped the
 // file under another name still counts, and one that maps another file of
 // the same name does not.
@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <string>
-#include <vector>
 
 #include "trace/process_information.h"
 
@@ -16,13 +15,6 @@ namespace System {
 struct FileIdentity {
   dev_t device = 0;
   ino_t inode = 0;
-};
-
-struct MappingProcess {
-  ProcessID pid = 0;
-  // /proc/<pid>/comm; a process chooses its own, so every byte that is not
-  // printable ASCII is shown as '?'.
-  std::string command;
 };
 
 // Opens `path` as a profile file (a regular file, not through a link) and
@@ -39,12 +31,12 @@ bool identifyOwnProgram(FileIdentity& program);
 // cannot be examined.
 bool runsProgram(ProcessID pid, const FileIdentity& program);
 
-// Every process of the calling (effective) user that maps the file, sorted
-// by pid, except `exclude` and every process that runs `program` (unless it
-// is null): a console maps the file too, but is not a client. Processes that
-// end while they are looked at, and those the caller may not inspect, are
-// left out.
-std::vector<MappingProcess> findProcessesMapping(const FileIdentity& file, ProcessID exclude,
-                                                 const FileIdentity* program = nullptr);
+// Whether process `pid`, one of the calling (effective) user's, maps the
+// file. False for a process of another user, one that has ended, and one
+// the caller may not inspect.
+bool processMapsFile(ProcessID pid, const FileIdentity& file);
+// Its /proc/<pid>/comm; a process chooses its own, so every byte that is not
+// printable ASCII is shown as '?'. "" when it cannot be read.
+std::string commandName(ProcessID pid);
 
 }  // namespace System

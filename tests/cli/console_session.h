@@ -24,7 +24,7 @@ inline const std::string kNoProcessWarning = "Warning: Process " + kNoProcess +
 // What a relative name of the "trace" or "profile" file warns.
 inline std::string relativeNameWarning(const std::string& kind) {
   return "Warning: The " + kind + " file name is relative: each process writes the file in its own working "
-         "directory. Use an absolute name, such as /tmp/nebrix" + kind + "-%p.prt, to find the files in one place.\n";
+         "directory. Use an absolute name, such as ~/nebrix" + kind + "-%p.prt, to find the files in one place.\n";
 }
 
 // One run of the console and what it is to print and return.

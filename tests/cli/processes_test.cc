@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console_session.h"
+#include "trace/client_status_files.h"
 #include "trace_client.h"
 
 namespace nebrix_test {
@@ -49,11 +50,18 @@ std::future<ProgramResult> startConsole(const std::vector<std::string>& args) {
 const std::string kHeader =
     "  Process  Command          Source         Acknowledged  Flags\n  " + std::string(70, '-') + "\n";
 
+// A client working in the private home, and where its trace goes: the state
+// it published, or "unknown" when it published nothing.
+std::string trace(const std::string& pid, const std::string& state) {
+  if (state == "unknown") return "unknown (no status published)";
+  return privateHomeDirectory() + "/nebrixtrace-" + pid + ".prt (" + state + ")";
+}
+
 std::string row(const std::string& pid, const std::string& source, const std::string& acknowledged,
-                const std::string& flags) {
+                const std::string& flags, const std::string& state) {
   std::string line = "  " + std::string(7 - pid.size(), ' ') + pid + "  nebrix_trace_cl  " + source;
   line += std::string(15 - source.size(), ' ') + acknowledged + std::string(14 - acknowledged.size(), ' ');
-  return line + flags + "\n";
+  return line + flags + "\n           trace: " + trace(pid, state) + "\n";
 }
 
 TEST_F(Processes, ListsFollowersOwnSettingsAndEndedParts) {
@@ -72,15 +80,20 @@ TEST_F(Processes, ListsFollowersOwnSettingsAndEndedParts) {
                             "  d\n  A new process with one of these ids takes over its flags. To make it follow\n"
                             "  the configuration instead: nebrix_cons -p <pid> TRACE REFRESH\n";
   check({{{"SHOW", "PROC"},
-          "\nProcesses (update count 1):\n" + kHeader + row(a, "configuration", "yes", "a") +
-              row(b, "own", "yes", "c:a") + ended,
+          "\nProcesses (update count 1):\n" + kHeader + row(a, "configuration", "yes", "a", "writing") +
+              row(b, "own", "yes", "c:a", "writing") + ended,
           "", 0}});
   nlohmann::json document = nlohmann::json::parse(runConsole({"-o", "json", "SHOW", "PROC"}).out)["processes"];
   EXPECT_EQ(document["header"]["update_count"], 1);
   EXPECT_EQ(document["clients"][1]["settings"]["short"], true);
   document["clients"][1].erase("settings");
+  const std::string home = privateHomeDirectory();
   EXPECT_EQ(document["clients"][1], nlohmann::json::parse(R"({"pid": )" + b + R"(, "command": "nebrix_trace_cl",
-      "source": "own", "acknowledged": "yes", "read_count": 1, "flags": "c:a", "part_flags": "c:a"})"));
+      "source": "own", "acknowledged": "yes", "read_count": 1, "flags": "c:a", "part_flags": "c:a",
+      "published": true, "program": "nebrix_trace_client", "update_count": 1, "trace_file": ")" + home +
+      "/nebrixtrace-" + b + R"(.prt", "trace_state": "writing", "trace_reason": null, "trace_since": null,
+      "trace_error": null, "compressed": false, "shared": false, "profile_file": ")" + home + "/nebrixprofile-" + b +
+      R"(.prt", "profile_state": "none", "profile_reason": null})"));
   EXPECT_EQ(document["ended_parts"][0]["pid"], std::stoi(kNoProcess));
 }
 
@@ -96,7 +109,8 @@ TEST_F(Processes, WaitsForAcknowledgement) {
   const std::string late = "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within ";
   check({{{"-w", "1", "TRACE", "SHORT", "ON"}, "", late + "1 second.\n", 2},
          {{"-w", "0", "-p", pid, "TRACE", "OFF"}, "", late + "0 seconds.\n", 2},
-         {{"SHOW", "PROCESSES"}, "\nProcesses (update count 3):\n" + kHeader + row(pid, "own", "no", "(none set)"),
+         {{"SHOW", "PROCESSES"},
+          "\nProcesses (update count 3):\n" + kHeader + row(pid, "own", "no", "(none set)", "writing"),
           "", 0}});
   EXPECT_EQ(configuredFlags(), "c:a");  // the change stays
   kill(std::stoi(pid), SIGCONT);
@@ -112,6 +126,13 @@ TEST_F(Processes, WaitsForAcknowledgement) {
          {{"-w", "5", "-p", self, "TRACE", "OFF"}, "",
           "Error: Process " + self + " does not use the trace library" + cannot + "until the process does.\n", 2}});
   EXPECT_EQ(parts(), (std::vector<std::string>{pid + " 7 R", self + " 0 ", kNoProcess + " 0 "}));  // all made
+  // Taken up, but not done: the trace file cannot be written.
+  const std::string missing = privateHomeDirectory() + "/missing/t-" + pid + ".txt";
+  runConsole({"CONFIG", "TRACE", "FILENAME", privateHomeDirectory() + "/missing/t-%p.txt"});
+  check({{{"-w", "5", "TRACE", "REFRESH"}, "", "Error: Process " + pid + " (nebrix_trace_cl) took the change but "
+          "cannot write its trace file " + missing + ": No such file or directory.\n", 2}});
+  const std::string shown = runConsole({"SHOW", "PROCESSES"}).out;
+  EXPECT_NE(shown.find("trace: " + missing + " (cannot write: No such file or directory)\n"), std::string::npos);
   for (int i = 0; i < 100; ++i) writePart(i, getpid(), 0, "a");  // no part left for the client
   check({{{"-w", "0", "TRACE", "REFRESH"}, "",
           "Warning: Process " + pid +
@@ -134,7 +155,7 @@ TEST_F(Processes, VerboseSaysWhatChangedAndWhere) {
        "", 0},
       {{"-v", "-w", "5", "-p", o, "TRACE", "SIZE", "8192"},
        "Trace flags of process " + o + " : A -> A:s8192\n    Trace file size    : unlimited -> 8192 bytes\n"
-       "Process " + o + " : running, acknowledged: yes\n",
+       "Process " + o + " : running, acknowledged: yes\nProcess " + o + " trace : " + trace(o, "writing") + "\n",
        "", 0},
       {{"-v", "-p", kNoProcess, "TRACE", "REFRESH"},
        "Trace flags of process " + kNoProcess + " : p1000 -> p1000\n    (no change)\nProcess " + kNoProcess +
@@ -160,7 +181,7 @@ TEST_F(Processes, ConsolesAreNoClientsAndEndedClientsAreNotAwaited) {
   check({{{"-w", "0", "TRACE", "REFRESH"}, "",
           "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within 0 seconds.\n", 2},
          {{"SHOW", "PROCESSES"},
-          "\nProcesses (update count 2):\n" + kHeader + row(pid, "configuration", "no", "(none set)"), "", 0}});
+          "\nProcesses (update count 2):\n" + kHeader + row(pid, "configuration", "no", "(none set)", "off"), "", 0}});
   EXPECT_EQ(parts(), std::vector<std::string>{pid + " 0 R"});
   kill(std::stoi(pid), SIGKILL);  // not reaped before the client object goes
   const ProgramResult waited = waiting.get();
@@ -180,13 +201,25 @@ TEST_F(Processes, AllHandsLiveProcessesBack) {
   writePart(97, getpid(), 0, "a");
   writePart(98, std::stoi(kNoProcess), 0, "d");
   const std::string back = std::stoi(o) < getpid() ? o + " " + self : self + " " + o;
+  std::string traces;  // of the processes that took the change, by pid
+  for (const std::string& pid : std::stoi(f) < std::stoi(o) ? std::vector{f, o} : std::vector{o, f}) {
+    traces += "Process " + pid + " trace" + std::string(24 - pid.size(), ' ') + ": " + trace(pid, "off") + "\n";
+  }
   check({{{"-v", "-w", "5", "--all", "TRACE", "OFF"},
           "Configured trace flags : (none set) -> (none set)\n    (no change)\n"
           "Processes following the configuration : 2\nProcesses keeping their own settings  : none\n"
-          "Processes handed back                 : " + back + "\n",
+          "Processes handed back                 : " + back + "\n" + traces,
           "", 0}});
   EXPECT_EQ(parts(), (std::vector<std::string>{o + " 2 R", f + " 2 R", self + " 0 R", kNoProcess + " 0 d"}));
   EXPECT_EQ(historyActions(), (std::vector<std::string>{"TRACE SQL ON", "TRACE OFF", "TRACE REFRESH"}));
+  // The status of a process that has replaced its program since (here this
+  // test's own): it maps no file and is not waited for.
+  NEBRIX::ClientStatus stale;
+  stale.component = "NEBRIX";
+  stale.pid = getpid();
+  ASSERT_TRUE(NEBRIX::processStartTime(stale.pid, stale.started));
+  ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), stale), 0);
+  check({{{"-w", "1", "TRACE", "REFRESH"}, "", "", 0}});
 }
 
 // A client that starts while the change waits for the configuration lock
@@ -221,9 +254,14 @@ TEST_F(Processes, AcknowledgementsAreOnlyThoseGiven) {
   EXPECT_EQ(parts(), std::vector<std::string>{pid + " 0 a"});
   std::fstream(profileDirectory() + "/NEBRIX.shm", std::ios::in | std::ios::out | std::ios::binary)
       << std::string(256, '\0');  // a header some client zeroed
+  // Without its status (as on an earlier library) the client is found by its part.
+  for (const auto& file : std::filesystem::directory_iterator(profileDirectory() + "/clients")) {
+    if (file.path().filename().string().rfind("NEBRIX-" + pid + "-", 0) == 0) std::filesystem::remove(file.path());
+  }
   check({{{"-w", "1", "TRACE", "REFRESH"}, "",
           "Error: Process " + pid + " (nebrix_trace_cl) did not acknowledge the change within 1 second.\n", 2},
-         {{"SHOW", "PROCESSES"}, "\nProcesses (update count 1):\n" + kHeader + row(pid, "own", "no", "a"), "", 0}});
+         {{"SHOW", "PROCESSES"}, "\nProcesses (update count 1):\n" + kHeader + row(pid, "own", "no", "a", "unknown"),
+          "", 0}});
 }
 
 // Looking changes nothing: a file the list cannot use is reported and left

@@ -1,5 +1,6 @@
 // SHOW CONFIG, TRACESETTINGS, ALL, PROFILE and HISTORY: exact output.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -8,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "console_session.h"
+#include "trace/client_status_files.h"
 #include "trace/profile_data.h"
 
 namespace nebrix_test {
@@ -99,6 +101,26 @@ TEST_F(ShowCommands, ProfileLocation) {
       {{"-v", "SHOW", "PROFILE"}, "\nsearch path:" + home + "\n\nsearch name pattern:q-%p.prt\n" + none, "", 0, home},
       {{"SHOW", "PROFILE"}, none, "", 0},
   });
+  // A relative name, the default among them: the files the running processes
+  // name are read, here one this test publishes for itself.
+  runConsole({"PROFILE", "FILENAME", "nebrixprofile-%p.prt"});
+  NEBRIX::ClientStatus self;
+  self.component = "NEBRIX";
+  self.pid = getpid();
+  ASSERT_TRUE(NEBRIX::processStartTime(self.pid, self.started));
+  self.profileFile = home + "/nebrixprofile-" + std::to_string(self.pid) + ".prt";
+  self.profileState = NEBRIX::ClientStatus::PROFILE_WRITTEN;
+  int error = 0;
+  ASSERT_TRUE(NEBRIX::writeProfileFile(self.profileFile, {self.pid, {{"queries", 3}}}, error));
+  ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), self), 0);
+  check({{{"-v", "SHOW", "PROFILE"},
+          "\nsearch path: none, \"nebrixprofile-%p.prt\" is relative, so each client process writes it in its own "
+          "working directory\n\nfiles named by running processes:\n  " + self.profileFile +
+              "\n\nProfile of 1 process:\n  Counter  Value\n  --------------\n  queries      3\n",
+          "", 0}});
+  const nlohmann::json json = nlohmann::json::parse(runConsole({"-o", "json", "SHOW", "PROFILE"}).out)["profile"];
+  EXPECT_EQ(json["published_files"][0]["path"], self.profileFile);
+  EXPECT_EQ(json["search_path"], nullptr);
 }
 
 // Two processes' files and damaged ones (empty, an unended line, a bad

@@ -10,15 +10,19 @@
 #include <cstring>
 #include <string>
 
+#include "private_home.h"
+
 namespace nebrix_test {
 
 // A running nebrix_trace_client (or another program) whose standard output
 // is read line by line. The shell prints its own process id, which the
-// program keeps through exec.
+// program keeps through exec. It works in the private home, where a
+// relative trace file name puts its trace.
 class TraceClient {
  public:
   explicit TraceClient(const std::string& options = "-i 20", const std::string& program = NEBRIX_TRACE_CLIENT_BINARY)
-      : m_pipe(popen(("echo $$ && exec '" + program + "' " + options).c_str(), "r")) {
+      : m_pipe(popen(("cd '" + privateHomeDirectory() + "' && echo $$ && exec '" + program + "' " + options).c_str(),
+                     "r")) {
     if (m_pipe == nullptr) return;
     setvbuf(m_pipe, nullptr, _IONBF, 0);  // so that poll sees all that is not read yet
     m_pid = atoi(nextLine().c_str());
