@@ -7,7 +7,8 @@
 #   scripts/package.sh --check   then check them on this machine (root, as CI
 #                                does): lintian without errors, dpkg -i, the
 #                                programs, manual pages and the example built
-#                                against the installed files, dpkg -r and
+#                                against the installed files and following
+#                                the installed console, dpkg -r and
 #                                --purge, and nothing of them left behind
 #
 # Needs dpkg-dev and file (and lintian and man-db for --check) besides what
@@ -78,6 +79,34 @@ cmake -S "$example" -B "$work/example" >/dev/null && cmake --build "$work/exampl
   fail "the example does not build with the CMake package"
 ldd "$work/query_trace" | grep "libnebrix_trace.so.1 => /" >/dev/null ||
   fail "the example does not load the installed library"
+
+# The example follows the installed console, run as a user whose home is a
+# fresh directory (nss_wrapper; the profile directory follows the user
+# database): the console names its trace file, says it is written, and reads
+# it back; a trace file that cannot be written makes -w exit 2.
+mkdir "$work/home" "$work/run"
+echo "me:x:$(id -u):$(id -g):Me:$work/home:/bin/sh" >"$work/passwd"
+echo "me:x:$(id -g):" >"$work/group"
+as_user() {
+  env LD_PRELOAD="$(ls /usr/lib/*/libnss_wrapper.so | head -1)" NSS_WRAPPER_PASSWD="$work/passwd" \
+    NSS_WRAPPER_GROUP="$work/group" "$@"
+}
+(cd "$work/run" && as_user "$work/query_trace" 30 2 >"$work/example.out" 2>&1) &
+for _ in $(seq 100); do grep -q running "$work/example.out" && break; sleep 0.1; done
+pid=$(awk '/running/ {print $2}' "$work/example.out")
+as_user nebrix_cons -w 10 TRACE SQL ON >/dev/null || fail "the example did not take up TRACE SQL ON"
+as_user nebrix_cons SHOW PROCESSES | grep -q "trace: $work/run/nebrixtrace-$pid.prt (writing)" ||
+  fail "SHOW PROCESSES does not name the example's trace file as written"
+sleep 0.2
+as_user nebrix_cons -p "$pid" SHOW RECORDS LAST 3 | grep -q "SELECT name FROM customers" ||
+  fail "SHOW RECORDS does not print the example's records"
+as_user nebrix_cons CONFIG TRACE FILENAME "$work/missing/t-%p.prt" 2>/dev/null
+status=0
+as_user nebrix_cons -w 10 TRACE REFRESH 2>"$work/err" || status=$?
+[ "$status" = 2 ] && grep -q "cannot write its trace file $work/missing/t-$pid.prt" "$work/err" ||
+  fail "-w did not name the example's trace file that cannot be written (exit $status)"
+kill "$pid" 2>/dev/null || true
+wait 2>/dev/null || true
 
 dpkg -r "${packages[@]}"
 dpkg --purge "${packages[@]}"

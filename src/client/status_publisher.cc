@@ -88,7 +88,7 @@ void StatusPublisher::withdraw(bool wait) {
   } else if (!lock.try_lock()) {
     return;
   }
-  if (m_begun && !m_published.component.empty()) withdrawClientStatus(m_directory, m_published);
+  if (m_begun && !m_published.component.empty()) withdrawClientStatus(m_directory, m_published, m_lock);
   m_begun = false;
 }
 
@@ -96,7 +96,7 @@ void StatusPublisher::publishLocked() {
   if (!m_begun || m_status == m_published) return;
   // A folder that cannot be written leaves the process unseen by the
   // console, nothing worse: it is tried again with the next change.
-  if (publishClientStatus(m_directory, m_status) == 0) m_published = m_status;
+  if (publishClientStatus(m_directory, m_status, m_lock) == 0) m_published = m_status;
 }
 
 }  // namespace NEBRIX::Client

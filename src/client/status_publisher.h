@@ -12,6 +12,7 @@
 #include <string>
 
 #include "trace/client_status.h"
+#include "trace/client_status_files.h"
 
 namespace NEBRIX::Client {
 
@@ -50,6 +51,7 @@ class StatusPublisher {
   std::string m_directory;
   ClientStatus m_status;
   ClientStatus m_published;
+  StatusFileLock m_lock;  // says that this process still runs
   // The errno the trace file last failed with, 0 while it is written.
   std::atomic<int> m_failing{0};
 };

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <set>
 
 namespace NEBRIX {
 
@@ -13,15 +12,15 @@ namespace {
 const char* const kTraceStates[] = {"off", "writing", "cannot_write", "stopped"};
 const char* const kProfileStates[] = {"none", "written", "cannot_write"};
 
-bool printable(const std::string& value) {
-  for (const char c : value) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+bool printable(const char* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7f) return false;
   }
   return true;
 }
 
 std::string fit(const std::string& value) {
-  return value.size() <= kClientStatusMaxValue && printable(value) ? value : std::string();
+  return value.size() <= kClientStatusMaxValue && printable(value.data(), value.size()) ? value : std::string();
 }
 
 void line(std::string& out, const char* key, const std::string& value) {
@@ -70,68 +69,75 @@ bool isComponent(const std::string& text) {
 // An empty path is no path yet; any other must be absolute.
 bool isPath(const std::string& text) { return text.empty() || text[0] == '/'; }
 
-// Takes one line's value; false for a value that is not valid for `key`.
-bool take(const std::string& key, const std::string& value, ClientStatus& status) {
+enum Key {
+  COMPONENT, PID, STARTED, PROGRAM, UPDATE_COUNT, TRACE_FILE, TRACE_STATE, TRACE_REASON, TRACE_SINCE,
+  TRACE_ERROR, COMPRESSED, SHARED, PROFILE_FILE, PROFILE_STATE, PROFILE_REASON, KEYS
+};
+const char* const kKeys[KEYS] = {"component",   "pid",         "started",      "program",       "update_count",
+                                 "trace_file",  "trace_state", "trace_reason", "trace_since",   "trace_error",
+                                 "compressed",  "shared",      "profile_file", "profile_state", "profile_reason"};
+
+// KEYS for a key of a later version.
+Key keyOf(const char* text, std::size_t length) {
+  for (int key = 0; key < KEYS; ++key) {
+    if (std::strlen(kKeys[key]) == length && std::memcmp(kKeys[key], text, length) == 0) return static_cast<Key>(key);
+  }
+  return KEYS;
+}
+
+bool toInt32(const std::string& text, std::int32_t low, std::int32_t& value) {
   long long number = 0;
-  if (key == "component") {
-    status.component = value;
-    return isComponent(value);
+  if (!toInteger(text, low, std::numeric_limits<std::int32_t>::max(), number)) return false;
+  value = static_cast<std::int32_t>(number);
+  return true;
+}
+
+// Takes one line's value; false for a value that is not valid for `key`.
+bool take(Key key, const std::string& value, ClientStatus& status) {
+  long long number = 0;
+  switch (key) {
+    case COMPONENT:
+      status.component = value;
+      return isComponent(value);
+    case PID:
+      return toInt32(value, 1, status.pid);
+    case STARTED:
+      return toUnsigned(value, status.started);
+    case PROGRAM:
+      status.program = value;
+      return true;
+    case UPDATE_COUNT:
+      return toInt32(value, std::numeric_limits<std::int32_t>::min(), status.updateCount);
+    case TRACE_FILE:
+      status.traceFile = value;
+      return isPath(value);
+    case TRACE_STATE:
+      return toState(value, kTraceStates, status.traceState);
+    case TRACE_REASON:
+      status.traceReason = value;
+      return true;
+    case TRACE_SINCE:
+      if (!toInteger(value, 0, std::numeric_limits<std::int64_t>::max(), number)) return false;
+      status.traceSince = number;
+      return true;
+    case TRACE_ERROR:
+      return toInt32(value, std::numeric_limits<std::int32_t>::min(), status.traceError);
+    case COMPRESSED:
+    case SHARED:
+      if (value != "0" && value != "1") return false;
+      (key == COMPRESSED ? status.compressed : status.shared) = value == "1";
+      return true;
+    case PROFILE_FILE:
+      status.profileFile = value;
+      return isPath(value);
+    case PROFILE_STATE:
+      return toState(value, kProfileStates, status.profileState);
+    case PROFILE_REASON:
+      status.profileReason = value;
+      return true;
+    default:
+      return true;  // a key of a later version
   }
-  if (key == "pid") {
-    if (!toInteger(value, 1, std::numeric_limits<std::int32_t>::max(), number)) return false;
-    status.pid = static_cast<std::int32_t>(number);
-    return true;
-  }
-  if (key == "started") return toUnsigned(value, status.started);
-  if (key == "program") {
-    status.program = value;
-    return true;
-  }
-  if (key == "update_count") {
-    if (!toInteger(value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
-                   number)) {
-      return false;
-    }
-    status.updateCount = static_cast<std::int32_t>(number);
-    return true;
-  }
-  if (key == "trace_file") {
-    status.traceFile = value;
-    return isPath(value);
-  }
-  if (key == "trace_state") return toState(value, kTraceStates, status.traceState);
-  if (key == "trace_reason") {
-    status.traceReason = value;
-    return true;
-  }
-  if (key == "trace_since") {
-    if (!toInteger(value, 0, std::numeric_limits<std::int64_t>::max(), number)) return false;
-    status.traceSince = number;
-    return true;
-  }
-  if (key == "trace_error") {
-    if (!toInteger(value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(),
-                   number)) {
-      return false;
-    }
-    status.traceError = static_cast<std::int32_t>(number);
-    return true;
-  }
-  if (key == "compressed" || key == "shared") {
-    if (value != "0" && value != "1") return false;
-    (key == "compressed" ? status.compressed : status.shared) = value == "1";
-    return true;
-  }
-  if (key == "profile_file") {
-    status.profileFile = value;
-    return isPath(value);
-  }
-  if (key == "profile_state") return toState(value, kProfileStates, status.profileState);
-  if (key == "profile_reason") {
-    status.profileReason = value;
-    return true;
-  }
-  return true;  // a key of a later version
 }
 
 }  // namespace
@@ -179,7 +185,7 @@ bool parseClientStatus(const std::string& bytes, ClientStatus& status, std::stri
     problem = "not a client status";
     return false;
   }
-  std::set<std::string> seen;
+  std::uint32_t seen = 0;
   std::size_t at = first.size();
   while (at < bytes.size()) {
     const std::size_t end = bytes.find('\n', at);
@@ -187,27 +193,29 @@ bool parseClientStatus(const std::string& bytes, ClientStatus& status, std::stri
       problem = "cut short";
       return false;
     }
-    const std::string text = bytes.substr(at, end - at);
-    at = end + 1;
-    const std::size_t blank = text.find(' ');
-    const std::string key = text.substr(0, blank);
-    const std::string value = blank == std::string::npos ? std::string() : text.substr(blank + 1);
-    if (blank == std::string::npos || key.empty() || !printable(text) || value.size() > kClientStatusMaxValue) {
+    const std::size_t blank = bytes.find(' ', at);
+    if (blank >= end || blank == at || end - blank - 1 > kClientStatusMaxValue ||
+        !printable(bytes.data() + at, end - at)) {
       problem = "damaged line";
       return false;
     }
-    if (!seen.insert(key).second) {
-      problem = "\"" + key + "\" twice";
+    const Key key = keyOf(bytes.data() + at, blank - at);
+    const std::string value = bytes.substr(blank + 1, end - blank - 1);
+    at = end + 1;
+    if (key == KEYS) continue;
+    if ((seen & (1u << key)) != 0) {
+      problem = std::string("\"") + kKeys[key] + "\" twice";
       return false;
     }
+    seen |= 1u << key;
     if (!take(key, value, status)) {
-      problem = "invalid \"" + key + "\"";
+      problem = std::string("invalid \"") + kKeys[key] + "\"";
       return false;
     }
   }
-  for (const char* key : {"component", "pid", "started"}) {
-    if (seen.count(key) == 0) {
-      problem = std::string("no \"") + key + "\"";
+  for (const Key key : {COMPONENT, PID, STARTED}) {
+    if ((seen & (1u << key)) == 0) {
+      problem = std::string("no \"") + kKeys[key] + "\"";
       return false;
     }
   }

@@ -25,8 +25,8 @@
 // none (not written yet), written and cannot_write (with `profile_reason`).
 // `shared` is 1 when the trace file's name has no %p, so that other
 // processes may write the same file. `started` is the process's start time
-// in clock ticks after boot (/proc/<pid>/stat), which tells the process from
-// a later one with the same id.
+// in clock ticks after boot (/proc/<pid>/stat), which keeps apart the files
+// of two processes that had the same id.
 //
 // A reader takes keys it does not know as added by a later version and skips
 // them; everything else is checked, as anybody who can write the file can

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,41 +76,63 @@ bool writeAll(int descriptor, const std::string& bytes) {
   return true;
 }
 
-// The bytes of a regular file of the user's in `folder`, at most
-// kClientStatusMaxSize of them; false for anything else.
-bool readStatusFile(int folder, const char* name, std::string& bytes) {
-  const int descriptor = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return false;
-  struct stat status;
-  bool fit = ::fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == ::geteuid() &&
-             status.st_size <= static_cast<off_t>(kClientStatusMaxSize);
-  if (fit) {
-    char buffer[kClientStatusMaxSize + 1];
-    std::size_t length = 0;
-    for (;;) {
-      const ssize_t got = ::read(descriptor, buffer + length, sizeof buffer - length);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) {
-        fit = got == 0;
-        break;
-      }
-      length += static_cast<std::size_t>(got);
-      if (length == sizeof buffer) break;
-    }
-    fit = fit && length <= kClientStatusMaxSize;
-    if (fit) bytes.assign(buffer, length);
+// The bytes of the open status file, at most kClientStatusMaxSize of them;
+// false for a larger file or one that cannot be read.
+bool readStatusFile(int descriptor, off_t size, std::string& bytes) {
+  if (size > static_cast<off_t>(kClientStatusMaxSize)) return false;
+  char buffer[kClientStatusMaxSize + 1];
+  std::size_t length = 0;
+  // A file replaced as a whole never grows: reading what fstat saw is enough.
+  while (length < static_cast<std::size_t>(size)) {
+    const ssize_t got = ::read(descriptor, buffer + length, sizeof buffer - length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return false;
+    if (got == 0) break;
+    length += static_cast<std::size_t>(got);
   }
-  ::close(descriptor);
-  return fit;
+  if (length > kClientStatusMaxSize) return false;
+  bytes.assign(buffer, length);
+  return true;
 }
 
-bool isCurrent(std::int32_t pid, std::uint64_t started) {
-  std::uint64_t now = 0;
-  return processStartTime(pid, now) && now == started;
+// Whether process `pid` holds the write lock on the open file. A process
+// never sees its own lock this way: it looks at other processes' files.
+bool heldBy(int descriptor, std::int32_t pid) {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(descriptor, F_GETLK, &lock) == 0 && lock.l_type != F_UNLCK && lock.l_pid == pid;
 }
 
-// Lists the folder; `each` gets every name of ours with its parts, and the
-// files of ended processes are removed on the way.
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Opens the file `name` of process `pid` in `folder`, when it is a regular
+// file of the user's that the process holds its lock on; -1 otherwise. A
+// file whose process let its lock go is removed, unless the name meanwhile
+// stands for a newer file, which is looked at in its turn. A ".tmp" file
+// is locked only after it was made, so it is left alone while its process
+// runs.
+int openCurrent(int folder, const char* name, std::int32_t pid, bool temporary, struct stat& status) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int descriptor = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) return -1;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+      ::close(descriptor);
+      return -1;
+    }
+    if (heldBy(descriptor, pid)) return descriptor;
+    ::close(descriptor);
+    struct stat now;
+    if (::fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) != 0) return -1;
+    if (!sameFile(now, status)) continue;
+    if (!temporary || (::kill(pid, 0) != 0 && errno == ESRCH)) ::unlinkat(folder, name, 0);
+    return -1;
+  }
+  return -1;
+}
+
+// Lists the folder; `each` gets every current file of ours, open, with the
+// parts of its name; the files of ended processes are removed on the way.
 template <typename Each>
 void forEachFile(const std::string& profileDirectory, Each each) {
   const int folder = openFolder(clientStatusFolder(profileDirectory));
@@ -125,11 +148,11 @@ void forEachFile(const std::string& profileDirectory, Each each) {
     std::uint64_t started = 0;
     bool temporary = false;
     if (!parseFileName(entry->d_name, component, pid, started, temporary)) continue;
-    if (!isCurrent(pid, started)) {
-      ::unlinkat(folder, entry->d_name, 0);
-    } else if (!temporary) {
-      each(folder, entry->d_name, component, pid, started);
-    }
+    struct stat status;
+    const int descriptor = openCurrent(folder, entry->d_name, pid, temporary, status);
+    if (descriptor < 0) continue;
+    if (!temporary) each(descriptor, status, component, pid, started);
+    ::close(descriptor);
   }
   ::closedir(listing);
 }
@@ -168,7 +191,60 @@ bool processStartTime(std::int32_t pid, std::uint64_t& started) {
   return errno == 0 && end != at && (*end == ' ' || *end == '\0' || *end == '\n');
 }
 
-int publishClientStatus(const std::string& profileDirectory, const ClientStatus& status) {
+void StatusFileLock::replace(int descriptor) {
+  release();
+  struct stat status;
+  if (::fstat(descriptor, &status) != 0) {
+    ::close(descriptor);
+    return;
+  }
+  m_descriptor = descriptor;
+  m_device = status.st_dev;
+  m_inode = status.st_ino;
+}
+
+void StatusFileLock::release() {
+  struct stat status;
+  if (m_descriptor >= 0 && ::fstat(m_descriptor, &status) == 0 && status.st_dev == m_device &&
+      status.st_ino == m_inode) {
+    ::close(m_descriptor);
+  }
+  m_descriptor = -1;
+}
+
+namespace {
+
+// Writes `bytes` into "<name>.tmp", locked before anything is in it, and
+// renames it to `name`. The open descriptor holding the lock, or -1 with
+// errno set.
+int writeLocked(int folder, const std::string& name, const std::string& bytes) {
+  const std::string temporary = name + kTemporary;
+  const int descriptor =
+      ::openat(folder, temporary.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  if (descriptor < 0) return -1;
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  struct stat status;
+  int error = 0;
+  if (::fstat(descriptor, &status) != 0) {
+    error = errno;
+  } else if (!S_ISREG(status.st_mode)) {
+    error = EPERM;
+  } else if (::fcntl(descriptor, F_SETLK, &lock) != 0 || !writeAll(descriptor, bytes) ||
+             ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+    error = errno;
+  }
+  if (error == 0) return descriptor;
+  ::unlinkat(folder, temporary.c_str(), 0);
+  ::close(descriptor);
+  errno = error;
+  return -1;
+}
+
+}  // namespace
+
+int publishClientStatus(const std::string& profileDirectory, const ClientStatus& status, StatusFileLock& lock) {
   const std::string path = clientStatusFolder(profileDirectory);
   int folder = openFolder(path);
   if (folder < 0 && errno == ENOENT) {
@@ -176,48 +252,39 @@ int publishClientStatus(const std::string& profileDirectory, const ClientStatus&
     folder = openFolder(path);
   }
   if (folder < 0) return errno;
-  const std::string name = fileName(status);
-  const std::string temporary = name + kTemporary;
-  int error = 0;
-  const int descriptor =
-      ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (descriptor < 0) {
-    error = errno;
-  } else {
-    struct stat file;
-    if (::fstat(descriptor, &file) != 0) {
-      error = errno;
-    } else if (!S_ISREG(file.st_mode)) {
-      error = EPERM;
-    } else if (!writeAll(descriptor, formatClientStatus(status))) {
-      error = errno;
-    }
-    if (::close(descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
-    if (error == 0 && ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) error = errno;
-    if (error != 0) ::unlinkat(folder, temporary.c_str(), 0);
+  // A console that found the new ".tmp" file before its lock may have taken
+  // it for a leftover: the rename then fails, and it is written once more.
+  int descriptor = -1;
+  for (int attempt = 0; attempt < 2 && descriptor < 0; ++attempt) {
+    descriptor = writeLocked(folder, fileName(status), formatClientStatus(status));
+    if (descriptor < 0 && errno != ENOENT) break;
   }
+  const int error = descriptor < 0 ? errno : 0;
   ::close(folder);
+  if (descriptor >= 0) lock.replace(descriptor);
   return error;
 }
 
-void withdrawClientStatus(const std::string& profileDirectory, const ClientStatus& status) {
+void withdrawClientStatus(const std::string& profileDirectory, const ClientStatus& status, StatusFileLock& lock) {
   const int folder = openFolder(clientStatusFolder(profileDirectory));
-  if (folder < 0) return;
-  ::unlinkat(folder, fileName(status).c_str(), 0);
-  ::close(folder);
+  if (folder >= 0) {
+    ::unlinkat(folder, fileName(status).c_str(), 0);
+    ::close(folder);
+  }
+  lock.release();
 }
 
 std::vector<ClientStatus> readClientStatuses(const std::string& profileDirectory, const std::string& component) {
   std::vector<ClientStatus> statuses;
-  forEachFile(profileDirectory, [&](int folder, const char* name, const std::string& owner, std::int32_t pid,
-                                    std::uint64_t started) {
+  forEachFile(profileDirectory, [&](int descriptor, const struct stat& file, const std::string& owner,
+                                    std::int32_t pid, std::uint64_t started) {
     if (owner != component) return;
     std::string bytes;
     std::string problem;
     ClientStatus status;
     // A file must say what its name says: one copied or renamed into place
     // would otherwise speak for another process.
-    if (readStatusFile(folder, name, bytes) && parseClientStatus(bytes, status, problem) &&
+    if (readStatusFile(descriptor, file.st_size, bytes) && parseClientStatus(bytes, status, problem) &&
         status.component == component && status.pid == pid && status.started == started) {
       statuses.push_back(std::move(status));
     }
@@ -228,7 +295,7 @@ std::vector<ClientStatus> readClientStatuses(const std::string& profileDirectory
 }
 
 void removeEndedClientStatuses(const std::string& profileDirectory) {
-  forEachFile(profileDirectory, [](int, const char*, const std::string&, std::int32_t, std::uint64_t) {});
+  forEachFile(profileDirectory, [](int, const struct stat&, const std::string&, std::int32_t, std::uint64_t) {});
 }
 
 }  // namespace NEBRIX

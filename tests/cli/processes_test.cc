@@ -218,7 +218,8 @@ TEST_F(Processes, AllHandsLiveProcessesBack) {
   stale.component = "NEBRIX";
   stale.pid = getpid();
   ASSERT_TRUE(NEBRIX::processStartTime(stale.pid, stale.started));
-  ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), stale), 0);
+  static NEBRIX::StatusFileLock lock;  // held by this process while it runs
+  ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), stale, lock), 0);
   check({{{"-w", "1", "TRACE", "REFRESH"}, "", "", 0}});
 }
 

@@ -52,8 +52,9 @@ class Records : public ConsoleSession {
     status.traceState = state;
     status.traceReason = state == ClientStatus::TRACE_CANNOT_WRITE ? "Permission denied" : "";
     status.shared = shared;
-    ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), status), 0);
+    ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), status, m_lock), 0);
   }
+  mutable NEBRIX::StatusFileLock m_lock;  // the file is current while it is held
   void writeFiles(const std::string& older, const std::string& current) const {
     unlink((path() + ".1").c_str());
     if (!older.empty()) writeFile(path() + ".1", older);

@@ -112,7 +112,8 @@ TEST_F(ShowCommands, ProfileLocation) {
   self.profileState = NEBRIX::ClientStatus::PROFILE_WRITTEN;
   int error = 0;
   ASSERT_TRUE(NEBRIX::writeProfileFile(self.profileFile, {self.pid, {{"queries", 3}}}, error));
-  ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), self), 0);
+  static NEBRIX::StatusFileLock lock;  // held by this process while it runs
+  ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), self, lock), 0);
   check({{{"-v", "SHOW", "PROFILE"},
           "\nsearch path: none, \"nebrixprofile-%p.prt\" is relative, so each client process writes it in its own "
           "working directory\n\nfiles named by running processes:\n  " + self.profileFile +
