@@ -38,15 +38,15 @@ std::mutex g_callbackMutex;
 ChangeCallback g_changeCallback = nullptr;
 void* g_changeContext = nullptr;
 
-std::string timeStamp() {
+// "2026-12-07 10:15:02.123456 " into `text`; its length.
+std::size_t timeStamp(char* text, std::size_t size) {
   struct timeval now;
   ::gettimeofday(&now, nullptr);
   struct tm local;
   ::localtime_r(&now.tv_sec, &local);
-  char text[64];
-  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  std::snprintf(text + length, sizeof text - length, ".%06ld ", static_cast<long>(now.tv_usec));
-  return text;
+  const std::size_t length = std::strftime(text, size, "%Y-%m-%d %H:%M:%S", &local);
+  const int more = std::snprintf(text + length, size - length, ".%06ld ", static_cast<long>(now.tv_usec));
+  return more > 0 ? length + static_cast<std::size_t>(more) : length;
 }
 
 // The settings as a line says them.
@@ -246,7 +246,8 @@ int ClientState::writeChangeLine(const Settings* old, const Settings& settings) 
   const bool traced = old != nullptr && old->categoryBits() != 0 && old->traceFile == settings.traceFile;
   if (settings.categoryBits() == 0 && !traced) return 0;
   const std::string line = "=== change taken up: " + settingsText(settings) + "\n";
-  return m_writer.write(linePrefix(settings), line, true) ? 0 : errno;
+  const LinePrefix prefix = linePrefix(settings);
+  return m_writer.write(prefix.view(), line, true) ? 0 : errno;
 }
 
 void ClientState::tell(const Outcome& outcome) {
@@ -303,18 +304,22 @@ void setChangeCallback(ChangeCallback callback, void* context) {
 // What every line of this process starts with: the time stamp when asked
 // for, and the thread's id, after the process's own in a file that other
 // processes may write too.
-std::string ClientState::linePrefix(const Settings& settings) const {
-  std::string prefix = settings.flags.m_timestamp ? timeStamp() : std::string();
-  prefix += '[';
-  if (!settings.ownFile) prefix += std::to_string(m_pid) + ':';
-  prefix += std::to_string(ownThreadID());
-  prefix += "] ";
+LinePrefix ClientState::linePrefix(const Settings& settings) const {
+  LinePrefix prefix;
+  if (settings.flags.m_timestamp) prefix.length = timeStamp(prefix.text, sizeof prefix.text);
+  const int ids = settings.ownFile
+                      ? std::snprintf(prefix.text + prefix.length, sizeof prefix.text - prefix.length, "[%ld] ",
+                                      ownThreadID())
+                      : std::snprintf(prefix.text + prefix.length, sizeof prefix.text - prefix.length, "[%ld:%ld] ",
+                                      m_pid, ownThreadID());
+  if (ids > 0) prefix.length += static_cast<std::size_t>(ids);
   return prefix;
 }
 
 bool ClientState::write(const Settings& settings, std::string record) {
   if (record.empty() || record.back() != '\n') record += '\n';
-  if (m_writer.write(linePrefix(settings), record)) {
+  const LinePrefix prefix = linePrefix(settings);
+  if (m_writer.write(prefix.view(), record)) {
     m_status.traceWritten();
     return true;
   }

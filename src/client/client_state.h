@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "client/settings.h"
@@ -38,6 +39,14 @@ namespace NEBRIX::Client {
 
 using ChangeCallback = void (*)(void* context);
 using DiagnosticCallback = void (*)(const char* text, void* context);
+
+// The start of a line: the time stamp and the writer's ids, made without
+// taking memory, as it goes before every record.
+struct LinePrefix {
+  char text[96];
+  std::size_t length = 0;
+  std::string_view view() const { return {text, length}; }
+};
 
 struct SettingsSlot {
   std::atomic<std::int32_t> readers{0};
@@ -121,7 +130,7 @@ class ClientState {
   bool mappedFileWhole();
   void tell(const Outcome& outcome);
   int writeChangeLine(const Settings* old, const Settings& settings);
-  std::string linePrefix(const Settings& settings) const;
+  LinePrefix linePrefix(const Settings& settings) const;
   void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
   SettingsSlot* freeSlot();
 

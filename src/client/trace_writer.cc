@@ -102,12 +102,21 @@ void TraceWriter::noteFile() {
                                       status.st_ino != m_headerInode);
 }
 
-std::string TraceWriter::compose(const std::string& prefix, const std::string& record, bool marker,
-                                 bool header) const {
-  if (!header) return prefix + record;
-  std::string text = prefix + m_target.header + "\n";
-  if (!marker) text += prefix + record;
-  return text;
+std::string TraceWriter::compose(std::string_view prefix, const std::string& record, bool marker, bool header) const {
+  std::string text;
+  text.reserve(composedSize(prefix, record, marker, header));
+  if (header) {
+    text.append(prefix).append(m_target.header).append(1, '\n');
+    if (marker) return text;
+  }
+  return text.append(prefix).append(record);
+}
+
+std::size_t TraceWriter::composedSize(std::string_view prefix, const std::string& record, bool marker,
+                                      bool header) const {
+  const std::size_t line = prefix.size() + record.size();
+  if (!header) return line;
+  return prefix.size() + m_target.header.size() + 1 + (marker ? 0 : line);
 }
 
 // Under the file lock: when another process has moved the file away, the
@@ -212,7 +221,7 @@ bool TraceWriter::encode(const std::string& record, std::size_t size, std::strin
   return m_gzip.append(record.data(), size, bytes);
 }
 
-bool TraceWriter::write(const std::string& prefix, const std::string& record, bool marker) {
+bool TraceWriter::write(std::string_view prefix, const std::string& record, bool marker) {
   std::lock_guard<std::mutex> guard(m_mutex);
   if (m_descriptor < 0 && !openFile()) return false;
   const std::int64_t limit = m_target.limit;
@@ -220,12 +229,14 @@ bool TraceWriter::write(const std::string& prefix, const std::string& record, bo
   const bool locked = limit >= 0 || !m_formChecked;
   // A turn may find a new file, which is due a header of its own: it
   // looks for room for the line with or without it.
-  std::size_t needed[2];
-  for (const bool header : {false, true}) {
-    const std::size_t length = fitted(compose(prefix, record, marker, header).size(), text);
-    needed[header ? 1 : 0] = text ? length : GzipStream::bound(length);
+  if (locked) {
+    std::size_t needed[2];
+    for (const bool header : {false, true}) {
+      const std::size_t length = fitted(composedSize(prefix, record, marker, header), text);
+      needed[header ? 1 : 0] = text ? length : GzipStream::bound(length);
+    }
+    if (!takeTurn(needed)) return false;
   }
-  if (locked && !takeTurn(needed)) return false;
   const std::string line = compose(prefix, record, marker, m_headerDue);
   const std::size_t size = fitted(line.size(), text);
 

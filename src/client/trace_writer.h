@@ -38,6 +38,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "client/gzip_stream.h"
 
@@ -65,7 +66,7 @@ class TraceWriter {
   // the target, after the header line with the same prefix when one is due.
   // A `marker` record is written only when no header is due, which says the
   // same. False with errno set when the file cannot be opened or written.
-  bool write(const std::string& prefix, const std::string& record, bool marker = false);
+  bool write(std::string_view prefix, const std::string& record, bool marker = false);
   // Ends the member and closes the file; the next record opens it again.
   void close();
   // Ends the member without waiting: for the end of the process, when
@@ -86,7 +87,8 @@ class TraceWriter {
   void endMember();
   void noteFile();
   std::size_t fitted(std::size_t size, bool text) const;
-  std::string compose(const std::string& prefix, const std::string& record, bool marker, bool header) const;
+  std::string compose(std::string_view prefix, const std::string& record, bool marker, bool header) const;
+  std::size_t composedSize(std::string_view prefix, const std::string& record, bool marker, bool header) const;
 
   std::mutex m_mutex;
   TraceTarget m_target;
