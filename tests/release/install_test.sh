@@ -97,8 +97,12 @@ for build in query_trace query_trace_pc query_trace_static; do
   check 0 "" /dev/null nebrix_cons -o json SHOW PROCESSES
   grep -q "\"pid\": *$pid\b" "$work/out" && grep -q '"acknowledged": *"yes"' "$work/out" ||
     fail "$build: SHOW PROCESSES does not show $pid acknowledged: $(cat "$work/out")"
+  grep -q "\"trace_file\": *\"$work/trace-$pid.prt\"" "$work/out" && grep -q '"trace_state": *"writing"' "$work/out" ||
+    fail "$build: SHOW PROCESSES does not name its trace file as written: $(cat "$work/out")"
   sleep 0.2
   [ "$(records "$work/trace-$pid.prt")" -gt 0 ] || fail "$build: no SQL records in its trace file"
+  check 0 "" /dev/null nebrix_cons -p "$pid" SHOW RECORDS LAST 1
+  grep -q "^\[[0-9]*\] thread .*SELECT name FROM customers" "$work/out" || fail "$build: SHOW RECORDS: $(cat "$work/out")"
   check 0 "" /dev/null nebrix_cons -w 10 TRACE SQL OFF
   before=$(records "$work/trace-$pid.prt")
   sleep 0.3
