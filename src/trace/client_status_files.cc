@@ -1,5 +1,7 @@
 #include "trace/client_status_files.h"
 
+#include "trace/process_information.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -161,25 +163,12 @@ void forEachFile(const std::string& profileDirectory, Each each) {
 
 std::string clientStatusFolder(const std::string& profileDirectory) { return profileDirectory + "/clients"; }
 
-// /proc/<pid>/stat reads "<pid> (<command>) <state> <ppid> ..."; the command
-// may hold blanks and parentheses, so the fields are counted from the last
-// ")". The start time is the 22nd field, the 20th after the command.
+// The start time is the 22nd field of /proc/<pid>/stat, the 20th after
+// the state.
 bool processStartTime(std::int32_t pid, std::uint64_t& started) {
-  if (pid <= 0) return false;
-  char path[32];
-  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-  const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return false;
   char text[1024];
-  ssize_t length = -1;
-  while ((length = ::read(descriptor, text, sizeof text - 1)) < 0 && errno == EINTR) {
-  }
-  ::close(descriptor);
-  if (length <= 0) return false;
-  text[length] = '\0';
-  const char* at = std::strrchr(text, ')');
-  if (at == nullptr || at[1] != ' ' || at[2] == 'Z' || at[2] == 'X' || at[2] == '\0') return false;
-  at += 2;
+  const char* at = pid > 0 ? System::processStatFields(pid, text, sizeof text) : nullptr;
+  if (at == nullptr || at[0] == 'Z' || at[0] == 'X') return false;
   for (int field = 3; field < 22; ++field) {
     at = std::strchr(at, ' ');
     if (at == nullptr) return false;

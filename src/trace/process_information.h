@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace System {
@@ -22,5 +23,9 @@ struct ProcessInformation {
 // never dead. A negative number is no process at all (kill would read it as
 // a process group), so it counts as dead.
 bool isProcessDead(ProcessID pid) noexcept;
+
+// The fields of /proc/<pid>/stat from the state on, read into `text`; null
+// with errno set when the process cannot be looked at.
+const char* processStatFields(ProcessID pid, char* text, std::size_t size) noexcept;
 
 }  // namespace System
