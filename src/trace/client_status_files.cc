@@ -114,11 +114,11 @@ bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 // stands for a newer file, which is looked at in its turn. A ".tmp" file
 // is locked only after it was made, so it is left alone while its process
 // runs.
-int openCurrent(int folder, const char* name, std::int32_t pid, bool temporary, struct stat& status) {
+int openCurrent(int folder, const char* name, std::int32_t pid, bool temporary, uid_t user, struct stat& status) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     const int descriptor = ::openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) return -1;
-    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != user) {
       ::close(descriptor);
       return -1;
     }
@@ -144,6 +144,7 @@ void forEachFile(const std::string& profileDirectory, Each each) {
     ::close(folder);
     return;
   }
+  const uid_t user = ::geteuid();
   while (const dirent* entry = ::readdir(listing)) {
     std::string component;
     std::int32_t pid = 0;
@@ -151,7 +152,7 @@ void forEachFile(const std::string& profileDirectory, Each each) {
     bool temporary = false;
     if (!parseFileName(entry->d_name, component, pid, started, temporary)) continue;
     struct stat status;
-    const int descriptor = openCurrent(folder, entry->d_name, pid, temporary, status);
+    const int descriptor = openCurrent(folder, entry->d_name, pid, temporary, user, status);
     if (descriptor < 0) continue;
     if (!temporary) each(descriptor, status, component, pid, started);
     ::close(descriptor);
