@@ -57,7 +57,7 @@ std::string settingsText(const Settings& settings) {
 
 TraceTarget traceTarget(const Settings& settings, long pid) {
   TraceTarget target;
-  target.header = std::string("=== ") + program_invocation_short_name + ", process " + std::to_string(pid) +
+  target.header = "=== " + programName() + ", process " + std::to_string(pid) +
                   ", library " + NEBRIX_PROJECT_VERSION + ", " + settingsText(settings);
   target.path = settings.traceFile;
   target.limit = settings.flags.m_filesize;

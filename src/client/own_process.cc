@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <new>
 
@@ -82,6 +83,14 @@ long ownThreadID() {
     t_thread.generation = generation;
   }
   return t_thread.id;
+}
+
+std::string programName() {
+  std::string name = program_invocation_short_name;
+  for (char& c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
+  return name;
 }
 
 }  // namespace NEBRIX::Client

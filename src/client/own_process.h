@@ -9,6 +9,8 @@
 // kernel that cannot mark it, the process id is compared instead.
 #pragma once
 
+#include <string>
+
 namespace NEBRIX::Client {
 
 // True once the library's state is this process's own.
@@ -24,5 +26,9 @@ void becomeOwnProcess(void (*startAfresh)());
 // the thread of a child of fork has an id of its own, not the one its
 // parent's thread had.
 long ownThreadID();
+
+// The program's name, as the trace file and the console show it: a program
+// chooses its own, so a control character in it becomes '?'.
+std::string programName();
 
 }  // namespace NEBRIX::Client

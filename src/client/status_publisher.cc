@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "client/own_process.h"
 #include "client/settings.h"
 #include "trace/client_status_files.h"
 
@@ -15,7 +16,7 @@ void StatusPublisher::begin(const std::string& profileDirectory, const std::stri
   m_status = ClientStatus();
   m_status.component = component;
   m_status.pid = static_cast<std::int32_t>(pid);
-  m_status.program = program_invocation_short_name;
+  m_status.program = programName();
   // Without its start time the file could not be told from a later
   // process's with the same id: such a process publishes nothing.
   m_begun = processStartTime(m_status.pid, m_status.started);
