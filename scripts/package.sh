@@ -95,10 +95,12 @@ as_user() {
 for _ in $(seq 100); do grep -q running "$work/example.out" && break; sleep 0.1; done
 pid=$(awk '/running/ {print $2}' "$work/example.out")
 as_user nebrix_cons -w 10 TRACE SQL ON >/dev/null || fail "the example did not take up TRACE SQL ON"
-as_user nebrix_cons SHOW PROCESSES | grep -q "trace: $work/run/nebrixtrace-$pid.prt (writing)" ||
+as_user nebrix_cons SHOW PROCESSES >"$work/out" || fail "SHOW PROCESSES failed"
+grep -q "trace: $work/run/nebrixtrace-$pid.prt (writing)" "$work/out" ||
   fail "SHOW PROCESSES does not name the example's trace file as written"
 sleep 0.2
-as_user nebrix_cons -p "$pid" SHOW RECORDS LAST 3 | grep -q "SELECT name FROM customers" ||
+as_user nebrix_cons -p "$pid" SHOW RECORDS LAST 3 >"$work/out" || fail "SHOW RECORDS failed"
+grep -q "SELECT name FROM customers" "$work/out" ||
   fail "SHOW RECORDS does not print the example's records"
 as_user nebrix_cons CONFIG TRACE FILENAME "$work/missing/t-%p.prt" 2>/dev/null
 status=0
