@@ -139,9 +139,9 @@ NEBRIX_Retcode Console::awaitAcknowledgement() {
     if (pending.empty() || std::chrono::steady_clock::now() >= deadline) break;
     usleep(kPollInterval);
   }
-  // A status outlives exec: a process that replaced its program after it
-  // published, and so no longer maps the file, will never acknowledge and is
-  // no client. Only the late ones are looked at.
+  // The library maps the file before it publishes: a process that holds a
+  // status but maps no file is not the library's and will never acknowledge.
+  // Only the late ones are looked at.
   System::FileIdentity file;
   int error = 0;
   if (!pending.empty() && System::identifyDescriptor(sharedMemory.mappedDescriptor(), file, error)) {
