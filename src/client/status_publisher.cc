@@ -29,10 +29,9 @@ void StatusPublisher::settingsTaken(const Settings& settings, int error) {
   m_status.traceFile = settings.traceFile;
   m_status.compressed = settings.flags.m_compressed;
   m_status.shared = !settings.ownFile;
-  if (m_status.profileFile != settings.profileFile) {
-    m_status.profileState = ClientStatus::PROFILE_NONE;
-    m_status.profileReason.clear();
-  }
+  // A new profile file has not been written yet (a reason goes only with
+  // cannot_write, and each write sets it).
+  if (m_status.profileFile != settings.profileFile) m_status.profileState = ClientStatus::PROFILE_NONE;
   m_status.profileFile = settings.profileFile;
   m_status.traceError = 0;
   m_status.traceReason.clear();
