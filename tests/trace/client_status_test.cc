@@ -1,0 +1,42 @@
+#include "trace/client_status.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace NEBRIX {
+namespace {
+
+// Whatever another process of the user may have put into a status file: each
+// row is a whole file that must be refused, and why.
+TEST(ClientStatus, RefusesWhatNoWriterWrites) {
+  const std::string head = "NEBRIX client status 1\ncomponent NEBRIX\npid 4711\nstarted 9\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"NEBRIX client status 2\ncomponent NEBRIX\npid 4711\nstarted 9\n", "not a client status"},
+      {"NEBRIX client status 1\ncomponent NE-BRIX\npid 4711\nstarted 9\n", "invalid \"component\""},
+      {"NEBRIX client status 1\ncomponent NEBRIX\npid 0\nstarted 9\n", "invalid \"pid\""},
+      {"NEBRIX client status 1\ncomponent NEBRIX\nstarted 9\n", "no \"pid\""},
+      {head + "pid 4712\n", "\"pid\" twice"},
+      {head + "trace_state reading\n", "invalid \"trace_state\""},
+      {head + "profile_state lost\n", "invalid \"profile_state\""},
+      {head + "trace_file relative.prt\n", "invalid \"trace_file\""},
+      {head + "update_count 2147483648\n", "invalid \"update_count\""},
+      {head + "compressed yes\n", "invalid \"compressed\""},
+      {head + "program a\tb\n", "damaged line"},
+      {head + "program cut", "cut short"},
+      {head + std::string(16384, 'x'), "too large"},
+  };
+  for (const auto& [bytes, why] : cases) {
+    ClientStatus status;
+    std::string problem;
+    EXPECT_FALSE(parseClientStatus(bytes, status, problem)) << bytes;
+    EXPECT_EQ(problem, why) << bytes;
+  }
+  ClientStatus status;
+  std::string problem;
+  ASSERT_TRUE(parseClientStatus(head + "later_key any\ntrace_state stopped\ntrace_error -3\n", status, problem));
+  EXPECT_EQ(traceStateSummary(status), "stopped after error -3");
+}
+
+}  // namespace
+}  // namespace NEBRIX
