@@ -1,8 +1,13 @@
 #include "trace/client_status.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include "trace/client_status_files.h"
 
 namespace NEBRIX {
 namespace {
@@ -22,6 +27,7 @@ TEST(ClientStatus, RefusesWhatNoWriterWrites) {
       {head + "trace_file relative.prt\n", "invalid \"trace_file\""},
       {head + "update_count 2147483648\n", "invalid \"update_count\""},
       {head + "compressed yes\n", "invalid \"compressed\""},
+      {head + "trace_since -1\n", "invalid \"trace_since\""},
       {head + "program a\tb\n", "damaged line"},
       {head + "program cut", "cut short"},
       {head + std::string(16384, 'x'), "too large"},
@@ -36,6 +42,14 @@ TEST(ClientStatus, RefusesWhatNoWriterWrites) {
   std::string problem;
   ASSERT_TRUE(parseClientStatus(head + "later_key any\ntrace_state stopped\ntrace_error -3\n", status, problem));
   EXPECT_EQ(traceStateSummary(status), "stopped after error -3");
+  // A process that has exited has no start time, also before it is reaped.
+  std::uint64_t started = 0;
+  EXPECT_TRUE(processStartTime(getpid(), started));
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  usleep(100000);
+  EXPECT_FALSE(processStartTime(child, started));
+  waitpid(child, nullptr, 0);
 }
 
 }  // namespace
