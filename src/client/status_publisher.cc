@@ -64,13 +64,12 @@ void StatusPublisher::faredLocked(int error) {
   publishLocked();
 }
 
+// A reason and a time go only with cannot_write: what a failure left of
+// them is not written.
 void StatusPublisher::traceStopped(int code) {
   std::lock_guard<std::mutex> guard(m_mutex);
-  m_failing.store(0, std::memory_order_release);
   m_status.traceState = ClientStatus::TRACE_STOPPED;
   m_status.traceError = code;
-  m_status.traceReason.clear();
-  m_status.traceSince = 0;
   publishLocked();
 }
 

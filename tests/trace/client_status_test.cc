@@ -28,6 +28,7 @@ TEST(ClientStatus, RefusesWhatNoWriterWrites) {
       {head + "update_count 2147483648\n", "invalid \"update_count\""},
       {head + "compressed yes\n", "invalid \"compressed\""},
       {head + "trace_since -1\n", "invalid \"trace_since\""},
+      {"NEBRIX client status 1\ncomponent NEBRIX\npid 4711\nstarted -1\n", "invalid \"started\""},
       {head + "program a\tb\n", "damaged line"},
       {head + "program cut", "cut short"},
       {head + std::string(16384, 'x'), "too large"},
@@ -40,7 +41,8 @@ TEST(ClientStatus, RefusesWhatNoWriterWrites) {
   }
   ClientStatus status;
   std::string problem;
-  ASSERT_TRUE(parseClientStatus(head + "later_key any\ntrace_state stopped\ntrace_error -3\n", status, problem));
+  ASSERT_TRUE(parseClientStatus("NEBRIX client status 1\ncomponent Nbx_9z\npid 1\nstarted 9\nlater_key any\n"
+                                "trace_state stopped\ntrace_error -3\n", status, problem));
   EXPECT_EQ(traceStateSummary(status), "stopped after error -3");
   // A process that has exited has no start time, also before it is reaped.
   std::uint64_t started = 0;
