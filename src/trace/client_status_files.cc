@@ -1,5 +1,6 @@
 #include "trace/client_status_files.h"
 
+#include "securestore/file_writes.h"
 #include "trace/process_information.h"
 
 #include <dirent.h>
@@ -62,20 +63,6 @@ int openFolder(const std::string& path) {
     return -1;
   }
   return folder;
-}
-
-bool writeAll(int descriptor, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = ::write(descriptor, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written == 0) errno = ENOSPC;
-      return false;
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
 }
 
 // The bytes of the open status file, at most kClientStatusMaxSize of them;
@@ -221,7 +208,7 @@ int writeLocked(int folder, const std::string& name, const std::string& bytes) {
     error = errno;
   } else if (!S_ISREG(status.st_mode)) {
     error = EPERM;
-  } else if (::fcntl(descriptor, F_SETLK, &lock) != 0 || !writeAll(descriptor, bytes) ||
+  } else if (::fcntl(descriptor, F_SETLK, &lock) != 0 || !rsecssfs_writeAll(descriptor, bytes.data(), bytes.size()) ||
              ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
     error = errno;
   }
