@@ -56,7 +56,7 @@ void BM_Floor(benchmark::State& state) {
   for (auto _ : state) {
     const std::uint32_t count = g_sharedCount.load(std::memory_order_relaxed);
     const std::uint64_t cached = g_cachedWord.load(std::memory_order_relaxed);
-    bool on = count == static_cast<std::uint32_t>(cached >> 32) && ((cached >> NBX_TRACE_CALL) & 1u) != 0;
+    bool on = count == static_cast<std::uint32_t>(cached >> 32) && ((cached >> NBX_TRACE_SHORT) & 1u) != 0;
     benchmark::DoNotOptimize(on);
   }
 }
@@ -66,7 +66,7 @@ extern "C" int client_bench_call_floor(int category);
 
 void BM_FloorCalled(benchmark::State& state) {
   for (auto _ : state) {
-    int on = client_bench_call_floor(NBX_TRACE_CALL);
+    int on = client_bench_call_floor(NBX_TRACE_SHORT);
     benchmark::DoNotOptimize(on);
   }
 }
@@ -84,7 +84,7 @@ BENCHMARK(BM_LttngTracepointEnabled)->Threads(1)->Threads(4);
 
 void BM_NbxTraceEnabled(benchmark::State& state) {
   for (auto _ : state) {
-    int on = nbx_trace_enabled(NBX_TRACE_CALL);
+    int on = nbx_trace_enabled(NBX_TRACE_SHORT);
     benchmark::DoNotOptimize(on);
   }
 }
@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "client_bench: the trace library cannot attach\n");
     return 1;
   }
-  g_recording = g_settings.sql && g_settings.time_stamp && g_settings.trace_file[0] == '/';
+  g_recording = (g_settings.categories & (1u << NBX_TRACE_SQL)) != 0 && g_settings.time_stamp && g_settings.trace_file[0] == '/';
   if (!g_recording) {
     std::fprintf(stderr, "client_bench: SQL trace with time stamps is off (flags \"%s\"): records are not measured\n",
                  g_settings.flags);

@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
   }
   struct nbx_trace_settings current;
   int on = 0;
-  for (int category = NBX_TRACE_CALL; category <= NBX_TRACE_PACKET; ++category) on += enabled(category);
+  for (int category = NBX_TRACE_SHORT; category <= NBX_TRACE_LAST_CATEGORY; ++category) on += enabled(category);
   settings(&current);
   measure(&attached);
   printf("%s:\n", cxx_runtime ? "a program with the C++ runtime loaded" : "a C program");

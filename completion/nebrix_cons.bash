@@ -7,8 +7,10 @@
 # was started in lower case.
 
 # Keyword tables: "KEYWORD:minimum length:state after it". They mirror the
-# console's parser, in its order, because an abbreviation selects the first
-# keyword it fits. A "-" before the keyword accepts it without offering it.
+# console's parser, in its order where an abbreviation fits two keywords
+# (SHOW PRO); the trace categories share no abbreviation with another word,
+# and a test checks them against the console's table. A "-" before the
+# keyword accepts it without offering it.
 _nebrix_cons_table() {
     case $1 in
         first)        echo "CONFIG:1:config TRACE:1:trace SHOW:1:show PROFILE:1:profile" ;;

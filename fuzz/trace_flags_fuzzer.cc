@@ -20,7 +20,7 @@ using NEBRIX::TraceFlags;
 constexpr size_t kFieldSize = 256;
 
 auto settings(const TraceFlags& f) {
-  return std::make_tuple(f.m_call, f.m_api, f.m_debug, f.m_profile, f.m_packet, f.m_sql, f.m_distribution,
+  return std::make_tuple(f.m_categories, f.m_profile,
                          f.m_packetsize, f.m_filesize, f.m_timestamp, f.m_stop_on_error, f.m_errorcode,
                          f.m_errorcount, f.m_compressed);
 }

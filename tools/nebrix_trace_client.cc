@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
   nbx_trace_on_change(report, nullptr);
   while (!g_stop) {
     usleep(static_cast<useconds_t>(interval) * 1000);
-    nbx_trace_enabled(NBX_TRACE_CALL);
+    nbx_trace_enabled(NBX_TRACE_SHORT);
     writeRecord(records, written);
   }
   std::cout << "process " << getpid() << " stopped" << std::endl;

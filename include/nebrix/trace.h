@@ -62,15 +62,16 @@ enum nbx_result {
   NBX_ERROR_INTERNAL = -5     /* anything else; the diagnostic callback says what */
 };
 
-/* The trace categories. */
+/* The trace categories. A later one is only ever added after the last. */
 enum nbx_category {
-  NBX_TRACE_CALL = 0,         /* method calls (flag c) */
+  NBX_TRACE_SHORT = 0,        /* method calls (flag c) */
   NBX_TRACE_API = 1,          /* API (flag A) */
   NBX_TRACE_DEBUG = 2,        /* arguments and detailed debug output (flag d) */
   NBX_TRACE_DISTRIBUTION = 3, /* distribution (flag D) */
   NBX_TRACE_SQL = 4,          /* SQL (flag a) */
   NBX_TRACE_PACKET = 5        /* packets (flag p) */
 };
+#define NBX_TRACE_LAST_CATEGORY NBX_TRACE_PACKET
 
 /* Profile counter action of the settings. */
 enum nbx_profile_action {
@@ -81,7 +82,7 @@ enum nbx_profile_action {
 
 /* The settings the process follows now (see nbx_trace_settings). */
 struct nbx_trace_settings {
-  int call, api, debug, distribution, sql, packet; /* 1: category on */
+  unsigned int categories;  /* bit (1u << c) set: category c (an nbx_category) on */
   long packet_size_limit;   /* packets are cut at this many bytes */
   long long file_size_limit; /* bytes; -1: unlimited */
   int time_stamp;           /* 1: each record starts with a time stamp */
@@ -129,7 +130,7 @@ static inline int nbx_trace_enabled_inline_(int category) {
   const int* counter = __atomic_load_n(&nbx_trace_fast_state_.counter, __ATOMIC_ACQUIRE);
   const unsigned long long word = __atomic_load_n(&nbx_trace_fast_state_.word, __ATOMIC_ACQUIRE);
   if ((word & 0x80000000ull) != 0 && (unsigned)(word >> 32) == (unsigned)__atomic_load_n(counter, __ATOMIC_ACQUIRE) &&
-      (unsigned)category <= (unsigned)NBX_TRACE_PACKET) {
+      (unsigned)category <= (unsigned)NBX_TRACE_LAST_CATEGORY) {
     return (int)((word >> category) & 1u);
   }
   return (nbx_trace_enabled)(category);

@@ -28,7 +28,7 @@ struct Settings {
   mutable std::atomic<std::int32_t> errorsSeen{0};
 
   // The category bits of nbx_category (bit n: category n on).
-  std::uint32_t categoryBits() const;
+  std::uint32_t categoryBits() const { return flags.m_categories; }
 };
 
 // Reads the settings for `count`. `problem` gets a text when the

@@ -15,6 +15,7 @@
 #include "nebrix/trace.h"
 #include "profile/configuration.h"
 #include "profile/user_profile.h"
+#include "trace/trace_categories.h"
 
 #define NBX_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -118,7 +119,16 @@ ClientState* enteredState() {
   return state();
 }
 
-bool validCategory(int category) { return category >= NBX_TRACE_CALL && category <= NBX_TRACE_PACKET; }
+// The header's categories are the table's, value for value.
+#define NEBRIX_CHECK_CATEGORY(word, ...)                                            \
+  static_assert(NBX_TRACE_##word == static_cast<int>(NEBRIX::TraceCategory::word), \
+                "nbx_category and trace_categories.h differ in NBX_TRACE_" #word);
+NEBRIX_TRACE_CATEGORIES(NEBRIX_CHECK_CATEGORY)
+#undef NEBRIX_CHECK_CATEGORY
+static_assert(NBX_TRACE_LAST_CATEGORY + 1 == NEBRIX::kTraceCategoryCount,
+              "nbx_category and trace_categories.h differ in their number of categories");
+
+bool validCategory(int category) { return category >= 0 && category <= NBX_TRACE_LAST_CATEGORY; }
 
 int failure(const char* call) {
   NEBRIX::Client::diagnose(std::string("Unexpected failure in ") + call);
@@ -187,12 +197,7 @@ NBX_EXPORT int nbx_trace_settings(struct nbx_trace_settings* settings) {
     const NEBRIX::Client::Settings& current = *pinned;
     const NEBRIX::TraceFlags& flags = current.flags;
     std::memset(settings, 0, sizeof *settings);
-    settings->call = flags.m_call;
-    settings->api = flags.m_api;
-    settings->debug = flags.m_debug;
-    settings->distribution = flags.m_distribution;
-    settings->sql = flags.m_sql;
-    settings->packet = flags.m_packet;
+    settings->categories = flags.m_categories;
     settings->packet_size_limit = flags.m_packetsize;
     settings->file_size_limit = flags.m_filesize;
     settings->time_stamp = flags.m_timestamp;

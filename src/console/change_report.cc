@@ -43,21 +43,21 @@ bool tookChange(const ClientProcess& client, int32_t target, int32_t current) {
 }  // namespace
 
 bool Console::changesFileName() const {
-  return m_command == C_CONFIG_TRACE_FILENAME || m_command == C_PROFILE_FILENAME;
+  return m_command.action == Action::FILE_NAME;
 }
 
-bool Console::changesOneProcess() const { return m_pidpresent && isDynamicCommand(m_command); }
+bool Console::changesOneProcess() const { return m_pidpresent && m_command.reachesProcesses(); }
 
 // Errors are left to the command itself: what cannot be read shows as empty.
 std::string Console::currentSetting() {
   char value[1024] = "";
   char errortext[512] = "";
-  if (m_command == C_CONFIG_TRACE_FILENAME) {
+  if (m_command == Command{Route::CONFIG, Action::FILE_NAME}) {
     Configuration::getTraceFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr, value, sizeof value, errortext,
                                     sizeof errortext);
     return value;
   }
-  if (m_command == C_PROFILE_FILENAME) {
+  if (m_command == Command{Route::PROFILE, Action::FILE_NAME}) {
     Configuration::getFullProfileFileName(m_user, Configuration::NEBRIX_COMPONENT, nullptr, value, sizeof value,
                                           errortext, sizeof errortext);
     return value;
@@ -79,7 +79,7 @@ std::string Console::currentSetting() {
 
 void Console::reportChange(const std::string& before, const std::string& after) {
   if (changesFileName()) {
-    Text::out << (m_command == C_PROFILE_FILENAME ? "Profile" : "Trace") << " file name : " << shown(before) << " -> "
+    Text::out << (m_command == Command{Route::PROFILE, Action::FILE_NAME} ? "Profile" : "Trace") << " file name : " << shown(before) << " -> "
               << shown(after) << "\n";
   } else {
     if (changesOneProcess()) {
@@ -109,7 +109,7 @@ void Console::reportChange(const std::string& before, const std::string& after) 
     }
   } else {
     Text::out << "Processes following the configuration : " << list.followerCount();
-    if (!isDynamicCommand(m_command)) Text::out << " (they read it again with the next TRACE command)";
+    if (!m_command.reachesProcesses()) Text::out << " (they read it again with the next TRACE command)";
     Text::out << "\nProcesses keeping their own settings  :";
     size_t own = 0;
     for (const ClientProcess& client : list.clients) {

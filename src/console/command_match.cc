@@ -1,3 +1,5 @@
+// The words of the command language: whether a typed word abbreviates a
+// keyword, and the message for a word that fits none of those expected.
 #include <cctype>
 #include <cstring>
 
@@ -6,7 +8,7 @@
 
 namespace NEBRIX {
 
-bool Console_matchCommand(const char* word, const char* keyword, int minLength) {
+bool matchKeyword(const char* word, const char* keyword, int minLength) {
   if (word == nullptr || *word == '\0') return false;
   const size_t length = strlen(word);
   if (length < static_cast<size_t>(minLength < 0 ? 0 : minLength) || length > strlen(keyword)) {
@@ -21,7 +23,7 @@ bool Console_matchCommand(const char* word, const char* keyword, int minLength) 
   return true;
 }
 
-NEBRIX_Retcode print_syntax_error(Text::Output& stream, const char* expected, const char* found) {
+NEBRIX_Retcode reportSyntaxError(Text::Output& stream, const char* expected, const char* found) {
   stream << "Error: Syntax error, found " << found << ", expected " << expected << "." << Text::endl;
   return NEBRIX_NOT_OK;
 }

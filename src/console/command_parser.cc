@@ -25,73 +25,112 @@ enum class Arguments {
   BRANCH,  // a further keyword follows; handled by the caller
 };
 
+using Action = Console::Action;
+using Route = Console::Route;
+
 struct Keyword {
   const char* name;
   int minLength;
-  Console::Command code;
+  Action action;
   Arguments arguments;
 };
 
-const Keyword kFirstWords[] = {
-    {"CONFIG", 1, Console::C_NONE, Arguments::BRANCH},
-    {"TRACE", 1, Console::C_NONE, Arguments::BRANCH},
-    {"SHOW", 1, Console::C_NONE, Arguments::BRANCH},
-    {"PROFILE", 1, Console::C_NONE, Arguments::BRANCH},
+constexpr Keyword kFirstWords[] = {
+    {"CONFIG", 1, Action::NONE, Arguments::BRANCH},
+    {"TRACE", 1, Action::NONE, Arguments::BRANCH},
+    {"SHOW", 1, Action::NONE, Arguments::BRANCH},
+    {"PROFILE", 1, Action::NONE, Arguments::BRANCH},
+};
+constexpr Route kFirstRoutes[] = {Route::CONFIG, Route::TRACE, Route::SHOW, Route::PROFILE};
+
+// Beside the trace categories, which every TRACE table accepts first.
+constexpr Keyword kConfigTraceWords[] = {
+    {"TIMESTAMP", 1, Action::TIMESTAMP, Arguments::ON_OFF},
+    {"SIZE", 2, Action::FILE_SIZE, Arguments::FILE_SIZE},
+    {"FILENAME", 1, Action::FILE_NAME, Arguments::FILE_NAME},
+    {"COMPRESS", 1, Action::COMPRESS, Arguments::ON_OFF},
+    {"STOP", 2, Action::STOP_ON_ERROR, Arguments::STOP_ON_ERROR},
 };
 
-const Keyword kConfigTraceWords[] = {
-    {"SHORT", 2, Console::C_CONFIG_TRACE_SHORT, Arguments::ON_OFF},
-    {"DEBUG", 1, Console::C_CONFIG_TRACE_LONG, Arguments::ON_OFF},
-    {"SQL", 2, Console::C_CONFIG_TRACE_SQL, Arguments::ON_OFF},
-    {"PACKET", 2, Console::C_CONFIG_TRACE_PACKET, Arguments::PACKET},
-    {"DISTRIBUTION", 2, Console::C_CONFIG_TRACE_DISTRIBUTION, Arguments::ON_OFF},
-    {"TIMESTAMP", 1, Console::C_CONFIG_TRACE_TIMESTAMP, Arguments::ON_OFF},
-    {"SIZE", 2, Console::C_CONFIG_TRACE_SIZE, Arguments::FILE_SIZE},
-    {"FILENAME", 1, Console::C_CONFIG_TRACE_FILENAME, Arguments::FILE_NAME},
-    {"COMPRESS", 1, Console::C_CONFIG_TRACE_COMPRESS, Arguments::ON_OFF},
-    {"STOP", 2, Console::C_CONFIG_TRACE_STOP_ON_ERROR, Arguments::STOP_ON_ERROR},
-    {"API", 2, Console::C_CONFIG_TRACE_API, Arguments::ON_OFF},
-};
-
-// TIMESTAMP and API come last, so they take no abbreviation from the others;
-// the usage text promises them for the dynamic commands too.
-const Keyword kTraceWords[] = {
-    {"REFRESH", 1, Console::C_TRACE_REFRESH, Arguments::NOTHING},
-    {"SHORT", 2, Console::C_TRACE_SHORT, Arguments::ON_OFF},
-    {"DEBUG", 1, Console::C_TRACE_LONG, Arguments::ON_OFF},
-    {"PACKET", 2, Console::C_TRACE_PACKET, Arguments::PACKET},
-    {"DISTRIBUTION", 2, Console::C_TRACE_DISTRIBUTION, Arguments::ON_OFF},
-    {"SQL", 2, Console::C_TRACE_SQL, Arguments::ON_OFF},
-    {"SIZE", 2, Console::C_TRACE_SIZE, Arguments::FILE_SIZE},
-    {"OFF", 1, Console::C_TRACE_OFF, Arguments::ENDS_PARSING},
-    {"STOP", 2, Console::C_TRACE_STOP_ON_ERROR, Arguments::STOP_ON_ERROR},
-    {"TIMESTAMP", 1, Console::C_TRACE_TIMESTAMP, Arguments::ON_OFF},
-    {"API", 2, Console::C_TRACE_API, Arguments::ON_OFF},
+constexpr Keyword kTraceWords[] = {
+    {"REFRESH", 1, Action::REFRESH, Arguments::NOTHING},
+    {"SIZE", 2, Action::FILE_SIZE, Arguments::FILE_SIZE},
+    {"OFF", 1, Action::OFF, Arguments::ENDS_PARSING},
+    {"STOP", 2, Action::STOP_ON_ERROR, Arguments::STOP_ON_ERROR},
+    {"TIMESTAMP", 1, Action::TIMESTAMP, Arguments::ON_OFF},
 };
 
 const Keyword kShowWords[] = {
-    {"CONFIG", 1, Console::C_SHOW_CONFIG, Arguments::NOTHING},
-    {"TRACESETTINGS", 1, Console::C_SHOW_TRACESETTINGS, Arguments::ENDS_PARSING},
-    {"FILE", 1, Console::C_SHOW_TRACEFILE, Arguments::ENDS_PARSING},
-    {"ALL", 1, Console::C_SHOW_ALL, Arguments::ENDS_PARSING},
-    {"HISTORY", 1, Console::C_SHOW_HISTORY, Arguments::NOTHING},
-    {"PROFILE", 1, Console::C_SHOW_PROFILE, Arguments::BRANCH},
+    {"CONFIG", 1, Action::SHOW_CONFIG, Arguments::NOTHING},
+    {"TRACESETTINGS", 1, Action::SHOW_TRACESETTINGS, Arguments::ENDS_PARSING},
+    {"FILE", 1, Action::SHOW_TRACEFILE, Arguments::ENDS_PARSING},
+    {"ALL", 1, Action::SHOW_ALL, Arguments::ENDS_PARSING},
+    {"HISTORY", 1, Action::SHOW_HISTORY, Arguments::NOTHING},
+    {"PROFILE", 1, Action::SHOW_PROFILE, Arguments::BRANCH},
     // "PRO" stays PROFILE: PROCESSES needs four letters.
-    {"PROCESSES", 4, Console::C_SHOW_PROCESSES, Arguments::NOTHING},
+    {"PROCESSES", 4, Action::SHOW_PROCESSES, Arguments::NOTHING},
     // Three letters, so that "R" and "RE" stay free for later words.
-    {"RECORDS", 3, Console::C_SHOW_RECORDS, Arguments::BRANCH},
+    {"RECORDS", 3, Action::SHOW_RECORDS, Arguments::BRANCH},
 };
 
 const Keyword kProfileWords[] = {
-    {"RESET", 1, Console::C_PROFILE_RESET, Arguments::NOTHING},
-    {"COLLECT", 1, Console::C_NONE, Arguments::BRANCH},
-    {"FILENAME", 1, Console::C_PROFILE_FILENAME, Arguments::FILE_NAME},
+    {"RESET", 1, Action::PROFILE_RESET, Arguments::NOTHING},
+    {"COLLECT", 1, Action::NONE, Arguments::BRANCH},
+    {"FILENAME", 1, Action::FILE_NAME, Arguments::FILE_NAME},
 };
+
+// The lists of words the messages name, as users have always read them;
+// they name fewer words than are accepted.
+constexpr const char kExpectedFirst[] = "one of CONFIG,TRACE,PROFILE,SHOW";
+constexpr const char kExpectedConfigTrace[] = "one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL";
+constexpr const char kExpectedConfigTraceFound[] =
+    "one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL,STOP";
+constexpr const char kExpectedTrace[] = "one of SHORT,SQL,PACKET,DISTRIBUTION,DEBUG,REFRESH,OFF";
+constexpr const char kExpectedTraceFound[] = "one of SHORT,DEBUG,PACKET,DISTRIBUTION,REFRESH,OFF,SQL,STOP";
+
+constexpr Keyword categoryKeyword(const TraceCategoryInfo& row) {
+  return {row.keyword, row.abbreviation, Action::CATEGORY,
+          row.category == TraceCategory::PACKET ? Arguments::PACKET : Arguments::ON_OFF};
+}
+
+// A word selects the first keyword it abbreviates, so two keywords of one
+// table must not both take a word: their common start must be shorter than
+// the longer of their minimum lengths.
+constexpr bool ambiguous(const Keyword& a, const Keyword& b) {
+  int common = 0;
+  while (a.name[common] != '\0' && a.name[common] == b.name[common]) ++common;
+  return common >= (a.minLength > b.minLength ? a.minLength : b.minLength);
+}
+
+template <size_t N>
+constexpr bool categoriesFit(const Keyword (&words)[N]) {
+  for (size_t i = 0; i < kTraceCategoryCount; ++i) {
+    const Keyword category = categoryKeyword(kTraceCategories[i]);
+    for (const Keyword& word : words) {
+      if (ambiguous(category, word)) return false;
+    }
+    for (size_t j = 0; j < i; ++j) {
+      if (ambiguous(category, categoryKeyword(kTraceCategories[j]))) return false;
+    }
+  }
+  return true;
+}
+
+static_assert(categoriesFit(kConfigTraceWords) && categoriesFit(kTraceWords),
+              "a category keyword takes abbreviations of another word of TRACE");
 
 template <size_t N>
 const Keyword* lookup(const Keyword (&table)[N], const char* word) {
   for (const Keyword& keyword : table) {
-    if (Console_matchCommand(word, keyword.name, keyword.minLength)) return &keyword;
+    if (matchKeyword(word, keyword.name, keyword.minLength)) return &keyword;
+  }
+  return nullptr;
+}
+
+// The category a TRACE word names, or null.
+const TraceCategoryInfo* lookupCategory(const char* word) {
+  for (const TraceCategoryInfo& row : kTraceCategories) {
+    if (matchKeyword(word, row.keyword, row.abbreviation)) return &row;
   }
   return nullptr;
 }
@@ -104,14 +143,15 @@ class Console::CommandParser {
       : m_console(console), m_words(words), m_count(count) {}
 
   NEBRIX_Retcode parse() {
-    const char* word = take("one of CONFIG,TRACE,PROFILE,SHOW");
+    const char* word = take(kExpectedFirst);
     if (word == nullptr) return NEBRIX_NOT_OK;
     const Keyword* first = lookup(kFirstWords, word);
-    if (first == nullptr) return print_syntax_error(Text::err, "one of CONFIG,TRACE,PROFILE,SHOW", word);
-    switch (first - kFirstWords) {
-      case 0: return parseConfig();
-      case 1: return parseTrace();
-      case 2: return parseShow();
+    if (first == nullptr) return reportSyntaxError(Text::err, kExpectedFirst, word);
+    m_route = kFirstRoutes[first - kFirstWords];
+    switch (m_route) {
+      case Route::CONFIG: return parseConfig();
+      case Route::TRACE: return parseTrace();
+      case Route::SHOW: return parseShow();
       default: return parseProfile();
     }
   }
@@ -124,26 +164,28 @@ class Console::CommandParser {
     }
     const char* word = take("TRACE");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (!Console_matchCommand(word, "TRACE", 1)) return print_syntax_error(Text::err, "TRACE", word);
-    word = take("one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL");
+    if (!matchKeyword(word, "TRACE", 1)) return reportSyntaxError(Text::err, "TRACE", word);
+    word = take(kExpectedConfigTrace);
     if (word == nullptr) return NEBRIX_NOT_OK;
-    const Keyword* keyword = lookup(kConfigTraceWords, word);
-    if (keyword == nullptr) {
-      return print_syntax_error(
-          Text::err, "one of SHORT,DEBUG,PROFILE,PACKET,DISTRIBUTION,SIZE,FILENAME,SQL,STOP", word);
-    }
     m_sizesWithUnits = true;
-    return select(*keyword);
+    return selectTraceWord(kConfigTraceWords, word, kExpectedConfigTraceFound);
   }
 
   NEBRIX_Retcode parseTrace() {
-    const char* word = take("one of SHORT,SQL,PACKET,DISTRIBUTION,DEBUG,REFRESH,OFF");
+    const char* word = take(kExpectedTrace);
     if (word == nullptr) return NEBRIX_NOT_OK;
-    const Keyword* keyword = lookup(kTraceWords, word);
-    if (keyword == nullptr) {
-      return print_syntax_error(Text::err, "one of SHORT,DEBUG,PACKET,DISTRIBUTION,REFRESH,OFF,SQL,STOP",
-                                word);
+    return selectTraceWord(kTraceWords, word, kExpectedTraceFound);
+  }
+
+  // A category, or a word of `others`.
+  template <size_t N>
+  NEBRIX_Retcode selectTraceWord(const Keyword (&others)[N], const char* word, const char* expected) {
+    if (const TraceCategoryInfo* category = lookupCategory(word)) {
+      m_console.m_command.category = category->category;
+      return select(categoryKeyword(*category));
     }
+    const Keyword* keyword = lookup(others, word);
+    if (keyword == nullptr) return reportSyntaxError(Text::err, expected, word);
     return select(*keyword);
   }
 
@@ -151,32 +193,32 @@ class Console::CommandParser {
     const char* word = take("one of CONFIG,TRACESETTINGS,ALL");
     if (word == nullptr) return NEBRIX_NOT_OK;
     const Keyword* keyword = lookup(kShowWords, word);
-    if (keyword == nullptr) return print_syntax_error(Text::err, "one of CONFIG,TRACESETTINGS,ALL", word);
+    if (keyword == nullptr) return reportSyntaxError(Text::err, "one of CONFIG,TRACESETTINGS,ALL", word);
     if (keyword->arguments != Arguments::BRANCH) return select(*keyword);
-    if (keyword->code == C_SHOW_RECORDS) return parseRecords();
+    if (keyword->action == Action::SHOW_RECORDS) return parseRecords();
 
     // SHOW PROFILE [DETAILS]
-    m_console.m_command = C_SHOW_PROFILE;
+    setCommand(Action::SHOW_PROFILE);
     if (atEnd()) return NEBRIX_OK;
     word = take("DETAILS");
-    if (!Console_matchCommand(word, "DETAILS", 1)) return print_syntax_error(Text::err, "DETAILS", word);
-    m_console.m_command = C_SHOW_PROFILE_DETAIL;
+    if (!matchKeyword(word, "DETAILS", 1)) return reportSyntaxError(Text::err, "DETAILS", word);
+    setCommand(Action::SHOW_PROFILE_DETAILS);
     return expectEnd();
   }
 
   // SHOW RECORDS [LAST <n>] [FOLLOW], in either order.
   NEBRIX_Retcode parseRecords() {
-    m_console.m_command = C_SHOW_RECORDS;
+    setCommand(Action::SHOW_RECORDS);
     while (!atEnd()) {
       const char* word = take("one of LAST,FOLLOW");
-      if (Console_matchCommand(word, "FOLLOW", 1) && !m_console.m_follow) {
+      if (matchKeyword(word, "FOLLOW", 1) && !m_console.m_follow) {
         m_console.m_follow = true;
-      } else if (Console_matchCommand(word, "LAST", 1) && m_console.m_last < 0) {
+      } else if (matchKeyword(word, "LAST", 1) && m_console.m_last < 0) {
         word = take("<number of records>");
         if (word == nullptr) return NEBRIX_NOT_OK;
-        if (!readCount(word, m_console.m_last)) return print_syntax_error(Text::err, "a number of records", word);
+        if (!readCount(word, m_console.m_last)) return reportSyntaxError(Text::err, "a number of records", word);
       } else {
-        return print_syntax_error(Text::err, "one of LAST,FOLLOW", word);
+        return reportSyntaxError(Text::err, "one of LAST,FOLLOW", word);
       }
     }
     return NEBRIX_OK;
@@ -197,25 +239,30 @@ class Console::CommandParser {
     const char* word = take("one of RESET,COLLECT,FILENAME");
     if (word == nullptr) return NEBRIX_NOT_OK;
     const Keyword* keyword = lookup(kProfileWords, word);
-    if (keyword == nullptr) return print_syntax_error(Text::err, "one of RESET,COLLECT,FILENAME", word);
+    if (keyword == nullptr) return reportSyntaxError(Text::err, "one of RESET,COLLECT,FILENAME", word);
     if (keyword->arguments != Arguments::BRANCH) return select(*keyword);
 
     // PROFILE COLLECT ON|OFF
     word = take("one of ON, OFF");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (Console_matchCommand(word, "ON", 2)) {
-      m_console.m_command = C_PROFILE_COLLECT_ON;
-    } else if (Console_matchCommand(word, "OFF", 2)) {
-      m_console.m_command = C_PROFILE_COLLECT_OFF;
+    if (matchKeyword(word, "ON", 2)) {
+      setCommand(Action::PROFILE_COLLECT_ON);
+    } else if (matchKeyword(word, "OFF", 2)) {
+      setCommand(Action::PROFILE_COLLECT_OFF);
     } else {
-      return print_syntax_error(Text::err, "one of ON, OFF", word);
+      return reportSyntaxError(Text::err, "one of ON, OFF", word);
     }
     return expectEnd();
   }
 
-  // Sets the keyword's code and reads what follows it.
+  void setCommand(Action action) {
+    m_console.m_command.route = m_route;
+    m_console.m_command.action = action;
+  }
+
+  // Sets the keyword's command and reads what follows it.
   NEBRIX_Retcode select(const Keyword& keyword) {
-    m_console.m_command = keyword.code;
+    setCommand(keyword.action);
     NEBRIX_Retcode rc = NEBRIX_OK;
     switch (keyword.arguments) {
       case Arguments::ENDS_PARSING: return NEBRIX_OK;
@@ -233,12 +280,12 @@ class Console::CommandParser {
   NEBRIX_Retcode parseOnOff() {
     const char* word = take("one of ON, OFF");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (Console_matchCommand(word, "ON", 2)) {
+    if (matchKeyword(word, "ON", 2)) {
       m_console.m_on = true;
-    } else if (Console_matchCommand(word, "OFF", 2)) {
+    } else if (matchKeyword(word, "OFF", 2)) {
       m_console.m_on = false;
     } else {
-      return print_syntax_error(Text::err, "one of ON, OFF", word);
+      return reportSyntaxError(Text::err, "one of ON, OFF", word);
     }
     return NEBRIX_OK;
   }
@@ -246,14 +293,14 @@ class Console::CommandParser {
   NEBRIX_Retcode parsePacket() {
     const char* word = take("one of ON, OFF, <size>");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (Console_matchCommand(word, "ON", 2)) {
+    if (matchKeyword(word, "ON", 2)) {
       m_console.m_on = true;
       m_console.m_size = 1000;
-    } else if (Console_matchCommand(word, "OFF", 2)) {
+    } else if (matchKeyword(word, "OFF", 2)) {
       m_console.m_on = false;
     } else {
       int32_t size = 0;
-      if (!readSize(word, size) || size < 1) return print_syntax_error(Text::err, "one of ON, OFF, <size>", word);
+      if (!readSize(word, size) || size < 1) return reportSyntaxError(Text::err, "one of ON, OFF, <size>", word);
       m_console.m_on = true;
       m_console.m_size = size;
     }
@@ -263,13 +310,13 @@ class Console::CommandParser {
   NEBRIX_Retcode parseFileSize() {
     const char* word = take("one of UNLIMITED, <size>");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (Console_matchCommand(word, "UNLIMITED", 1)) {
+    if (matchKeyword(word, "UNLIMITED", 1)) {
       m_console.m_size = -1;
       return NEBRIX_OK;
     }
     int32_t size = 0;
     if (!readSize(word, size) || size <= 8191) {
-      return print_syntax_error(Text::err, "UNLIMITED or a number > 8192", word);
+      return reportSyntaxError(Text::err, "UNLIMITED or a number > 8192", word);
     }
     m_console.m_size = size;
     return NEBRIX_OK;
@@ -286,28 +333,28 @@ class Console::CommandParser {
   NEBRIX_Retcode parseStopOnError() {
     const char* word = take("ON");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (!Console_matchCommand(word, "ON", 1)) return print_syntax_error(Text::err, "ON", word);
+    if (!matchKeyword(word, "ON", 1)) return reportSyntaxError(Text::err, "ON", word);
     word = take("ERROR");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (!Console_matchCommand(word, "ERROR", 1)) return print_syntax_error(Text::err, "ERROR", word);
+    if (!matchKeyword(word, "ERROR", 1)) return reportSyntaxError(Text::err, "ERROR", word);
     word = take("<errorcode> or OFF");
     if (word == nullptr) return NEBRIX_NOT_OK;
-    if (Console_matchCommand(word, "OFF", 1)) {
+    if (matchKeyword(word, "OFF", 1)) {
       m_console.m_stop_on_error = false;
       return expectEnd();
     }
     int32_t code = 0;
-    if (!readNumberWord(word, code) || code == 0) return print_syntax_error(Text::err, "an error code", word);
+    if (!readNumberWord(word, code) || code == 0) return reportSyntaxError(Text::err, "an error code", word);
     m_console.m_stop_on_error = true;
     m_console.m_errorcode = code;
     if (atEnd()) return NEBRIX_OK;
 
     word = take("COUNT");
-    if (!Console_matchCommand(word, "COUNT", 1)) return print_syntax_error(Text::err, "COUNT", word);
+    if (!matchKeyword(word, "COUNT", 1)) return reportSyntaxError(Text::err, "COUNT", word);
     word = take("<errorcount>");
     if (word == nullptr) return NEBRIX_NOT_OK;
     int32_t count = 0;
-    if (!readNumberWord(word, count) || count < 1) return print_syntax_error(Text::err, "a positive number", word);
+    if (!readNumberWord(word, count) || count < 1) return reportSyntaxError(Text::err, "a positive number", word);
     m_console.m_errorcount = count;
     return expectEnd();
   }
@@ -343,6 +390,7 @@ class Console::CommandParser {
   int m_count;
   int m_next = 0;
   bool m_sizesWithUnits = false;
+  Route m_route = Route::NONE;
 };
 
 NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
@@ -352,26 +400,26 @@ NEBRIX_Retcode Console::parseArguments(int argc, char** argv) {
   if (CommandParser(*this, argv + next, argc - next).parse() != NEBRIX_OK) return NEBRIX_NOT_OK;
   // Only what SHOW prints has a JSON form: the other commands print nothing
   // when they succeed.
-  if (m_output == OUTPUT_JSON && !isShowCommand(m_command)) {
+  if (m_output == OUTPUT_JSON && !m_command.shows()) {
     Text::err << "Error: Option -o json applies to SHOW commands only." << Text::endl;
     return NEBRIX_NOT_OK;
   }
   // Only a change that moves the update counter can be acknowledged.
-  if (m_waitpresent && !isDynamicCommand(m_command)) return refuseForOption("-w");
+  if (m_waitpresent && !m_command.reachesProcesses()) return refuseForOption("-w");
   // --all hands processes back to the configuration, which -p keeps them
   // from; only a command that announces a change reaches them.
   if (m_all && m_pidpresent) {
     Text::err << "Error: Option --all is not applicable with -p option." << Text::endl;
     return NEBRIX_NOT_OK;
   }
-  if (m_all && !isDynamicCommand(m_command)) return refuseForOption("--all");
+  if (m_all && !m_command.reachesProcesses()) return refuseForOption("--all");
   return NEBRIX_OK;
 }
 
 NEBRIX_Retcode Console::refuseForOption(const char* option) const {
-  const char* words = m_command == C_PROFILE_FILENAME ? "PROFILE FILENAME"
-                      : m_command <= C_CONFIG_TRACE_DISTRIBUTION ? "CONFIG"
-                                                                 : "SHOW";
+  const char* words = m_command.route == Route::PROFILE ? "PROFILE FILENAME"
+                      : m_command.route == Route::SHOW  ? "SHOW"
+                                                        : "CONFIG";
   Text::err << "Error: " << words << " command is not applicable with " << option << " option." << Text::endl;
   return NEBRIX_NOT_OK;
 }

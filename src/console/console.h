@@ -11,6 +11,7 @@
 
 #include "base/retcode.h"
 #include "base/text_output.h"
+#include "trace/trace_categories.h"
 #include "trace/trace_shared_memory.h"
 
 namespace NEBRIX {
@@ -25,51 +26,55 @@ NEBRIX_Retcode reportConfigurationError(const char* what, const char* errortext,
 
 class Console {
  public:
-  // The command codes that connect the parser to the operations. The numbers
-  // are fixed; codes marked "never parsed" have no command words.
-  enum Command : int32_t {
-    C_NONE = 0,
-    C_HELP = 1,
-    C_CONFIG_TRACE_SHORT = 2,
-    C_CONFIG_TRACE_LONG = 3,
-    C_CONFIG_TRACE_PROFILE = 4,  // never parsed
-    C_CONFIG_TRACE_PACKET = 5,
-    C_CONFIG_TRACE_SQL = 6,
-    C_CONFIG_TRACE_TIMESTAMP = 7,
-    C_CONFIG_TRACE_SIZE = 8,
-    C_CONFIG_TRACE_FILENAME = 9,
-    C_CONFIG_TRACE_STOP_ON_ERROR = 10,
-    C_CONFIG_TRACE_COMPRESS = 11,
-    C_CONFIG_TRACE_API = 12,
-    C_CONFIG_TRACE_DISTRIBUTION = 13,
-    C_TRACE_SHORT = 14,
-    C_TRACE_LONG = 15,
-    C_TRACE_PROFILE = 16,  // never parsed
-    C_TRACE_PACKET = 17,
-    C_TRACE_SQL = 18,
-    C_TRACE_TIMESTAMP = 19,
-    C_TRACE_SIZE = 20,
-    C_TRACE_REFRESH = 21,
-    C_TRACE_OFF = 22,
-    C_TRACE_STOP_ON_ERROR = 23,
-    C_TRACE_COMPRESS = 24,  // never parsed
-    C_TRACE_API = 25,
-    C_TRACE_DISTRIBUTION = 26,
-    C_PROFILE_RESET = 27,
-    C_PROFILE_COLLECT_ON = 28,
-    C_PROFILE_COLLECT_OFF = 29,
-    C_PROFILE_FILENAME = 30,
-    C_SHOW_CONFIG = 31,
-    C_SHOW_TRACESETTINGS = 32,
-    C_SHOW_TRACEFILE = 33,  // parsed, but there is nothing to run
-    C_SHOW_PROFILE = 34,
-    C_SHOW_PROFILE_DETAIL = 35,
-    C_SHOW_ALL = 36,
-    C_SHOW_HISTORY = 37,
-    C_READSHM = 38,   // never parsed
-    C_WRITESHM = 39,  // never parsed
-    C_SHOW_PROCESSES = 40,
-    C_SHOW_RECORDS = 41,
+  // A command is where its first word sends it and what it does there:
+  // CONFIG changes the configuration only; TRACE changes what running
+  // processes follow (the configuration and a refresh, or with -p one
+  // process's own settings); PROFILE RESET|COLLECT likewise, PROFILE
+  // FILENAME the configuration only; SHOW prints. A category command
+  // (TRACE SQL ON) also names its category.
+  enum class Route : uint8_t { NONE, HELP, CONFIG, TRACE, PROFILE, SHOW };
+  enum class Action : uint8_t {
+    NONE,
+    CATEGORY,  // a trace category on or off
+    TIMESTAMP,
+    COMPRESS,
+    FILE_SIZE,
+    FILE_NAME,
+    STOP_ON_ERROR,
+    REFRESH,
+    OFF,
+    PROFILE_RESET,
+    PROFILE_COLLECT_ON,
+    PROFILE_COLLECT_OFF,
+    SHOW_CONFIG,
+    SHOW_TRACESETTINGS,
+    SHOW_TRACEFILE,  // parsed, but there is nothing to show
+    SHOW_ALL,
+    SHOW_PROFILE,
+    SHOW_PROFILE_DETAILS,
+    SHOW_HISTORY,
+    SHOW_PROCESSES,
+    SHOW_RECORDS,
+  };
+  struct Command {
+    Route route = Route::NONE;
+    Action action = Action::NONE;
+    TraceCategory category = TraceCategory::SHORT;  // with Action::CATEGORY
+
+    bool operator==(const Command& other) const {
+      return route == other.route && action == other.action &&
+             (action != Action::CATEGORY || category == other.category);
+    }
+    bool operator!=(const Command& other) const { return !(*this == other); }
+    // It changes a setting (and is recorded in the usage history).
+    bool changes() const { return route == Route::CONFIG || route == Route::TRACE || route == Route::PROFILE; }
+    // The SHOW commands: the only ones with "-o json".
+    bool shows() const { return route == Route::SHOW; }
+    // TRACE ... and PROFILE RESET|COLLECT: the commands that move the update
+    // counter of the trace shared-memory file, and that -w may wait for.
+    bool reachesProcesses() const {
+      return route == Route::TRACE || (route == Route::PROFILE && action != Action::FILE_NAME);
+    }
   };
 
   // What the SHOW commands print: "-o text" (the default) or "-o json".
@@ -123,14 +128,6 @@ class Console {
   // file.
   bool changeNotAcknowledged() const { return m_notacknowledged; }
 
-  // Codes 2 to 30 except the never-parsed 4, 16 and 24 change something.
-  static bool isChangingCommand(Command command);
-  // The SHOW commands, codes 31 to 37, 40 and 41: the only ones with "-o json".
-  static bool isShowCommand(Command command);
-  // TRACE ... and PROFILE RESET|COLLECT: the commands that move the update
-  // counter of the trace shared-memory file, and that -w may wait for.
-  static bool isDynamicCommand(Command command);
-
   // The live client processes of the user's trace shared-memory file and the
   // parts of ended ones. The file is only read: without it the list is
   // empty, and one that is not fit to use (the wrong size, unreadable) is
@@ -148,9 +145,11 @@ class Console {
   // What the options -w and --all are refused with: a command that is not
   // TRACE ... or PROFILE RESET|COLLECT.
   NEBRIX_Retcode refuseForOption(const char* option) const;
-  // Runs the operation of the command; NEBRIX_NOT_OK without output when the
-  // code has none.
+  // Runs the operation of the command.
   NEBRIX_Retcode runOperation();
+  NEBRIX_Retcode runShow();
+  // A command that no operation takes: a fault of this program, said so.
+  NEBRIX_Retcode reportUnknownCommand() const;
 
   // The setting a flag-changing command stands for.
   TraceSetting settingOf(Command command) const;
@@ -177,34 +176,8 @@ class Console {
   // is announced; the processes are kept in m_handedback.
   void handBackOwnSettings(TraceSharedMemory& sharedMemory);
 
-  // Configuration trace commands.
-  NEBRIX_Retcode configTraceShort();
-  NEBRIX_Retcode configTraceLong();
-  NEBRIX_Retcode configTracePacket();
-  NEBRIX_Retcode configTraceSQL();
-  NEBRIX_Retcode configTraceTimestamp();
-  NEBRIX_Retcode configTraceSize();
-  NEBRIX_Retcode configTraceFilename();
-  NEBRIX_Retcode configTraceStopOnError();
-  NEBRIX_Retcode configTraceCompress();
-  NEBRIX_Retcode configTraceApi();
-  NEBRIX_Retcode configTraceDistribution();
-  NEBRIX_Retcode configTraceProfile(TraceSharedMemory::ProfileAction action);
-  NEBRIX_Retcode configProfileFilename();
-
-  // Dynamic trace commands.
-  NEBRIX_Retcode traceShort();
-  NEBRIX_Retcode traceLong();
-  NEBRIX_Retcode tracePacket();
-  NEBRIX_Retcode traceSQL();
-  NEBRIX_Retcode traceTimestamp();
-  NEBRIX_Retcode traceSize();
   NEBRIX_Retcode traceRefresh();
   NEBRIX_Retcode traceOff();
-  NEBRIX_Retcode traceStopOnError();
-  NEBRIX_Retcode traceApi();
-  NEBRIX_Retcode traceDistribution();
-  NEBRIX_Retcode traceProfile(TraceSharedMemory::ProfileAction action);
 
   // Show commands.
   NEBRIX_Retcode showConfig();
@@ -245,7 +218,7 @@ class Console {
   NEBRIX_Retcode historyJson(nlohmann::json& document);
   NEBRIX_Retcode processesJson(nlohmann::json& document);
 
-  Command m_command = C_NONE;
+  Command m_command;
   bool m_verbose = false;
   HelpRequest m_help = HELP_USAGE;
   bool m_pidpresent = false;
@@ -273,18 +246,12 @@ class Console {
   bool m_follow = false;
 };
 
-// Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"
-// (26 characters), and a NUL into `buffer` of at least 27 bytes. The fraction
-// is the real microsecond, so entries written within one second keep their
-// order when sorted.
-void currentTimeStamp(char* buffer);
-
 // True when `word` is a case-insensitive prefix of `keyword` with at least
 // `minLength` characters. A null or empty word matches nothing.
-bool Console_matchCommand(const char* word, const char* keyword, int minLength);
+bool matchKeyword(const char* word, const char* keyword, int minLength);
 
 // Writes "Error: Syntax error, found <found>, expected <expected>." and returns
 // NEBRIX_NOT_OK.
-NEBRIX_Retcode print_syntax_error(Text::Output& stream, const char* expected, const char* found);
+NEBRIX_Retcode reportSyntaxError(Text::Output& stream, const char* expected, const char* found);
 
 }  // namespace NEBRIX

@@ -1,4 +1,8 @@
+// The trace settings in words, for SHOW CONFIG and for what -v reports.
 #include "console/flag_words.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace NEBRIX {
 
@@ -15,22 +19,40 @@ std::string stopOnErrorWords(const TraceFlags& f) {
 
 }  // namespace
 
+// The settings that are not categories, ranked among the categories' SHOW
+// ranks (trace/trace_categories.h).
+constexpr int kTimestampRank = 50;
+constexpr int kCompressionRank = 120;
+constexpr int kFileSizeRank = 130;
+constexpr int kStopOnErrorRank = 140;
+constexpr int kProfileRank = 150;
+constexpr int kShowConfigRanks = 100;  // the ranks SHOW CONFIG prints
+
 std::vector<FlagWords> describeTraceFlags(const TraceFlags& f) {
-  return {
-      {"Short trace", enabled(f.m_call)},
-      {"Debug trace", enabled(f.m_debug)},
-      {"SQL trace", enabled(f.m_sql)},
-      {"Distribution trace", enabled(f.m_distribution)},
-      {"Time stamp prefix", enabled(f.m_timestamp)},
-      {"Packet trace", f.m_packet ? "enabled, size limit is " + std::to_string(f.m_packetsize) : "disabled"},
-      {"API trace", enabled(f.m_api)},
-      {"Compression", enabled(f.m_compressed)},
-      {"Trace file size", f.m_filesize < 0 ? "unlimited" : std::to_string(f.m_filesize) + " bytes"},
-      {"Stop on error", stopOnErrorWords(f)},
-      {"Profile", f.m_profile == PROFILE_RESET     ? "reset"
-                  : f.m_profile == PROFILE_COLLECT ? "collect"
-                                                   : "not set"},
+  std::vector<std::pair<int, FlagWords>> ranked = {
+      {kTimestampRank, {"Time stamp prefix", enabled(f.m_timestamp), true}},
+      {kCompressionRank, {"Compression", enabled(f.m_compressed), false}},
+      {kFileSizeRank, {"Trace file size", f.m_filesize < 0 ? "unlimited" : std::to_string(f.m_filesize) + " bytes", false}},
+      {kStopOnErrorRank, {"Stop on error", stopOnErrorWords(f), false}},
+      {kProfileRank,
+       {"Profile",
+        f.m_profile == PROFILE_RESET     ? "reset"
+        : f.m_profile == PROFILE_COLLECT ? "collect"
+                                         : "not set",
+        false}},
   };
+  for (const TraceCategoryInfo& row : kTraceCategories) {
+    std::string words = enabled(f.traced(row.category));
+    if (row.category == TraceCategory::PACKET && f.traced(row.category)) {
+      words += ", size limit is " + std::to_string(f.m_packetsize);
+    }
+    ranked.push_back({row.showRank, {row.label, words, row.showRank < kShowConfigRanks}});
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<FlagWords> lines;
+  for (auto& [rank, line] : ranked) lines.push_back(std::move(line));
+  return lines;
 }
 
 std::string settingLinePrefix(const char* label) {

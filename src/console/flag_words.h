@@ -12,13 +12,13 @@ namespace NEBRIX {
 struct FlagWords {
   const char* label;
   std::string words;
+  bool shownByShowConfig;  // else only the flags string shows it there
 };
 
-// Every setting of `flags`: first the six that SHOW CONFIG shows (short,
+// Every setting of `flags` in the order SHOW CONFIG prints its lines (short,
 // debug, SQL, distribution trace, time stamp prefix, packet trace), then
 // those only the flags string carries.
 std::vector<FlagWords> describeTraceFlags(const TraceFlags& flags);
-constexpr size_t kSettingsShownByShowConfig = 6;
 
 // "    <label>: " with the label padded, as SHOW CONFIG indents its settings.
 std::string settingLinePrefix(const char* label);

@@ -138,20 +138,15 @@ void putText(nlohmann::json& object, const std::string& key, const std::string& 
 
 nlohmann::json settingsJson(const TraceFlags& f) {
   nlohmann::json settings = {
-      {"short", f.m_call},
-      {"debug", f.m_debug},
-      {"sql", f.m_sql},
-      {"distribution", f.m_distribution},
       {"timestamp", f.m_timestamp},
-      {"api", f.m_api},
       {"compression", f.m_compressed},
-      {"packet", f.m_packet},
       {"packet_size", nullptr},
       {"trace_file_size", nullptr},
       {"stop_on_error", nullptr},
       {"profile_action", profileActionName(f.m_profile)},
   };
-  if (f.m_packet) settings["packet_size"] = f.m_packetsize;
+  for (const TraceCategoryInfo& row : kTraceCategories) settings[row.json] = f.traced(row.category);
+  if (f.traced(TraceCategory::PACKET)) settings["packet_size"] = f.m_packetsize;
   if (f.m_filesize > 0) settings["trace_file_size"] = f.m_filesize;
   if (f.m_stop_on_error) {
     settings["stop_on_error"] = {{"code", f.m_errorcode}, {"count", nullptr}};

@@ -61,7 +61,7 @@ NEBRIX_Retcode Console::scanOptionWords(int argc, char** argv, int& next) {
   while (i < argc) {
     const char* arg = argv[i];
     if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0 || strcmp(arg, "--version") == 0) {
-      m_command = C_HELP;
+      m_command.route = Route::HELP;
       m_help = strcmp(arg, "-h") == 0 ? HELP_USAGE : strcmp(arg, "--help") == 0 ? HELP_FULL : HELP_VERSION;
       next = argc;
       return NEBRIX_OK;

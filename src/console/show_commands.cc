@@ -98,9 +98,8 @@ NEBRIX_Retcode Console::showConfig() {
     Text::out.flush();
     return NEBRIX_OK;
   }
-  const std::vector<FlagWords> settings = describeTraceFlags(TraceFlags(flags.c_str()));
-  for (size_t i = 0; i < kSettingsShownByShowConfig; ++i) {
-    Text::out << settingLinePrefix(settings[i].label) << settings[i].words << "\n";
+  for (const FlagWords& setting : describeTraceFlags(TraceFlags(flags.c_str()))) {
+    if (setting.shownByShowConfig) Text::out << settingLinePrefix(setting.label) << setting.words << "\n";
   }
   Text::out.flush();
   return NEBRIX_OK;
@@ -153,17 +152,17 @@ NEBRIX_Retcode Console::showHistory() {
 NEBRIX_Retcode Console::showJson() {
   nlohmann::json document = nlohmann::json::object();
   NEBRIX_Retcode rc = NEBRIX_NOT_OK;
-  switch (m_command) {
-    case C_SHOW_CONFIG: rc = configJson(document); break;
-    case C_SHOW_TRACESETTINGS: rc = tracesettingsJson(document); break;
-    case C_SHOW_ALL:
+  switch (m_command.action) {
+    case Action::SHOW_CONFIG: rc = configJson(document); break;
+    case Action::SHOW_TRACESETTINGS: rc = tracesettingsJson(document); break;
+    case Action::SHOW_ALL:
       rc = configJson(document);
       if (rc == NEBRIX_OK) rc = tracesettingsJson(document);
       break;
-    case C_SHOW_PROFILE:
-    case C_SHOW_PROFILE_DETAIL: rc = profileJson(document); break;
-    case C_SHOW_HISTORY: rc = historyJson(document); break;
-    case C_SHOW_PROCESSES: rc = processesJson(document); break;
+    case Action::SHOW_PROFILE:
+    case Action::SHOW_PROFILE_DETAILS: rc = profileJson(document); break;
+    case Action::SHOW_HISTORY: rc = historyJson(document); break;
+    case Action::SHOW_PROCESSES: rc = processesJson(document); break;
     default: break;  // SHOW FILE: nothing to show, as in text
   }
   if (rc == NEBRIX_OK) printJson(document);

@@ -253,7 +253,7 @@ NEBRIX_Retcode Console::profileJson(nlohmann::json& document) {
   for (const CounterSum& sum : sumCounters(profiles)) {
     profile["counters"].push_back({{"name", sum.name}, {"value", sum.value}, {"clamped", sum.clamped}});
   }
-  if (m_command == C_SHOW_PROFILE_DETAIL) {
+  if (m_command.action == Action::SHOW_PROFILE_DETAILS) {
     profile["processes"] = nlohmann::json::array();
     for (const ProfileData& data : profiles) {
       profile["processes"].push_back({{"pid", data.pid}, {"counters", countersJson(data.counters)}});

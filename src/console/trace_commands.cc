@@ -100,19 +100,6 @@ NEBRIX_Retcode Console::changeTraceSetting(const TraceSetting& setting) {
   return rc == NEBRIX_OK ? traceRefresh() : rc;
 }
 
-NEBRIX_Retcode Console::traceShort() { return changeTraceSetting(settingOf(C_TRACE_SHORT)); }
-NEBRIX_Retcode Console::traceLong() { return changeTraceSetting(settingOf(C_TRACE_LONG)); }
-NEBRIX_Retcode Console::tracePacket() { return changeTraceSetting(settingOf(C_TRACE_PACKET)); }
-NEBRIX_Retcode Console::traceSQL() { return changeTraceSetting(settingOf(C_TRACE_SQL)); }
-NEBRIX_Retcode Console::traceTimestamp() { return changeTraceSetting(settingOf(C_TRACE_TIMESTAMP)); }
-NEBRIX_Retcode Console::traceSize() { return changeTraceSetting(settingOf(C_TRACE_SIZE)); }
-NEBRIX_Retcode Console::traceStopOnError() { return changeTraceSetting(settingOf(C_TRACE_STOP_ON_ERROR)); }
-NEBRIX_Retcode Console::traceApi() { return changeTraceSetting(settingOf(C_TRACE_API)); }
-NEBRIX_Retcode Console::traceDistribution() { return changeTraceSetting(settingOf(C_TRACE_DISTRIBUTION)); }
-NEBRIX_Retcode Console::traceProfile(TraceSharedMemory::ProfileAction action) {
-  return changeTraceSetting(profileSetting(action));
-}
-
 // The second step of every configuration route, and TRACE REFRESH itself.
 // A configuration step that ran before gets its own history entry now, so
 // the history shows it even when the refresh fails.

@@ -16,13 +16,14 @@ TraceSetting onOffSetting(const char* name, bool TraceFlags::*field, bool on) {
                         std::string("TRACE ") + name + (on ? " ON" : " OFF"));
 }
 
-TraceSetting packetSetting(bool on, int32_t size) {
+TraceSetting categorySetting(const TraceCategoryInfo& category, bool on, int32_t packetSize) {
+  const TraceCategory which = category.category;
   return withConfigText(
-      [on, size](TraceFlags& f) {
-        f.m_packet = on;
-        if (on) f.m_packetsize = size;
+      [which, on, packetSize](TraceFlags& f) {
+        f.setTraced(which, on);
+        if (on && which == TraceCategory::PACKET) f.m_packetsize = packetSize;
       },
-      on ? "TRACE PACKET ON" : "TRACE PACKET OFF");
+      std::string("TRACE ") + category.keyword + (on ? " ON" : " OFF"));
 }
 
 TraceSetting fileSizeSetting(int32_t size) {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "trace/trace_categories.h"
 #include "trace/trace_flags.h"
 
 namespace NEBRIX {
@@ -17,10 +18,11 @@ struct TraceSetting {
   std::string configText;  // history text of the configuration step
 };
 
-// SHORT, DEBUG, SQL, DISTRIBUTION, TIMESTAMP, COMPRESS, API: "TRACE <name> ON|OFF".
+// TIMESTAMP, COMPRESS: "TRACE <name> ON|OFF".
 TraceSetting onOffSetting(const char* name, bool TraceFlags::*field, bool on);
-// The size is kept only when switching on; it is not part of the text.
-TraceSetting packetSetting(bool on, int32_t size);
+// A category: "TRACE <keyword> ON|OFF". The packet size is kept only when
+// the packet trace is switched on; it is not part of the text.
+TraceSetting categorySetting(const TraceCategoryInfo& category, bool on, int32_t packetSize);
 // -1 means unlimited; the text carries the number ("TRACE SIZE -1").
 TraceSetting fileSizeSetting(int32_t size);
 // The count appears in the text only when it is greater than 1.

@@ -1,16 +1,20 @@
+// The usage text of -h, and what --help and --version add to it.
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/text_output.h"
 #include "console/build_info.h"
 #include "console/console.h"
+#include "trace/trace_categories.h"
 
 namespace NEBRIX {
 
 namespace {
 
 // The lines after the banner; blanks at line ends are part of the text.
-const char* const kUsageBody[] = {
+const char* const kUsageOptions[] = {
     "Options:",
     "  -h           This help screen.",
     "  -v           Verbose operation.",
@@ -19,19 +23,10 @@ const char* const kUsageBody[] = {
     "Options must be separate, collating them is not supported.",
     "",
     "Commands for NEBRIX tracing:",
-    "  [CONFIG] TRACE SHORT ON|OFF",
-    "    Enables/disables a method call trace.",
-    "  [CONFIG] TRACE DEBUG ON|OFF",
-    "    Enables/disables method arguments and a detailed debug trace.",
-    "  [CONFIG] TRACE PACKET ON|OFF|<size>",
-    "    Enables/disables packet trace, limiting the size of the traced",
-    "    object to the specified number of bytes, or 1000 if no size is",
-    "    specified.",
-    "  [CONFIG] TRACE SQL ON|OFF",
-    "    Enables/disables a high level SQL trace. Includes DISTRIBUTION",
-    "    information automatically.",
-    "  [CONFIG] TRACE DISTRIBUTION ON|OFF",
-    "    Enables/disables a distribution trace",
+};
+
+// After the categories of the usage text (trace/trace_categories.h).
+const char* const kUsageCommands[] = {
     "  [CONFIG] TRACE TIMESTAMP ON|OFF",
     "    Enables/disables a timestamp prefix on each line that is traced.",
     "  [CONFIG] TRACE SIZE <size>",
@@ -85,7 +80,7 @@ struct FurtherHelp {
   const char* description;
 };
 
-const FurtherHelp kFurtherHelp[] = {
+const FurtherHelp kFurtherOptions[] = {
     {"Further options:", "--help", "This help screen, with the options and commands below."},
     {"Further options:", "--version", "Prints the version of nebrix_cons."},
     {"Further options:", "-o <format>", "Output of SHOW commands: text (the default) or json,\none JSON document."},
@@ -98,6 +93,10 @@ const FurtherHelp kFurtherHelp[] = {
     {"Further options:", "-v",
      "Also: every changing command says what it changed and\nwhich processes it reaches; with -w, where their trace\n"
      "goes and whether it is written."},
+};
+
+// After the categories the usage text does not show.
+const FurtherHelp kFurtherCommands[] = {
     {"Further commands:", "SHOW PROCESSES",
      "The running processes that use the trace shared memory,\n"
      "where their settings come from, whether they took up the\n"
@@ -113,33 +112,62 @@ const FurtherHelp kFurtherHelp[] = {
 // its description on the next line.
 constexpr size_t kDescriptionColumn = 15;
 
-void writeFurtherHelp(Text::Output& stream) {
-  const std::string indent(kDescriptionColumn, ' ');
-  const char* section = "";
-  for (const FurtherHelp& row : kFurtherHelp) {
-    if (strcmp(section, row.section) != 0) {
-      section = row.section;
-      stream << '\n' << section << '\n';
-    }
-    const std::string name = std::string("  ") + row.name;
-    if (name.size() + 1 > kDescriptionColumn) {
-      stream << name << '\n' << indent;
-    } else {
-      stream << name << indent.substr(name.size());
-    }
-    for (const char* c = row.description; *c != '\0'; ++c) {
-      stream << *c;
-      if (*c == '\n') stream << indent;
-    }
+// "[CONFIG] TRACE <keyword> <arguments>".
+std::string categorySyntax(const TraceCategoryInfo& row) {
+  return std::string("[CONFIG] TRACE ") + row.keyword + " " + row.arguments;
+}
+
+// The categories of the usage text, in their usage order.
+void writeUsageCategories(Text::Output& stream) {
+  std::vector<const TraceCategoryInfo*> shown;
+  for (const TraceCategoryInfo& row : kTraceCategories) {
+    if (row.usageRank > 0) shown.push_back(&row);
+  }
+  std::stable_sort(shown.begin(), shown.end(), [](auto a, auto b) { return a->usageRank < b->usageRank; });
+  for (const TraceCategoryInfo* row : shown) {
+    stream << "  " << categorySyntax(*row) << "\n    ";
+    for (const char* c = row->help; *c != '\0'; ++c) stream << *c << (*c == '\n' ? "    " : "");
     stream << '\n';
   }
+}
+
+void writeFurtherRow(Text::Output& stream, const char*& section, const FurtherHelp& row) {
+  const std::string indent(kDescriptionColumn, ' ');
+  if (strcmp(section, row.section) != 0) {
+    section = row.section;
+    stream << '\n' << section << '\n';
+  }
+  const std::string name = std::string("  ") + row.name;
+  if (name.size() + 1 > kDescriptionColumn) {
+    stream << name << '\n' << indent;
+  } else {
+    stream << name << indent.substr(name.size());
+  }
+  for (const char* c = row.description; *c != '\0'; ++c) {
+    stream << *c;
+    if (*c == '\n') stream << indent;
+  }
+  stream << '\n';
+}
+
+void writeFurtherHelp(Text::Output& stream) {
+  const char* section = "";
+  for (const FurtherHelp& row : kFurtherOptions) writeFurtherRow(stream, section, row);
+  for (const TraceCategoryInfo& row : kTraceCategories) {
+    if (row.usageRank > 0) continue;
+    const std::string name = categorySyntax(row);
+    writeFurtherRow(stream, section, {"Further commands:", name.c_str(), row.help});
+  }
+  for (const FurtherHelp& row : kFurtherCommands) writeFurtherRow(stream, section, row);
 }
 
 }  // namespace
 
 void Console::usage(Text::Output& stream) {
   stream << "Usage: nebrix_cons [options] command\n" << BuildInfo::VERSION << '\n';
-  for (const char* line : kUsageBody) stream << line << '\n';
+  for (const char* line : kUsageOptions) stream << line << '\n';
+  writeUsageCategories(stream);
+  for (const char* line : kUsageCommands) stream << line << '\n';
   stream.flush();
 }
 

@@ -244,6 +244,10 @@ namespace NEBRIX {
 
 namespace {
 
+// The configuration is kept in the store, never in a file of its own: the
+// low-level functions ignore their file argument.
+constexpr const char* kNoConfigFile = "dummy";
+
 int32_t bufferLength(size_t length) {
   return length > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(length);
 }
@@ -253,7 +257,7 @@ NEBRIX_Retcode writeValue(const char* user, const char* component, const char* v
   Configuration::UpdateLock lock;
   tsp00_ErrTextc err = "";
   RTE_IniFileResult inires = 0;
-  RTE_PutUserConfigString(user, "dummy", componentOrDefault(component), key, vhost, value, err, inires);
+  RTE_PutUserConfigString(user, kNoConfigFile, componentOrDefault(component), key, vhost, value, err, inires);
   if (inires == 1) return NEBRIX_OK;
   copyText(errortext, errortextlength, err);
   return NEBRIX_NOT_OK;
@@ -263,11 +267,21 @@ NEBRIX_Retcode readValue(const char* user, const char* component, const char* vh
                          char* value, size_t length, char* errortext, size_t errortextlength) {
   tsp00_ErrTextc err = "";
   RTE_IniFileResult inires = 0;
-  RTE_GetUserConfigString(user, "dummy", componentOrDefault(component), key, vhost, value, bufferLength(length),
+  RTE_GetUserConfigString(user, kNoConfigFile, componentOrDefault(component), key, vhost, value, bufferLength(length),
                           err, inires);
   if (inires == 1) return NEBRIX_OK;
   copyText(errortext, errortextlength, err);
   return NEBRIX_NOT_OK;
+}
+
+std::string storedOrDefault(const char* component, const char* key, const char* defaultValue) {
+  char value[1024] = "";
+  char ignored[sizeof(tsp00_ErrTextc)] = "";
+  if (readValue(nullptr, component, nullptr, key, value, sizeof value, ignored, sizeof ignored) != NEBRIX_OK ||
+      value[0] == '\0') {
+    return defaultValue;
+  }
+  return value;
 }
 
 // The first read of a missing value stores its default in the user's
@@ -367,6 +381,14 @@ NEBRIX_Retcode Configuration::setProfileFileName(const char* user, const char* c
                                                  char* errortext, size_t errortextlength) {
   if (!storableName(filename, errortext, errortextlength)) return NEBRIX_NOT_OK;
   return writeValue(user, component, virtualhostname, "PROFILEFILENAME", filename, errortext, errortextlength);
+}
+
+std::string Configuration::storedTraceFileName(const char* component) {
+  return storedOrDefault(component, "TRACEFILENAME", DEFAULT_TRACE_FILE_NAME);
+}
+
+std::string Configuration::storedProfileFileName(const char* component) {
+  return storedOrDefault(component, "PROFILEFILENAME", DEFAULT_PROFILE_FILE_NAME);
 }
 
 NEBRIX_Retcode Configuration::getTraceFileName(const char* user, const char* component,

@@ -80,6 +80,11 @@ class Configuration {
   static NEBRIX_Retcode getProfileFileName(const char* user, const char* component,
                                            const char* virtualhostname, char* filename, size_t length,
                                            char* errortext, size_t errortextlength);
+  // The names as stored, for a client process, which never writes the
+  // configuration: a missing or unreadable name stands for its default,
+  // which is not stored.
+  static std::string storedTraceFileName(const char* component);
+  static std::string storedProfileFileName(const char* component);
   static NEBRIX_Retcode getFullTraceFileName(const char* user, const char* component,
                                              const char* virtualhostname, char* filename, size_t length,
                                              char* errortext, size_t errortextlength);

@@ -37,12 +37,15 @@ TraceFlags::TraceFlags(const char* flags) {
 
     const std::string value = token.substr(1);
     const bool hasValue = !value.empty();
+    if (const TraceCategoryInfo* row = categoryOfLetter(token[0])) {
+      setTraced(row->category, true);
+      if (row->category == TraceCategory::PACKET && hasValue) {
+        const int32_t size = strtosize(value.c_str(), value.size());
+        m_packetsize = size <= 0 ? DEFAULT_PACKET_SIZE : size;
+      }
+      continue;
+    }
     switch (token[0]) {
-      case 'c': m_call = true; break;
-      case 'A': m_api = true; break;
-      case 'd': m_debug = true; break;
-      case 'D': m_distribution = true; break;
-      case 'a': m_sql = true; break;
       case 'T': m_timestamp = true; break;
       case 'z': m_compressed = true; break;
       case 'G':
@@ -50,13 +53,6 @@ TraceFlags::TraceFlags(const char* flags) {
           const int32_t action = strtosize(value.c_str(), value.size());
           m_profile = action == PROFILE_RESET || action == PROFILE_COLLECT ? static_cast<ProfileAction>(action)
                                                                            : PROFILE_NOTSET;
-        }
-        break;
-      case 'p':
-        m_packet = true;
-        if (hasValue) {
-          const int32_t size = strtosize(value.c_str(), value.size());
-          m_packetsize = size <= 0 ? DEFAULT_PACKET_SIZE : size;
         }
         break;
       case 's':
@@ -80,15 +76,14 @@ std::string TraceFlags::toString() const {
     if (!out.empty()) out += ':';
     out += t;
   };
-  if (m_call) token("c");
-  if (m_api) token("A");
-  if (m_debug) token("d");
-  if (m_distribution) token("D");
-  if (m_sql) token("a");
+  // The packet trace comes later, with its size.
+  for (const TraceCategoryInfo& row : kTraceCategories) {
+    if (row.category != TraceCategory::PACKET && traced(row.category)) token(std::string(1, row.letter));
+  }
   if (m_compressed) token("z");
   if (m_profile != PROFILE_NOTSET) token("G" + std::to_string(m_profile));
   if (m_timestamp) token("T");
-  if (m_packet) token("p" + std::to_string(m_packetsize));
+  if (traced(TraceCategory::PACKET)) token("p" + std::to_string(m_packetsize));
   if (m_filesize > 0) token("s" + std::to_string(m_filesize));
   if (m_stop_on_error) {
     std::string e = "e" + std::to_string(m_errorcode);

@@ -2,10 +2,11 @@
 // separated by ":" ("c:a:p2048:s1000000:e-100/3"), and its parsed form.
 //
 // Tokens, each one letter with an optional value written directly after it:
-//   c  method call trace          A  API trace          d  debug trace
-//   D  distribution trace         a  SQL trace          z  compressed output
-//   T  time stamp prefix          G<n>  profile action (1 reset, 2 collect)
-//   p[<size>]  packet trace, traced packets limited to <size> bytes (1000)
+//   the letter of a trace category (trace_categories.h: c, A, d, D, a, p)
+//                          that category on; "p<size>" also limits traced
+//                          packets to <size> bytes (1000)
+//   z  compressed output   T  time stamp prefix
+//   G<n>  profile action (1 reset, 2 collect)
 //   s<size>    trace file limited to <size> bytes (at least 8192)
 //   e<code>[/<count>]  stop tracing after error <code> happened <count> times
 // Letters are case-sensitive; unknown tokens are ignored; later tokens win.
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "trace/profile_action.h"
+#include "trace/trace_categories.h"
 
 namespace NEBRIX {
 
@@ -29,13 +31,13 @@ struct TraceFlags {
   // The canonical text of the settings, tokens in a fixed order.
   std::string toString() const;
 
-  bool m_call = false;
-  bool m_api = false;
-  bool m_debug = false;
+  bool traced(TraceCategory category) const { return (m_categories & categoryBit(category)) != 0; }
+  void setTraced(TraceCategory category, bool on) {
+    m_categories = on ? m_categories | categoryBit(category) : m_categories & ~categoryBit(category);
+  }
+
+  uint32_t m_categories = 0;  // categoryBit of each category traced
   ProfileAction m_profile = PROFILE_NOTSET;
-  bool m_packet = false;
-  bool m_sql = false;
-  bool m_distribution = false;
   int32_t m_packetsize = DEFAULT_PACKET_SIZE;
   int32_t m_filesize = -1;  // -1: unlimited
   bool m_timestamp = false;

@@ -117,7 +117,7 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
   int changes = 0;
   nbx_trace_on_change(countChange, &changes);
   ASSERT_EQ(nbx_trace_open(nullptr), NBX_OK);
-  struct Step { std::vector<std::string> args; int call, api, sql, own; } steps[] = {
+  struct Step { std::vector<std::string> args; int short_, api, sql, own; } steps[] = {
       {{"TRACE", "SQL", "ON"}, 0, 0, 1, 0},
       {{"-p", kPid, "TRACE", "API", "ON"}, 0, 1, 1, 1},  // starting from the configuration
       {{"TRACE", "SHORT", "ON"}, 0, 1, 1, 1},            // own settings stay
@@ -128,7 +128,7 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
   for (const Step& step : steps) {
     const std::string line = testing::PrintToString(step.args);
     console(step.args);
-    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_CALL), step.call) << line;
+    EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SHORT), step.short_) << line;
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_API), step.api) << line;
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), step.sql) << line;
     struct nbx_trace_settings settings;
@@ -349,7 +349,7 @@ TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL) + nbx_trace_enabled(NBX_TRACE_SQL), 2 * c.sqlEnabled) << c.name;
     EXPECT_EQ(nbx_profile_add("calls", 1), NBX_OK) << c.name;
     struct nbx_trace_settings settings = {};
-    EXPECT_TRUE(nbx_trace_settings(&settings) == NBX_OK && settings.sql == c.sqlEnabled) << c.name;
+    EXPECT_TRUE(nbx_trace_settings(&settings) == NBX_OK && static_cast<int>((settings.categories >> NBX_TRACE_SQL) & 1) == c.sqlEnabled) << c.name;
     EXPECT_EQ(diagnostics, c.diagnostic[0] != '\0' ? 1 : 0) << c.name;
     EXPECT_NE(g_lastDiagnostic.find(c.diagnostic), std::string::npos) << c.name << ": " << g_lastDiagnostic;
     nbx_trace_close();
@@ -378,7 +378,7 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
         const std::string payload(600, 'a' + t);  // past the first formatting buffer
         struct nbx_trace_settings settings;
         for (int i = 0; !stop; ++i, ++written) {
-          if (nbx_trace_settings(&settings) != NBX_OK || !settings.sql || !nbx_trace_enabled(NBX_TRACE_SQL)) ++torn;
+          if (nbx_trace_settings(&settings) != NBX_OK || !(settings.categories & (1u << NBX_TRACE_SQL)) || !nbx_trace_enabled(NBX_TRACE_SQL)) ++torn;
           nbx_trace_printf(NBX_TRACE_SQL, "%d %d %s", t, i, payload.c_str());
           std::this_thread::sleep_for(std::chrono::microseconds(500));  // leaves the consoles a core
         }
