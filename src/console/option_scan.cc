@@ -1,3 +1,6 @@
+// The options before the command words (-v, -p, -u, -H, -f, -o, -w, --all,
+// -h, --help, --version): each checked, and refused with a message when it
+// does not fit.
 #include <strings.h>
 
 #include <cerrno>

@@ -71,9 +71,10 @@ const char* const kUsageCommands[] = {
     "CONFIG including those with process id).",
 };
 
-// What --help shows after the usage text, which stays as it is: the options
-// and commands that came later. A row's section heading is printed before
-// its first row; a line end in a description continues it on the next line.
+// What --help shows after the usage text: the options and commands that
+// text leaves out (scripts and users know it line by line, so it does not
+// grow). A row's section heading is printed before its first row; a line
+// end in a description continues it on the next line.
 struct FurtherHelp {
   const char* section;
   const char* name;

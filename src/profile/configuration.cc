@@ -82,8 +82,10 @@ constexpr int kLockWaitSeconds = 10;
 }
 
 // Best effort: a directory that cannot be opened or locked leaves the update
-// unlocked, as it was before consoles locked at all. A lock that another
-// holds for too long fails the call.
+// unlocked rather than failing it. The store's own lock file still keeps
+// two writes apart; what is lost is only that a read, change and write of
+// one value stays whole against another console. A lock that another holds
+// for too long fails the call.
 void lockProfileDirectory(const std::string& path) {
   if (t_updateDepth == 0 || t_lockedDirectory >= 0) return;
   if (t_gaveUpWaiting) throwConfigurationBusy(path);
