@@ -188,8 +188,8 @@ struct nbx_trace_settings {
 int nbx_trace_open(const char* component);
 
 /* Detaches, closes the trace file (ending a compressed one's gzip member),
-   writes the profile file while collection is on and removes the process's
-   status file. A later call attaches again. Must not run while other threads
+   brings the profile file up to date while collection is on and removes the
+   process's status file. A later call attaches again. Must not run while other threads
    still call into the library, nor from a callback. */
 void nbx_trace_close(void);
 
