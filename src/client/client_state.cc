@@ -5,15 +5,14 @@
 #include <unistd.h>
 
 #include <sys/stat.h>
-#include <sys/time.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <new>
 
 #include "base/exception.h"
+#include "base/time_stamp.h"
 #include "client/own_process.h"
 #include "profile/configuration.h"
 
@@ -37,17 +36,6 @@ void* g_diagnosticContext = nullptr;
 std::mutex g_callbackMutex;
 ChangeCallback g_changeCallback = nullptr;
 void* g_changeContext = nullptr;
-
-// "2026-12-07 10:15:02.123456 " into `text`; its length.
-std::size_t timeStamp(char* text, std::size_t size) {
-  struct timeval now;
-  ::gettimeofday(&now, nullptr);
-  struct tm local;
-  ::localtime_r(&now.tv_sec, &local);
-  const std::size_t length = std::strftime(text, size, "%Y-%m-%d %H:%M:%S", &local);
-  const int more = std::snprintf(text + length, size - length, ".%06ld ", static_cast<long>(now.tv_usec));
-  return more > 0 ? length + static_cast<std::size_t>(more) : length;
-}
 
 // The settings as a line says them.
 std::string settingsText(const Settings& settings) {
@@ -306,7 +294,11 @@ void setChangeCallback(ChangeCallback callback, void* context) {
 // processes may write too.
 LinePrefix ClientState::linePrefix(const Settings& settings) const {
   LinePrefix prefix;
-  if (settings.flags.m_timestamp) prefix.length = timeStamp(prefix.text, sizeof prefix.text);
+  if (settings.flags.m_timestamp) {
+    currentTimeStamp(prefix.text);
+    prefix.text[kTimeStampLength] = ' ';
+    prefix.length = kTimeStampLength + 1;
+  }
   const int ids = settings.ownFile
                       ? std::snprintf(prefix.text + prefix.length, sizeof prefix.text - prefix.length, "[%ld] ",
                                       ownThreadID())

@@ -273,12 +273,6 @@ class Console {
   bool m_follow = false;
 };
 
-// Writes the local time stamp of a history entry, "YYYY-MM-DD hh:mm:ss.uuuuuu"
-// (26 characters), and a NUL into `buffer` of at least 27 bytes. The fraction
-// is the real microsecond, so entries written within one second keep their
-// order when sorted.
-void currentTimeStamp(char* buffer);
-
 // True when `word` is a case-insensitive prefix of `keyword` with at least
 // `minLength` characters. A null or empty word matches nothing.
 bool Console_matchCommand(const char* word, const char* keyword, int minLength);
