@@ -1,3 +1,6 @@
+// The history entry of a command that changed something: the command's text,
+// with the time, the console's process and the user, added to the user's
+// console history (SHOW HISTORY lists it).
 #include "base/time_stamp.h"
 #include "console/console.h"
 #include "profile/console_history.h"
