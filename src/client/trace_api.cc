@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "client/callbacks.h"
 #include "client/client_state.h"
 #include "client/own_process.h"
 #include "client/packet_dump.h"
