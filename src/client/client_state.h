@@ -95,8 +95,8 @@ class ClientState {
   void reportError(int code);
   // Writes `record` (a time stamp is put before it when asked for).
   bool write(const Settings& settings, std::string record);
-  // A write of the profile counters' file: `error` 0 when it succeeded.
-  void profileWritten(int error) { m_status.profileWritten(error); }
+  // A write of the counter file: `error` 0 when it succeeded.
+  void counterFileWritten(int error) { m_status.counterFileWritten(error); }
   // At the end of the process: ends the compressed trace file's member and
   // takes back what the process published, without waiting for a thread
   // that is busy with either.

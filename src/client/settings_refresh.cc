@@ -9,7 +9,7 @@
 
 #include "base/exception.h"
 #include "client/callbacks.h"
-#include "client/profile_counters.h"
+#include "client/counters.h"
 
 namespace NEBRIX::Client {
 
@@ -102,7 +102,7 @@ void ClientState::refreshLocked(Outcome& outcome) {
     m_reportedConfiguration = true;
   }
   const std::uint32_t bits = settings->categoryBits();
-  outcome.collecting = followProfileSettings(*settings);
+  outcome.collecting = followCounterSettings(*settings);
   const Settings& taken = *settings;
   publish(std::move(settings), bits);
   // The trace file is tried at once, so that what the process publishes
@@ -135,8 +135,8 @@ void ClientState::tell(const Outcome& outcome) {
   // the program's next count.
   std::string report;
   int error = -1;
-  if (outcome.collecting && !writeProfileIfDue(true, report, &error) && !report.empty()) diagnose(report);
-  if (error >= 0) profileWritten(error);
+  if (outcome.collecting && !writeCountersIfDue(true, report, &error) && !report.empty()) diagnose(report);
+  if (error >= 0) counterFileWritten(error);
   if (!outcome.changed) return;
   tellChange();
 }
