@@ -128,6 +128,7 @@ class ClientState {
   void tell(const Outcome& outcome);
   int writeChangeLine(const Settings* old, const Settings& settings);
   LinePrefix linePrefix(const Settings& settings) const;
+  // The file `settings` send records to, and the header a file new to the process begins with.
   static TraceTarget traceTarget(const Settings& settings, long pid);
   void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
   SettingsSlot* freeSlot();
