@@ -37,9 +37,6 @@
 
 namespace NEBRIX::Client {
 
-using ChangeCallback = void (*)(void* context);
-using DiagnosticCallback = void (*)(const char* text, void* context);
-
 // The start of a line: the time stamp and the writer's ids, made without
 // taking memory, as it goes before every record.
 struct LinePrefix {
@@ -98,8 +95,8 @@ class ClientState {
   void reportError(int code);
   // Writes `record` (a time stamp is put before it when asked for).
   bool write(const Settings& settings, std::string record);
-  // A write of the profile counters' file: `error` 0 when it succeeded.
-  void profileWritten(int error) { m_status.profileWritten(error); }
+  // A write of the counter file: `error` 0 when it succeeded.
+  void counterFileWritten(int error) { m_status.counterFileWritten(error); }
   // At the end of the process: ends the compressed trace file's member and
   // takes back what the process published, without waiting for a thread
   // that is busy with either.
@@ -131,6 +128,8 @@ class ClientState {
   void tell(const Outcome& outcome);
   int writeChangeLine(const Settings* old, const Settings& settings);
   LinePrefix linePrefix(const Settings& settings) const;
+  // The file `settings` send records to, and the header a file new to the process begins with.
+  static TraceTarget traceTarget(const Settings& settings, long pid);
   void publish(std::unique_ptr<Settings> settings, std::uint32_t bits);
   SettingsSlot* freeSlot();
 
@@ -142,6 +141,8 @@ class ClientState {
   static void storeCounter(const std::int32_t* counter) {
     __atomic_store_n(&nbx_trace_fast_state_.counter, counter, __ATOMIC_RELEASE);
   }
+  // The counter of a process that follows no file: it never moves.
+  static const std::int32_t* neverMoves();
   static std::uint64_t loadWord() { return __atomic_load_n(&nbx_trace_fast_state_.word, __ATOMIC_ACQUIRE); }
   static void storeWord(std::uint64_t word) { __atomic_store_n(&nbx_trace_fast_state_.word, word, __ATOMIC_RELEASE); }
 
@@ -158,18 +159,5 @@ class ClientState {
   TraceWriter m_writer;
   StatusPublisher m_status;
 };
-
-// Sends `text` to the diagnostic callback, if one is set. Never called with
-// a lock of the library held.
-void diagnose(const std::string& text);
-void setDiagnostic(DiagnosticCallback callback, void* context);
-// The function called after each change of the settings; it outlives the
-// state, so that it may be set before the first call and kept over close.
-void setChangeCallback(ChangeCallback callback, void* context);
-// Around fork: the callbacks' locks are held across it, so that the child
-// finds them free; in a child made without the handlers they are made anew.
-void lockCallbacksForFork();
-void unlockCallbacksAfterFork();
-void renewCallbackLocks();
 
 }  // namespace NEBRIX::Client

@@ -73,7 +73,7 @@ void StatusPublisher::traceStopped(int code) {
   publishLocked();
 }
 
-void StatusPublisher::profileWritten(int error) {
+void StatusPublisher::counterFileWritten(int error) {
   std::lock_guard<std::mutex> guard(m_mutex);
   m_status.profileState = error == 0 ? ClientStatus::PROFILE_WRITTEN : ClientStatus::PROFILE_CANNOT_WRITE;
   m_status.profileReason = error == 0 ? std::string() : std::strerror(error);

@@ -36,7 +36,7 @@ class StatusPublisher {
   }
   void traceStopped(int code);
   // A write of the profile file: `error` 0 when it succeeded.
-  void profileWritten(int error);
+  void counterFileWritten(int error);
   // Removes the file; with `wait` false, only when no other thread is
   // publishing (at the end of the process).
   void withdraw(bool wait);

@@ -8,10 +8,11 @@
 #include <new>
 #include <string>
 
+#include "client/callbacks.h"
 #include "client/client_state.h"
 #include "client/own_process.h"
 #include "client/packet_dump.h"
-#include "client/profile_counters.h"
+#include "client/counters.h"
 #include "nebrix/trace.h"
 #include "profile/configuration.h"
 #include "profile/user_profile.h"
@@ -45,17 +46,17 @@ void startAfresh() {
     g_leftBehind = parents;
   }
   ClientState::forget();
-  NEBRIX::Client::startProfileCountersAfresh();
+  NEBRIX::Client::startCountersAfresh();
 }
 
 void beforeFork() {
   g_openMutex.lock();
-  NEBRIX::Client::lockProfileCountersForFork();
+  NEBRIX::Client::lockCountersForFork();
   NEBRIX::Client::lockCallbacksForFork();
 }
 void afterForkInParent() {
   NEBRIX::Client::unlockCallbacksAfterFork();
-  NEBRIX::Client::unlockProfileCountersAfterFork();
+  NEBRIX::Client::unlockCountersAfterFork();
   g_openMutex.unlock();
 }
 void afterForkInChild() {
@@ -86,7 +87,7 @@ struct FinishAtExit {
   ~FinishAtExit() {
     if (!NEBRIX::Client::isOwnProcess()) return;
     std::string report;
-    NEBRIX::Client::writeProfileIfDue(true, report);
+    NEBRIX::Client::writeCountersIfDue(true, report);
     std::unique_lock<std::mutex> lock(g_openMutex, std::try_to_lock);
     ClientState* current = g_state.load(std::memory_order_acquire);
     if (lock.owns_lock() && current != nullptr) current->finishAtExit();
@@ -167,9 +168,9 @@ NBX_EXPORT void nbx_trace_close(void) {
     {
       std::lock_guard<std::mutex> guard(g_openMutex);
       int written = -1;
-      NEBRIX::Client::writeProfileIfDue(true, report, &written);
+      NEBRIX::Client::writeCountersIfDue(true, report, &written);
       ClientState* closing = g_state.exchange(nullptr, std::memory_order_acq_rel);
-      if (closing != nullptr && written >= 0) closing->profileWritten(written);
+      if (closing != nullptr && written >= 0) closing->counterFileWritten(written);
       delete closing;
     }
     if (!report.empty()) NEBRIX::Client::diagnose(report);
@@ -307,11 +308,11 @@ NBX_EXPORT int nbx_profile_add(const char* name, long long amount) {
   try {
     ClientState* current = enteredState();
     current->enabled(0);  // a reset that came with a change applies first
-    NEBRIX::Client::addProfileCounter(name, amount);
+    NEBRIX::Client::addToCounter(name, amount);
     std::string report;
     int written = -1;
-    const bool ok = NEBRIX::Client::writeProfileIfDue(false, report, &written);
-    if (written >= 0) current->profileWritten(written);
+    const bool ok = NEBRIX::Client::writeCountersIfDue(false, report, &written);
+    if (written >= 0) current->counterFileWritten(written);
     if (ok) return NBX_OK;
     if (!report.empty()) NEBRIX::Client::diagnose(report);
     return NBX_ERROR_WRITE;

@@ -1,5 +1,5 @@
 // SHOW PROFILE [DETAILS]: the counters client processes have written to their
-// profile files (trace/profile_data.h): the files the running processes name
+// profile files (trace/counter_file.h): the files the running processes name
 // in their published status, wherever each process put it (a relative name
 // is taken in each one's working directory), and, when the configured
 // profile file name is absolute, those in its directory under its name
@@ -19,7 +19,7 @@
 #include "profile/configuration.h"
 #include "profile/user_profile.h"
 #include "trace/client_status_files.h"
-#include "trace/profile_data.h"
+#include "trace/counter_file.h"
 
 namespace NEBRIX {
 
@@ -94,30 +94,30 @@ NEBRIX_Retcode readProfileLocation(const char* user, ProfileLocation& location) 
 // The valid profile files, by pid (files of one pid by path), each with its
 // counters by name. A file both published and found by the pattern is read
 // once.
-std::vector<ProfileData> readProfiles(const ProfileLocation& location, bool verbose) {
+std::vector<ProcessCounters> readCounterFiles(const ProfileLocation& location, bool verbose) {
   std::vector<std::string> paths = location.published;
   if (!location.name.empty()) {
-    for (const std::string& path : findProfileFiles(location.directory, location.pattern)) paths.push_back(path);
+    for (const std::string& path : findCounterFiles(location.directory, location.pattern)) paths.push_back(path);
   }
   std::sort(paths.begin(), paths.end());
   paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
-  std::vector<ProfileData> profiles;
+  std::vector<ProcessCounters> processes;
   for (const std::string& path : paths) {
-    ProfileData data{};
+    ProcessCounters data{};
     std::string problem;
-    if (readProfileFile(path, data, problem)) {
-      profiles.push_back(std::move(data));
+    if (readCounterFile(path, data, problem)) {
+      processes.push_back(std::move(data));
     } else if (verbose) {
       Text::err << "Warning: Profile file " << path << " skipped: " << problem << "." << Text::endl;
     }
   }
-  std::stable_sort(profiles.begin(), profiles.end(),
-                   [](const ProfileData& a, const ProfileData& b) { return a.pid < b.pid; });
-  for (ProfileData& profile : profiles) {
-    std::sort(profile.counters.begin(), profile.counters.end(),
-              [](const ProfileCounter& a, const ProfileCounter& b) { return a.name < b.name; });
+  std::stable_sort(processes.begin(), processes.end(),
+                   [](const ProcessCounters& a, const ProcessCounters& b) { return a.pid < b.pid; });
+  for (ProcessCounters& process : processes) {
+    std::sort(process.counters.begin(), process.counters.end(),
+              [](const NamedCounter& a, const NamedCounter& b) { return a.name < b.name; });
   }
-  return profiles;
+  return processes;
 }
 
 struct CounterSum {
@@ -129,10 +129,10 @@ struct CounterSum {
 // Each counter summed over the processes, by name. The sum is exact in 128
 // bits (no number of files comes near to overflowing it) and clamped to the
 // 64-bit range only when it is shown.
-std::vector<CounterSum> sumCounters(const std::vector<ProfileData>& profiles) {
+std::vector<CounterSum> sumCounters(const std::vector<ProcessCounters>& processes) {
   std::map<std::string, __int128> sums;
-  for (const ProfileData& profile : profiles) {
-    for (const ProfileCounter& counter : profile.counters) sums[counter.name] += counter.value;
+  for (const ProcessCounters& process : processes) {
+    for (const NamedCounter& counter : process.counters) sums[counter.name] += counter.value;
   }
   std::vector<CounterSum> result;
   for (const auto& [name, sum] : sums) {
@@ -178,26 +178,26 @@ void printTable(const std::vector<Column>& columns, const std::vector<std::vecto
   for (const auto& row : rows) printRow(row);
 }
 
-void printSums(const std::vector<ProfileData>& profiles) {
+void printSums(const std::vector<ProcessCounters>& processes) {
   std::vector<std::vector<std::string>> rows;
-  for (const CounterSum& sum : sumCounters(profiles)) rows.push_back({sum.name, shownSum(sum)});
+  for (const CounterSum& sum : sumCounters(processes)) rows.push_back({sum.name, shownSum(sum)});
   printTable({{"Counter", false}, {"Value", true}}, rows);
 }
 
-void printDetails(const std::vector<ProfileData>& profiles) {
+void printDetails(const std::vector<ProcessCounters>& processes) {
   std::vector<std::vector<std::string>> rows;
-  for (const ProfileData& profile : profiles) {
-    for (const ProfileCounter& counter : profile.counters) {
-      rows.push_back({std::to_string(profile.pid), counter.name, std::to_string(counter.value)});
+  for (const ProcessCounters& process : processes) {
+    for (const NamedCounter& counter : process.counters) {
+      rows.push_back({std::to_string(process.pid), counter.name, std::to_string(counter.value)});
     }
   }
   printTable({{"Process", true}, {"Counter", false}, {"Value", true}}, rows);
 }
 
 // Counter names are printable ASCII, valid JSON text as they are.
-nlohmann::json countersJson(const std::vector<ProfileCounter>& counters) {
+nlohmann::json countersJson(const std::vector<NamedCounter>& counters) {
   nlohmann::json list = nlohmann::json::array();
-  for (const ProfileCounter& counter : counters) list.push_back({{"name", counter.name}, {"value", counter.value}});
+  for (const NamedCounter& counter : counters) list.push_back({{"name", counter.name}, {"value", counter.value}});
   return list;
 }
 
@@ -215,16 +215,16 @@ NEBRIX_Retcode Console::showProfile(bool showDetails) {
     Text::out << "\nfiles named by running processes:\n";
     for (const std::string& path : location.published) Text::out << "  " << path << "\n";
   }
-  const std::vector<ProfileData> profiles = readProfiles(location, m_verbose);
-  if (profiles.empty()) {
+  const std::vector<ProcessCounters> processes = readCounterFiles(location, m_verbose);
+  if (processes.empty()) {
     Text::out << "no profile data found." << Text::endl;
     return NEBRIX_OK;
   }
-  Text::out << "\nProfile of " << profiles.size() << (profiles.size() == 1 ? " process:\n" : " processes:\n");
+  Text::out << "\nProfile of " << processes.size() << (processes.size() == 1 ? " process:\n" : " processes:\n");
   if (showDetails) {
-    printDetails(profiles);
+    printDetails(processes);
   } else {
-    printSums(profiles);
+    printSums(processes);
   }
   Text::out.flush();
   return NEBRIX_OK;
@@ -247,15 +247,15 @@ NEBRIX_Retcode Console::profileJson(nlohmann::json& document) {
     putText(file, "path", path);
     profile["published_files"].push_back(file);
   }
-  const std::vector<ProfileData> profiles = readProfiles(location, m_verbose);
-  profile["process_count"] = profiles.size();
+  const std::vector<ProcessCounters> processes = readCounterFiles(location, m_verbose);
+  profile["process_count"] = processes.size();
   profile["counters"] = nlohmann::json::array();
-  for (const CounterSum& sum : sumCounters(profiles)) {
+  for (const CounterSum& sum : sumCounters(processes)) {
     profile["counters"].push_back({{"name", sum.name}, {"value", sum.value}, {"clamped", sum.clamped}});
   }
   if (m_command.action == Action::SHOW_PROFILE_DETAILS) {
     profile["processes"] = nlohmann::json::array();
-    for (const ProfileData& data : profiles) {
+    for (const ProcessCounters& data : processes) {
       profile["processes"].push_back({{"pid", data.pid}, {"counters", countersJson(data.counters)}});
     }
   }

@@ -10,7 +10,7 @@
 
 #include "console_session.h"
 #include "trace/client_status_files.h"
-#include "trace/profile_data.h"
+#include "trace/counter_file.h"
 
 namespace nebrix_test {
 namespace {
@@ -111,7 +111,7 @@ TEST_F(ShowCommands, ProfileLocation) {
   self.profileFile = home + "/nebrixprofile-" + std::to_string(self.pid) + ".prt";
   self.profileState = NEBRIX::ClientStatus::PROFILE_WRITTEN;
   int error = 0;
-  ASSERT_TRUE(NEBRIX::writeProfileFile(self.profileFile, {self.pid, {{"queries", 3}}}, error));
+  ASSERT_TRUE(NEBRIX::writeCounterFile(self.profileFile, {self.pid, {{"queries", 3}}}, error));
   static NEBRIX::StatusFileLock lock;  // held by this process while it runs
   ASSERT_EQ(NEBRIX::publishClientStatus(profileDirectory(), self, lock), 0);
   check({{{"-v", "SHOW", "PROFILE"},
@@ -127,13 +127,13 @@ TEST_F(ShowCommands, ProfileLocation) {
 // Two processes' files and damaged ones (empty, an unended line, a bad
 // value), which are skipped and named with -v; sums are by name, details by
 // pid and then name.
-TEST_F(ShowCommands, ProfileData) {
+TEST_F(ShowCommands, Profile) {
   const std::string dir = privateHomeDirectory() + "/profiles";
   removeTree(dir);
   ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
   int error = 0;
-  ASSERT_TRUE(NEBRIX::writeProfileFile(dir + "/p-12.prt", {12, {{"rows", INT64_MAX}, {"queries", 1000}}}, error));
-  ASSERT_TRUE(NEBRIX::writeProfileFile(dir + "/p-7.prt", {7, {{"queries", 234}, {"rows", 5}}}, error));
+  ASSERT_TRUE(NEBRIX::writeCounterFile(dir + "/p-12.prt", {12, {{"rows", INT64_MAX}, {"queries", 1000}}}, error));
+  ASSERT_TRUE(NEBRIX::writeCounterFile(dir + "/p-7.prt", {7, {{"queries", 234}, {"rows", 5}}}, error));
   writeFile(dir + "/p-9.prt", "NEBRIX profile 1\npid 9\nqueries 12x\n");
   writeFile(dir + "/p-10.prt", "");
   writeFile(dir + "/p-11.prt", "NEBRIX profile 1\npid 11");

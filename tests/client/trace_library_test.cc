@@ -403,7 +403,7 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
 // taken up, without waiting for the next count, and SHOW PROFILE DETAILS
 // shows them; a reset zeroes them, and stops collecting; close writes the
 // last counts. A forked child collects only its own.
-TEST_F(TraceLibrary, ProfileCountersAreShownWhileCollected) {
+TEST_F(TraceLibrary, CountersAreShownWhileCollected) {
   console({"PROFILE", "FILENAME", privateHomeDirectory() + "/profile-%p.prt"});
   const auto shown = [](const std::string& pid, const std::string& name) {
     const std::string out = runConsole({"SHOW", "PROFILE", "DETAILS"}).out;

@@ -1,4 +1,4 @@
-#include "client/profile_counters.h"
+#include "client/counters.h"
 
 #include <unistd.h>
 
@@ -12,7 +12,7 @@
 #include <unordered_map>
 
 #include "client/settings.h"
-#include "trace/profile_data.h"
+#include "trace/counter_file.h"
 
 namespace NEBRIX::Client {
 
@@ -24,7 +24,7 @@ class Counters {
  public:
   void add(const char* name, long long amount) {
     std::lock_guard<std::mutex> guard(m_mutex);
-    const std::string key = profileCounterName(name);
+    const std::string key = validCounterName(name);
     auto found = m_index.find(key);
     if (found == m_index.end()) {
       found = m_index.emplace(key, m_data.counters.size()).first;
@@ -40,7 +40,7 @@ class Counters {
   bool follow(const Settings& settings) {
     std::lock_guard<std::mutex> guard(m_mutex);
     if (settings.flags.m_profile == PROFILE_RESET) {
-      for (ProfileCounter& counter : m_data.counters) counter.value = 0;
+      for (NamedCounter& counter : m_data.counters) counter.value = 0;
       m_changed = true;
     }
     const bool collecting = settings.flags.m_profile == PROFILE_COLLECT;
@@ -58,7 +58,7 @@ class Counters {
     if (!m_collecting || !m_changed || (!now && time - m_written < std::chrono::seconds(1))) return true;
     m_written = time;
     int error = 0;
-    const bool ok = writeProfileFile(m_file, m_data, error);
+    const bool ok = writeCounterFile(m_file, m_data, error);
     if (written != nullptr) *written = ok ? 0 : error;
     if (ok) {
       m_changed = false;
@@ -75,7 +75,7 @@ class Counters {
   // Without the lock: the caller is the only thread of a new process.
   void startAfresh() {
     new (&m_mutex) std::mutex;
-    m_data = ProfileData{0, {}};
+    m_data = ProcessCounters{0, {}};
     m_index.clear();
     m_collecting = false;
     m_changed = false;
@@ -86,7 +86,7 @@ class Counters {
 
  private:
   std::mutex m_mutex;
-  ProfileData m_data{0, {}};
+  ProcessCounters m_data{0, {}};
   std::unordered_map<std::string, size_t> m_index;
   bool m_collecting = false;
   bool m_changed = false;
@@ -102,14 +102,14 @@ Counters& counters() {
 
 }  // namespace
 
-void addProfileCounter(const char* name, long long amount) { counters().add(name, amount); }
+void addToCounter(const char* name, long long amount) { counters().add(name, amount); }
 
-bool followProfileSettings(const Settings& settings) { return counters().follow(settings); }
+bool followCounterSettings(const Settings& settings) { return counters().follow(settings); }
 
-bool writeProfileIfDue(bool now, std::string& report, int* written) { return counters().write(now, report, written); }
+bool writeCountersIfDue(bool now, std::string& report, int* written) { return counters().write(now, report, written); }
 
-void lockProfileCountersForFork() { counters().lock(); }
-void unlockProfileCountersAfterFork() { counters().unlock(); }
-void startProfileCountersAfresh() { counters().startAfresh(); }
+void lockCountersForFork() { counters().lock(); }
+void unlockCountersAfterFork() { counters().unlock(); }
+void startCountersAfresh() { counters().startAfresh(); }
 
 }  // namespace NEBRIX::Client

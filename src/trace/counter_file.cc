@@ -1,4 +1,4 @@
-#include "trace/profile_data.h"
+#include "trace/counter_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -24,7 +24,7 @@ const char kVersionLine[] = "NEBRIX profile 1";
 bool isNameByte(char byte) { return byte >= 0x21 && byte <= 0x7e; }
 
 bool isValidName(std::string_view name) {
-  return !name.empty() && name.size() <= kMaxProfileCounterNameSize && std::all_of(name.begin(), name.end(), isNameByte);
+  return !name.empty() && name.size() <= kMaxCounterNameSize && std::all_of(name.begin(), name.end(), isNameByte);
 }
 
 // The whole of `text` as a decimal number within [min, max], written as the
@@ -44,7 +44,7 @@ bool fail(std::string* problem, size_t line, const char* reason) {
 }
 
 // One "<name> <value>" line into `counter`; the reason when it is not one.
-const char* parseCounter(std::string_view line, ProfileCounter& counter) {
+const char* parseCounter(std::string_view line, NamedCounter& counter) {
   const size_t blank = line.find(' ');
   if (blank == std::string_view::npos) return "no blank between name and value";
   if (!isValidName(line.substr(0, blank))) return "invalid counter name";
@@ -113,18 +113,18 @@ struct DirectoryCloser {
 
 }  // namespace
 
-std::string formatProfileData(const ProfileData& data) {
+std::string formatCounterFile(const ProcessCounters& data) {
   std::string text = std::string(kVersionLine) + "\npid " + std::to_string(data.pid) + "\n";
-  for (const ProfileCounter& counter : data.counters) {
+  for (const NamedCounter& counter : data.counters) {
     text += counter.name + ' ' + std::to_string(counter.value) + '\n';
   }
   return text;
 }
 
-bool parseProfileData(const std::string& bytes, ProfileData& data, std::string* problem) {
-  if (bytes.size() > kMaxProfileFileSize) return fail(problem, 0, "larger than 1 MiB");
+bool parseCounterFile(const std::string& bytes, ProcessCounters& data, std::string* problem) {
+  if (bytes.size() > kMaxCounterFileSize) return fail(problem, 0, "larger than 1 MiB");
   if (!bytes.empty() && bytes.back() != '\n') return fail(problem, 0, "the last line is not ended");
-  ProfileData parsed{0, {}};
+  ProcessCounters parsed{0, {}};
   std::unordered_set<std::string_view> names;
   const std::string_view text(bytes);
   size_t line = 0;
@@ -142,7 +142,7 @@ bool parseProfileData(const std::string& bytes, ProfileData& data, std::string* 
       }
       parsed.pid = static_cast<int32_t>(pid);
     } else {
-      ProfileCounter counter;
+      NamedCounter counter;
       if (const char* reason = parseCounter(content, counter)) return fail(problem, line, reason);
       if (!names.insert(content.substr(0, counter.name.size())).second) {
         return fail(problem, line, "the counter name appears twice");
@@ -155,20 +155,20 @@ bool parseProfileData(const std::string& bytes, ProfileData& data, std::string* 
   return true;
 }
 
-std::string profileCounterName(const char* name) {
+std::string validCounterName(const char* name) {
   std::string valid(name != nullptr ? name : "");
-  if (valid.size() > kMaxProfileCounterNameSize) valid.resize(kMaxProfileCounterNameSize);
+  if (valid.size() > kMaxCounterNameSize) valid.resize(kMaxCounterNameSize);
   for (char& byte : valid) {
     if (!isNameByte(byte)) byte = '_';
   }
   return valid.empty() ? "_" : valid;
 }
 
-bool writeProfileFile(const std::string& path, const ProfileData& data, int& error) {
-  const std::string text = formatProfileData(data);
-  ProfileData check;
-  if (text.size() > kMaxProfileFileSize || !parseProfileData(text, check)) {
-    error = text.size() > kMaxProfileFileSize ? EFBIG : EINVAL;
+bool writeCounterFile(const std::string& path, const ProcessCounters& data, int& error) {
+  const std::string text = formatCounterFile(data);
+  ProcessCounters check;
+  if (text.size() > kMaxCounterFileSize || !parseCounterFile(text, check)) {
+    error = text.size() > kMaxCounterFileSize ? EFBIG : EINVAL;
     return false;
   }
   const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
@@ -178,7 +178,7 @@ bool writeProfileFile(const std::string& path, const ProfileData& data, int& err
   return error == 0;
 }
 
-bool readProfileFile(const std::string& path, ProfileData& data, std::string& problem) {
+bool readCounterFile(const std::string& path, ProcessCounters& data, std::string& problem) {
   const int fd = rsecssfs_openProfileFile(path.c_str(), O_RDONLY);
   if (fd < 0) {
     problem = rsecssfs_fileErrorText(errno);
@@ -187,7 +187,7 @@ bool readProfileFile(const std::string& path, ProfileData& data, std::string& pr
   struct stat status;
   std::string bytes;
   // One byte more than allowed tells a file that is too large.
-  const bool read = fstat(fd, &status) == 0 && readAtMost(fd, kMaxProfileFileSize + 1, bytes);
+  const bool read = fstat(fd, &status) == 0 && readAtMost(fd, kMaxCounterFileSize + 1, bytes);
   const int error = errno;
   close(fd);
   if (!read) {
@@ -199,10 +199,10 @@ bool readProfileFile(const std::string& path, ProfileData& data, std::string& pr
     problem = "owned by another user";
     return false;
   }
-  return parseProfileData(bytes, data, &problem);
+  return parseCounterFile(bytes, data, &problem);
 }
 
-std::vector<std::string> findProfileFiles(const std::string& directory, const std::string& pattern) {
+std::vector<std::string> findCounterFiles(const std::string& directory, const std::string& pattern) {
   std::vector<std::string> paths;
   std::unique_ptr<DIR, DirectoryCloser> listing(opendir(directory.empty() ? "/" : directory.c_str()));
   if (!listing) return paths;

@@ -1,8 +1,9 @@
-// The profile data file: the named counters a client process collects, which
-// it writes to its profile file (the configured profile file name with every
-// "%p" replaced by its process id) and the console reads for SHOW PROFILE.
+// The counter file: the named counters a client process collects, which it
+// writes to the file its settings name (users know it as the profile file:
+// the configured profile file name with every "%p" replaced by its process
+// id) and the console reads for SHOW PROFILE.
 //
-// Layout (text, lines ended by '\n', at most kMaxProfileFileSize bytes):
+// Layout (text, lines ended by '\n', at most kMaxCounterFileSize bytes):
 //
 //   NEBRIX profile 1
 //   pid <process id>
@@ -17,7 +18,7 @@
 // zero, the pid likewise). The last line ends with '\n' too, so that a cut
 // file does not read as a shorter one. Anything else makes the whole file
 // invalid: a reader skips it rather than show a part of it. Each value has
-// one spelling, so a valid file is exactly the text formatProfileData makes
+// one spelling, so a valid file is exactly the text formatCounterFile makes
 // of what it holds.
 //
 // The writer replaces the file as a whole (a file beside it, renamed over
@@ -31,54 +32,54 @@
 
 namespace NEBRIX {
 
-struct ProfileCounter {
+struct NamedCounter {
   std::string name;
   int64_t value;
 };
 
-struct ProfileData {
+struct ProcessCounters {
   int32_t pid;
-  std::vector<ProfileCounter> counters;
+  std::vector<NamedCounter> counters;
 };
 
-constexpr size_t kMaxProfileFileSize = 1024 * 1024;
-constexpr size_t kMaxProfileCounterNameSize = 64;
+constexpr size_t kMaxCounterFileSize = 1024 * 1024;
+constexpr size_t kMaxCounterNameSize = 64;
 
 // The file's text for `data`, which is not checked here.
-std::string formatProfileData(const ProfileData& data);
+std::string formatCounterFile(const ProcessCounters& data);
 
 // Reads `bytes`, which may be anything. True and `data` filled when they are
 // valid as above; false otherwise, `data` unchanged and, when `problem` is
 // given, a short reason in it ("line 4: name appears twice").
-bool parseProfileData(const std::string& bytes, ProfileData& data, std::string* problem = nullptr);
+bool parseCounterFile(const std::string& bytes, ProcessCounters& data, std::string* problem = nullptr);
 
 // A valid counter name made of any name, for writers: cut to 64 bytes, every
 // byte outside 0x21-0x7e replaced by '_', an empty or null name "_". Two
 // names may come out the same; keeping them apart is the caller's part.
-std::string profileCounterName(const char* name);
+std::string validCounterName(const char* name);
 
 // Replaces the file `path` with the file of `data`: written to
 // "<path>.<pid of the caller>.tmp" (mode 0600, created afresh, never through
 // a symbolic link) and renamed over `path`. There is no fsync: the file is
 // rewritten often, and a crash loses only counters of a process that is
 // gone. Data that a reader would skip is not written: EINVAL for an invalid
-// pid, name or a name twice, EFBIG for more than kMaxProfileFileSize bytes.
+// pid, name or a name twice, EFBIG for more than kMaxCounterFileSize bytes.
 // False with `error` set to the errno on failure; the old file then stays.
 // No output and no exception but std::bad_alloc. Calls for one path must not
 // overlap within a process: they share the temporary file.
-bool writeProfileFile(const std::string& path, const ProfileData& data, int& error);
+bool writeCounterFile(const std::string& path, const ProcessCounters& data, int& error);
 
 // Reads and parses the profile file `path`, opened as a regular file and
 // never through a symbolic link or into a FIFO. A file that the effective
 // user does not own is not the user's process's and is refused. False when
 // it cannot be read or is refused, with the reason in `problem`.
-bool readProfileFile(const std::string& path, ProfileData& data, std::string& problem);
+bool readCounterFile(const std::string& path, ProcessCounters& data, std::string& problem);
 
 // The paths ("<directory>/<name>") of the regular files in `directory` (not
 // symbolic links) whose names are `pattern` with every "%p" replaced by the
 // same decimal digits, as a writer makes its name; sorted by name. A pattern
 // without "%p" matches only itself; any other '%' stands for itself. An
 // empty directory is the root. A directory that cannot be read has none.
-std::vector<std::string> findProfileFiles(const std::string& directory, const std::string& pattern);
+std::vector<std::string> findCounterFiles(const std::string& directory, const std::string& pattern);
 
 }  // namespace NEBRIX

@@ -1,6 +1,6 @@
-// The named profile counters a program keeps with nbx_profile_add, and the
-// profile file that shows them while collection is on (the format is in
-// trace/profile_data.h).
+// The named counters a program keeps with nbx_profile_add, and the file
+// that shows them while collection is on (the settings' profile file; the
+// format is in trace/counter_file.h).
 //
 // The settings decide: every change whose settings carry the reset action
 // zeroes the counters; while they carry the collect action, the process's
@@ -23,10 +23,10 @@ struct Settings;
 
 // Adds `amount` to the counter `name` (made a valid counter name), clamped
 // to the range of a 64-bit number.
-void addProfileCounter(const char* name, long long amount);
+void addToCounter(const char* name, long long amount);
 // The settings in force changed to `settings` (also the first ones); true
 // when they carry the collect action.
-bool followProfileSettings(const Settings& settings);
+bool followCounterSettings(const Settings& settings);
 // While collecting: writes the profile file when the counters changed since
 // the last write and that is a second ago, or, with `now`, whenever they
 // changed. False when a write failed; `report` then holds the text to tell,
@@ -34,13 +34,13 @@ bool followProfileSettings(const Settings& settings);
 // reason again, until a write succeeds or the file or reason changes.
 // `written`, when given, gets 0 after a write, the errno after a failed one,
 // and stays as it is when nothing was due.
-bool writeProfileIfDue(bool now, std::string& report, int* written = nullptr);
+bool writeCountersIfDue(bool now, std::string& report, int* written = nullptr);
 
 // Around fork: the counters' lock is held across it. In the child the
 // counters start afresh, with a new lock: one made without the handlers may
 // have been forked while a thread of the parent held it.
-void lockProfileCountersForFork();
-void unlockProfileCountersAfterFork();
-void startProfileCountersAfresh();
+void lockCountersForFork();
+void unlockCountersAfterFork();
+void startCountersAfresh();
 
 }  // namespace NEBRIX::Client
