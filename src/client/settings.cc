@@ -32,7 +32,7 @@ void readSettings(TraceSharedMemory& memory, const char* component, std::int32_t
   settings.count = count;
   char errortext[512] = "";
   const char* own = memory.getMyFlags();
-  if (own != nullptr && std::strcmp(own, "R") != 0) {
+  if (own != nullptr && std::strcmp(own, kFollowConfiguration) != 0) {
     settings.own = true;
     settings.text = own;
   } else {

@@ -41,13 +41,9 @@ struct PendingClient {
 
 // False when the process no longer holds a part.
 bool readCountOf(TraceSharedMemory& sharedMemory, System::ProcessID pid, int32_t& readCount) {
-  const TraceSharedMemory::Part* parts = sharedMemory.getAllParts();
-  for (int i = 0; parts != nullptr && i < TraceSharedMemory::NUM_PARTS; ++i) {
-    if (partProcessID(parts[i]) != pid) continue;
-    readCount = partReadCount(parts[i]);
-    return true;
-  }
-  return false;
+  const TraceSharedMemory::Part* part = findPart(sharedMemory.getAllParts(), pid);
+  if (part != nullptr) readCount = partReadCount(*part);
+  return part != nullptr;
 }
 
 std::string named(const ClientProcess& client) {

@@ -3,7 +3,6 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <tuple>
 
@@ -175,10 +174,10 @@ nlohmann::json partsJson(TraceSharedMemory& sharedMemory) {
   const TraceSharedMemory::Part* all = sharedMemory.getAllParts();
   for (int i = 0; all != nullptr && i < TraceSharedMemory::NUM_PARTS; ++i) {
     const TraceSharedMemory::Part& part = all[i];
-    if (part.processID == 0) continue;
-    nlohmann::json row = {{"pid", part.processID}, {"read_count", part.readCount}};
-    // The flags field comes from a file others write: never read past it.
-    putFlags(row, std::string(part.flags, strnlen(part.flags, TraceSharedMemory::FLAGS_SIZE - 1)));
+    const int32_t pid = partProcessID(part);
+    if (pid == 0) continue;
+    nlohmann::json row = {{"pid", pid}, {"read_count", partReadCount(part)}};
+    putFlags(row, partFlags(part));
     parts.push_back(row);
   }
   return parts;

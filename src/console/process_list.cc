@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "profile/configuration.h"
@@ -11,14 +10,6 @@
 #include "trace/trace_flags.h"
 
 namespace NEBRIX {
-
-std::string partFlags(const TraceSharedMemory::Part& part) {
-  return std::string(part.flags, strnlen(part.flags, TraceSharedMemory::FLAGS_SIZE - 1));
-}
-
-int32_t partProcessID(const TraceSharedMemory::Part& part) {
-  return __atomic_load_n(&part.processID, __ATOMIC_ACQUIRE);
-}
 
 const char* acknowledgedText(ClientProcess::Acknowledged acknowledged) {
   switch (acknowledged) {
@@ -28,12 +19,6 @@ const char* acknowledgedText(ClientProcess::Acknowledged acknowledged) {
   }
 }
 
-bool countReached(int32_t count, int32_t target, int32_t current) {
-  const uint32_t made = static_cast<uint32_t>(current) - static_cast<uint32_t>(target);
-  if (static_cast<int32_t>(made) < 0) return false;
-  return static_cast<uint32_t>(count) - static_cast<uint32_t>(target) <= made;
-}
-
 std::string traceFileText(const ClientProcess& client) {
   if (!client.published) return "unknown (no status published)";
   const ClientStatus& status = client.status;
@@ -41,10 +26,6 @@ std::string traceFileText(const ClientProcess& client) {
   text += " (" + traceStateSummary(status);
   if (status.compressed && status.traceState == ClientStatus::TRACE_WRITING) text += ", compressed";
   return text + ")";
-}
-
-int32_t partReadCount(const TraceSharedMemory::Part& part) {
-  return __atomic_load_n(&part.readCount, __ATOMIC_ACQUIRE);
 }
 
 const ClientProcess* ProcessList::find(System::ProcessID pid) const {
@@ -69,11 +50,10 @@ namespace {
 
 // The first part that names `client`'s process, if any.
 void takePart(const TraceSharedMemory::Part* parts, int32_t updateCount, ClientProcess& client) {
-  for (int i = 0; i < TraceSharedMemory::NUM_PARTS && !client.hasPart; ++i) {
-    if (partProcessID(parts[i]) != client.pid) continue;
+  if (const TraceSharedMemory::Part* part = findPart(parts, client.pid)) {
     client.hasPart = true;
-    client.readCount = partReadCount(parts[i]);
-    client.partFlags = partFlags(parts[i]);
+    client.readCount = partReadCount(*part);
+    client.partFlags = partFlags(*part);
   }
   client.ownSettings = client.hasPart && client.partFlags != kFollowConfiguration;
   if (client.hasPart) {

@@ -13,9 +13,6 @@
 
 namespace NEBRIX {
 
-// The flags of a part that hands its process back to the configuration.
-constexpr const char* kFollowConfiguration = "R";
-
 struct ClientProcess {
   enum Acknowledged { ACKNOWLEDGED_YES, ACKNOWLEDGED_NO, ACKNOWLEDGED_UNKNOWN };
 
@@ -68,18 +65,6 @@ void collectProcessList(TraceSharedMemory& memory, const System::FileIdentity& f
 // The same for the file `memory` has mapped; an empty list when that cannot
 // be examined.
 void collectClients(TraceSharedMemory& memory, ProcessList& list);
-
-// The flags of a part are written by others: at most FLAGS_SIZE - 1
-// characters are taken.
-std::string partFlags(const TraceSharedMemory::Part& part);
-int32_t partProcessID(const TraceSharedMemory::Part& part);
-int32_t partReadCount(const TraceSharedMemory::Part& part);
-
-// Whether `count` is the update count `target` or one made since, up to the
-// `current` one: the counter wraps, so the differences decide, and a count
-// beyond what has been counted (one left from before the counter was reset)
-// proves nothing.
-bool countReached(int32_t count, int32_t target, int32_t current);
 
 // Where the trace of a client goes, as SHOW PROCESSES and -v say it:
 // "/home/ann/trace-4711.txt (writing)", "(cannot write: Permission denied)",

@@ -119,12 +119,10 @@ NEBRIX_Retcode Console::showTracesettings() {
             << "  " << std::string(70, '-') << "\n";
   const TraceSharedMemory::Part* parts = sharedMemory.getAllParts();
   for (int i = 0; i < TraceSharedMemory::NUM_PARTS; ++i) {
-    const TraceSharedMemory::Part& part = parts[i];
-    if (part.processID == 0) continue;
-    // The flags field comes from a file others write: never read past it.
+    const int32_t pid = partProcessID(parts[i]);
+    if (pid == 0) continue;
     char line[400];
-    snprintf(line, sizeof line, "    %5.d         %5.d  %.*s", part.processID, part.readCount,
-             static_cast<int>(TraceSharedMemory::FLAGS_SIZE - 1), part.flags);
+    snprintf(line, sizeof line, "    %5.d         %5.d  %s", pid, partReadCount(parts[i]), partFlags(parts[i]).c_str());
     Text::out << line << "\n";
   }
   Text::out.flush();

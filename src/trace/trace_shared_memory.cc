@@ -1,3 +1,7 @@
+// Finding, creating, checking and mapping the trace shared-memory file, and
+// the lock that keeps consoles from changing it at the same time. What is
+// written into the mapped file and read from it is in
+// trace_shared_memory_writer.cc and trace_shared_memory_reader.cc.
 #include "trace/trace_shared_memory.h"
 
 #include <fcntl.h>
@@ -7,7 +11,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "base/error_code_table.h"
@@ -18,29 +21,6 @@
 
 namespace NEBRIX {
 namespace {
-
-constexpr std::size_t kPartsOffset = TraceSharedMemory::HEADER_SIZE;
-constexpr std::size_t kTotalSize =
-    kPartsOffset + TraceSharedMemory::NUM_PARTS * sizeof(TraceSharedMemory::Part);
-static_assert(kTotalSize == 26656, "file size");
-
-constexpr std::size_t kMaxFlagsLength = TraceSharedMemory::FLAGS_SIZE - 1;
-
-// The mapped words are shared with other processes; every access to them is
-// atomic so that no reader sees a torn value and no compiler caches one.
-std::int32_t loadWord(const std::int32_t& word) { return __atomic_load_n(&word, __ATOMIC_ACQUIRE); }
-void storeWord(std::int32_t& word, std::int32_t value) {
-  __atomic_store_n(&word, value, __ATOMIC_RELEASE);
-}
-bool swapWord(std::int32_t& word, std::int32_t& expected, std::int32_t desired) {
-  return __atomic_compare_exchange_n(&word, &expected, desired, false, __ATOMIC_ACQ_REL,
-                                     __ATOMIC_ACQUIRE);
-}
-
-// The id of the calling process, asked every time: only the slow path wants
-// it, and a cached id would go on answering for the parent in the child of a
-// fork, also one made without atfork handlers (_Fork).
-System::ProcessID ownProcessID() { return System::ProcessInformation::getProcessID(); }
 
 [[noreturn]] void throwCannotOpen(const std::string& path, int rc, const char* call) {
   ltt::exception ex(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_CANNOT_OPEN_FILE());
@@ -87,8 +67,9 @@ class FileGuard {
 
 TraceSharedMemory::LockedScope::LockedScope(TraceSharedMemory& memory) : m_memory(&memory) {
   m_memory->m_spinlock.lock();
-  // Best effort: flock on a local file only fails for lack of kernel memory,
-  // and a console that cannot lock still does what it did before the lock.
+  // Best effort: flock on a local file only fails for lack of kernel memory;
+  // the change is then still made, only not guarded against another
+  // console's.
   if (m_memory->m_mappedmemory) lockFile(m_memory->m_mappedmemory->descriptor(), LOCK_EX);
 }
 
@@ -128,14 +109,14 @@ void TraceSharedMemory::attachForReading(const char* component, const char* host
   if (file.descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
   struct stat status;
   if (::fstat(file.descriptor, &status) != 0) throwCannotOpen(m_sharedmemorypath, errno, "stat");
-  if (status.st_size != static_cast<off_t>(kTotalSize)) {
+  if (status.st_size != static_cast<off_t>(TOTAL_SIZE)) {
     ltt::exception ex(__FILE__, __LINE__, NEBRIX__ERR_NEBRIX_TRACESHM_WRONG_SIZE());
     ex << ltt::msgarg_text("file", m_sharedmemorypath.c_str())
        << ltt::msgarg_text("size", std::to_string(status.st_size).c_str())
-       << ltt::msgarg_text("expected", std::to_string(kTotalSize).c_str());
+       << ltt::msgarg_text("expected", std::to_string(TOTAL_SIZE).c_str());
     ltt::tThrow(ex);
   }
-  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, file.descriptor, kTotalSize, true);
+  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, file.descriptor, TOTAL_SIZE, true);
   file.release();
   m_readonly = true;
   m_header = static_cast<Header*>(m_mappedmemory->address());
@@ -195,8 +176,9 @@ void TraceSharedMemory::detach() {
 //
 // Mostly the file is there, a regular file of the right size that opens for
 // reading and writing: then one descriptor takes the lock, shows the size
-// and is mapped. Anything else goes the long way, which tells each case
-// apart as it always has.
+// and is mapped. Anything else goes the long way, which opens the file once
+// per question so that it can tell the cases apart: what is not a regular
+// file is reported, what cannot be read or has the wrong size is replaced.
 void TraceSharedMemory::attachToCurrentPath() {
   OpenFile file(rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_RDWR | O_CREAT, 0600));
   if (file.descriptor < 0) {
@@ -206,11 +188,11 @@ void TraceSharedMemory::attachToCurrentPath() {
   }
   lockFile(file.descriptor, LOCK_EX);
   struct stat status;
-  if (::fstat(file.descriptor, &status) != 0 || status.st_size != static_cast<off_t>(kTotalSize)) {
+  if (::fstat(file.descriptor, &status) != 0 || status.st_size != static_cast<off_t>(TOTAL_SIZE)) {
     checkAndMapUnderLock();
     return;
   }
-  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, file.descriptor, kTotalSize);
+  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, file.descriptor, TOTAL_SIZE);
   file.release();
   m_header = static_cast<Header*>(m_mappedmemory->address());
   if (loadWord(m_header->version) != VERSION) initializeSharedMemoryHeader();
@@ -226,7 +208,7 @@ void TraceSharedMemory::checkAndMapUnderLock() {
     }
     createShmFile();
   }
-  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, kTotalSize);
+  m_mappedmemory = std::make_shared<System::MemoryMapping>(m_sharedmemorypath, TOTAL_SIZE);
   m_header = static_cast<Header*>(m_mappedmemory->address());
   if (loadWord(m_header->version) != VERSION) initializeSharedMemoryHeader();
 }
@@ -242,7 +224,7 @@ bool TraceSharedMemory::isSharedMemoryFileValid(int& problem) const {
     return false;
   }
   struct stat status;
-  const bool valid = ::fstat(descriptor, &status) == 0 && status.st_size == static_cast<off_t>(kTotalSize);
+  const bool valid = ::fstat(descriptor, &status) == 0 && status.st_size == static_cast<off_t>(TOTAL_SIZE);
   ::close(descriptor);
   return valid;
 }
@@ -256,7 +238,7 @@ bool TraceSharedMemory::isSharedMemoryFileValid(int& problem) const {
 void TraceSharedMemory::createShmFile() {
   OpenFile file(rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_WRONLY | O_CREAT, 0600));
   if (file.descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
-  const std::vector<char> zeros(kTotalSize, 0);
+  const std::vector<char> zeros(TOTAL_SIZE, 0);
   std::size_t written = 0;
   while (written < zeros.size()) {
     const ssize_t n = ::pwrite(file.descriptor, zeros.data() + written, zeros.size() - written,
@@ -265,7 +247,7 @@ void TraceSharedMemory::createShmFile() {
     if (n <= 0) throwCannotOpen(m_sharedmemorypath, n < 0 ? errno : ENOSPC, "fwrite");
     written += static_cast<std::size_t>(n);
   }
-  if (::ftruncate(file.descriptor, static_cast<off_t>(kTotalSize)) != 0) {
+  if (::ftruncate(file.descriptor, static_cast<off_t>(TOTAL_SIZE)) != 0) {
     throwCannotOpen(m_sharedmemorypath, errno, "ftruncate");
   }
   validateAndAdjustPermissions(file.descriptor);
@@ -285,7 +267,7 @@ void TraceSharedMemory::validateAndAdjustPermissions(int descriptor) {
 // updateCount, spinLock and the parts are left alone: a file that some client
 // zeroed or an older layout wrote still carries the processes' state.
 void TraceSharedMemory::initializeSharedMemoryHeader() {
-  storeWord(m_header->totalSize, static_cast<std::int32_t>(kTotalSize));
+  storeWord(m_header->totalSize, static_cast<std::int32_t>(TOTAL_SIZE));
   storeWord(m_header->version, VERSION);
   storeWord(m_header->globalReRead, 1);
   storeWord(m_header->initialized, 1);
@@ -293,75 +275,7 @@ void TraceSharedMemory::initializeSharedMemoryHeader() {
 
 TraceSharedMemory::Part* TraceSharedMemory::getAllParts() {
   if (m_header == nullptr) return nullptr;
-  return reinterpret_cast<Part*>(reinterpret_cast<char*>(m_header) + kPartsOffset);
-}
-
-TraceSharedMemory::Part* TraceSharedMemory::getPart(ProcessID pid, bool create) {
-  Part* parts = getAllParts();
-  if (parts == nullptr || pid == 0) return nullptr;
-  for (int i = 0; i < NUM_PARTS; ++i) {
-    if (loadWord(parts[i].processID) == pid) return &parts[i];
-  }
-  return create ? createPart(pid) : nullptr;
-}
-
-// A part is taken by swapping the id that was seen for the new one, so a
-// part that someone else claimed after it was looked at is left to them.
-TraceSharedMemory::Part* TraceSharedMemory::createPart(ProcessID pid) {
-  Part* parts = getAllParts();
-  if (parts == nullptr || pid == 0) return nullptr;
-  for (int i = 0; i < NUM_PARTS; ++i) {
-    std::int32_t seen = loadWord(parts[i].processID);
-    if (seen != 0 && !System::isProcessDead(seen)) continue;
-    if (!swapWord(parts[i].processID, seen, pid)) continue;
-    // A read count ahead of the counter (it was reset, or someone wrote it)
-    // would pass for the new owner's acknowledgement once the counter gets
-    // there.
-    const std::int32_t count = loadWord(m_header->updateCount);
-    const std::int32_t lead = static_cast<std::int32_t>(static_cast<std::uint32_t>(loadWord(parts[i].readCount)) -
-                                                        static_cast<std::uint32_t>(count));
-    if (lead > 0) storeWord(parts[i].readCount, count);
-    return &parts[i];
-  }
-  return nullptr;
-}
-
-TraceSharedMemory::Part* TraceSharedMemory::getPart() {
-  // The cached part is checked because a forked child inherits the cache of
-  // its parent's object.
-  const ProcessID pid = ownProcessID();
-  if (m_ownpart != nullptr && loadWord(m_ownpart->processID) == pid) return m_ownpart;
-  m_ownpart = getPart(pid, false);
-  return m_ownpart;
-}
-
-bool TraceSharedMemory::setFlags(ProcessID pid, const char* flags) {
-  if (m_header == nullptr || m_readonly || flags == nullptr) return false;
-  const std::size_t length = ::strnlen(flags, kMaxFlagsLength + 1);
-  if (length > kMaxFlagsLength) return false;
-  Part* part = getPart(pid, true);
-  if (part == nullptr) return false;
-  std::memcpy(part->flags, flags, length + 1);
-  return true;
-}
-
-bool TraceSharedMemory::getFlags(ProcessID pid, std::string& flags) {
-  const Part* part = getPart(pid, false);
-  if (part == nullptr) return false;
-  flags.assign(part->flags, ::strnlen(part->flags, kMaxFlagsLength));
-  return true;
-}
-
-// The arithmetic is unsigned, so 2147483647 + 1 wraps to -2147483648 without
-// signed overflow.
-std::int32_t TraceSharedMemory::incUpdateCount() {
-  if (m_header == nullptr || m_readonly) return 0;
-  std::int32_t seen = loadWord(m_header->updateCount);
-  std::int32_t next = 0;
-  do {
-    next = static_cast<std::int32_t>(static_cast<std::uint32_t>(seen) + 1u);
-  } while (!swapWord(m_header->updateCount, seen, next));
-  return next;
+  return reinterpret_cast<Part*>(reinterpret_cast<char*>(m_header) + HEADER_SIZE);
 }
 
 std::int32_t TraceSharedMemory::getUpdateCount() const {
@@ -383,44 +297,6 @@ std::int32_t TraceSharedMemory::getVersion() const {
   return m_header == nullptr ? 0 : loadWord(m_header->version);
 }
 
-std::size_t TraceSharedMemory::getTotalSize() { return kTotalSize; }
-
-// Inside a LockedScope no other console claims the part while it is
-// cleared; the id is swapped back last, so that a claim made without the
-// lock at least keeps its new owner.
-void TraceSharedMemory::clearDeadParts() {
-  Part* parts = getAllParts();
-  if (parts == nullptr || m_readonly) return;
-  for (int i = 0; i < NUM_PARTS; ++i) {
-    std::int32_t pid = loadWord(parts[i].processID);
-    if (pid == 0 || !System::isProcessDead(pid)) continue;
-    storeWord(parts[i].readCount, 0);
-    parts[i].flags[0] = '\0';
-    swapWord(parts[i].processID, pid, 0);
-  }
-}
-
-bool TraceSharedMemory::isMyReadCountLower() const {
-  return m_header != nullptr && m_readCount != loadWord(m_header->updateCount);
-}
-
-void TraceSharedMemory::updateMyReadCount() {
-  if (m_header == nullptr || m_readonly) return;
-  updateMyReadCount(loadWord(m_header->updateCount));
-}
-
-void TraceSharedMemory::updateMyReadCount(std::int32_t count) {
-  if (m_header == nullptr || m_readonly) return;
-  m_readCount = count;
-  if (Part* part = getPart()) storeWord(part->readCount, m_readCount);
-}
-
-const char* TraceSharedMemory::getMyFlags() {
-  if (m_header == nullptr || m_readonly) return nullptr;
-  Part* part = getPart();
-  if (part == nullptr) return nullptr;
-  part->flags[kMaxFlagsLength] = '\0';
-  return part->flags;
-}
+std::size_t TraceSharedMemory::getTotalSize() { return TOTAL_SIZE; }
 
 }  // namespace NEBRIX
