@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "profile/file_lock.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 namespace NEBRIX::Client {
 namespace {
@@ -41,9 +41,9 @@ std::size_t writeAll(int descriptor, const char* data, std::size_t size) {
 // Read access as well, to see the form of what the file holds already; a
 // file we may only write is taken as it is.
 int openAppending(const std::string& path) {
-  const int descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDWR | O_APPEND | O_CREAT, 0600);
+  const int descriptor = rsecssfs_openRegularFile(path.c_str(), O_RDWR | O_APPEND | O_CREAT, 0600);
   if (descriptor >= 0 || errno != EACCES) return descriptor;
-  return rsecssfs_openProfileFile(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+  return rsecssfs_openRegularFile(path.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0600);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@
 #include "profile/file_lock.h"
 #include "profile/user_profile.h"
 #include "securestore/file_writes.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 namespace NEBRIX {
 
@@ -96,7 +96,7 @@ int findOldestRecord(int fd, size_t& slot) {
 // same moment chooses after this entry is in place, never the same slot.
 // Returns 0 or the errno for which the entry is lost.
 int writeEntry(const std::string& path, const std::string& record) {
-  const int fd = rsecssfs_openProfileFile(path.c_str(), O_RDWR);
+  const int fd = rsecssfs_openRegularFile(path.c_str(), O_RDWR);
   if (fd < 0) return errno;
   DescriptorCloser closer{fd};
   int rc = lockExclusiveWithin(fd, ConsoleHistory::LOCK_WAIT_SECONDS);
@@ -148,7 +148,7 @@ void ConsoleHistory::prepare(const char* component, const char* hostname, const 
 // Valid is a file that opens for reading and has the right size: one that
 // cannot be read (mode 0200, say) is made afresh like one of the wrong size.
 bool ConsoleHistory::isHistoryFileValid() {
-  const int fd = rsecssfs_openProfileFile(m_file.c_str(), O_RDONLY);
+  const int fd = rsecssfs_openRegularFile(m_file.c_str(), O_RDONLY);
   if (fd < 0) return false;
   struct stat info;
   const bool valid = fstat(fd, &info) == 0 && info.st_size == static_cast<off_t>(FILE_SIZE);
@@ -167,9 +167,9 @@ bool ConsoleHistory::isHistoryFileValid() {
 // off, so a reader never finds the file short.
 void ConsoleHistory::createInitialHistoryFile(bool always) {
   constexpr int kFlags = O_WRONLY | O_CREAT;
-  int fd = rsecssfs_openProfileFile(m_file.c_str(), kFlags, 0600);
+  int fd = rsecssfs_openRegularFile(m_file.c_str(), kFlags, 0600);
   if (fd < 0 && errno == EACCES && rsecssfs_makeProfileFilePrivate(m_file.c_str())) {
-    fd = rsecssfs_openProfileFile(m_file.c_str(), kFlags, 0600);
+    fd = rsecssfs_openRegularFile(m_file.c_str(), kFlags, 0600);
   }
   if (fd < 0) return;
   DescriptorCloser closer{fd};
@@ -210,7 +210,7 @@ int ConsoleHistory::logAction(const char* timestamp, int32_t pid, const char* us
 int ConsoleHistory::getHistory(char* target, int32_t size, int32_t& entries) {
   entries = 0;
   if (target == nullptr || size < 0) return 1;
-  FileCloser f{rsecssfs_openProfileStream(m_file.c_str(), "rb")};
+  FileCloser f{rsecssfs_openRegularStream(m_file.c_str(), "rb")};
   if (f.file == nullptr) return 1;
   size_t count = static_cast<size_t>(size) / RECORD_SIZE;
   if (count > RECORD_COUNT) count = RECORD_COUNT;

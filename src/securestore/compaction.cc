@@ -13,7 +13,7 @@
 #include "securestore/file_replacement.h"
 #include "securestore/file_writes.h"
 #include "securestore/lock_file.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 #include "securestore/put_record.h"
 #include "securestore/signal_block.h"
 #include "securestore/superseded_file.h"

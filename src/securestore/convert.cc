@@ -16,7 +16,7 @@
 #include "securestore/file_replacement.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 #include "securestore/record_checksum.h"
 #include "securestore/signal_block.h"
 #include "securestore/store_files.h"
@@ -50,12 +50,12 @@ struct Conversion {
 // exclusively. (An existing file that cannot be read is never truncated.)
 RSEC_SSFS_RC probeFile(const char* path, bool isKeyFile) {
   RSECSSFS_TRACE(RSECSSFS_TRC2, isKeyFile ? "Key file is \"%s\"" : "Data file is \"%s\"", path);
-  int fd = rsecssfs_openProfileFile(path, O_RDONLY);
+  int fd = rsecssfs_openRegularFile(path, O_RDONLY);
   if (fd >= 0 || errno != ENOENT) {
     if (fd >= 0) {
       RSECSSFS_TRACE(RSECSSFS_TRC2, "File exists already");
       close(fd);
-      fd = rsecssfs_openProfileFile(path, O_RDWR);
+      fd = rsecssfs_openRegularFile(path, O_RDWR);
     }
     if (fd < 0) {
       RSECSSFS_TRACE(RSECSSFS_TRCERR,
@@ -69,7 +69,7 @@ RSEC_SSFS_RC probeFile(const char* path, bool isKeyFile) {
     return RSEC_SSFS_RC_OK;
   }
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Open for read failed");
-  fd = rsecssfs_openProfileFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  fd = rsecssfs_openRegularFile(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
   if (fd < 0) {
     RSECSSFS_TRACE(RSECSSFS_TRCERR,
                    isKeyFile ? "Key file \"%s\" does not exist and cannot be created"
@@ -105,7 +105,7 @@ RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, 
   struct stat status;
   const mode_t mode =
       (fstat(fileno(source), &status) == 0 ? status.st_mode & 0777 : 0600) | S_IRUSR | S_IWUSR;
-  const int fd = rsecssfs_openProfileFile(backupPath, O_RDWR | O_CREAT | O_EXCL, mode);
+  const int fd = rsecssfs_openRegularFile(backupPath, O_RDWR | O_CREAT | O_EXCL, mode);
   FILE* target = fd >= 0 && rsecssfs_giveToDirectoryOwner(fd, backupPath) ? fdopen(fd, "w+b") : nullptr;
   if (target == nullptr) {
     if (fd >= 0) {
@@ -141,7 +141,7 @@ RSEC_SSFS_RC copyToBackup(FILE* source, const char* backupPath, bool isKeyFile, 
 // The file to back up, or null without one (there is nothing to back up or
 // convert then). Probed before, it is a regular file that can be read.
 RSEC_SSFS_RC openOriginal(const char* path, bool isKeyFile, FILE** file) {
-  *file = rsecssfs_openProfileStream(path, "rb");
+  *file = rsecssfs_openRegularStream(path, "rb");
   if (*file != nullptr || errno == ENOENT) return RSEC_SSFS_RC_OK;
   RSECSSFS_TRACE(RSECSSFS_TRCERR,
                  isKeyFile ? "Key file \"%s\" cannot be opened for read: %s"

@@ -10,7 +10,7 @@
 
 #include "securestore/diagnostics.h"
 #include "securestore/file_owner.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 std::string rsecssfs_successorName(const char* path) { return std::string(path) + ".new"; }
 
@@ -34,7 +34,7 @@ int rsecssfs_createSuccessor(const std::string& name, const char* original, bool
   unlink(name.c_str());
   struct stat status;
   const bool keepMode = lstat(original, &status) == 0 && S_ISREG(status.st_mode);
-  const int fd = rsecssfs_openProfileFile(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, keepMode ? 0600 : 0666);
+  const int fd = rsecssfs_openRegularFile(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, keepMode ? 0600 : 0666);
   if (fd < 0) return fd;
   *made = true;
   // Given to the directory's owner, the successor does not take over an

@@ -10,7 +10,7 @@
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
 #include "securestore/key_file.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 #include "securestore/record_checksum.h"
 #include "securestore/store_files.h"
 
@@ -55,7 +55,7 @@ RSEC_SSFS_RC deliver(MERO_RSecSSFsGetRecordAPI* api, rsecssfsLooperCallbackComm*
 // would go on with defaults, and write them back. Retrying would not help,
 // nor with a key file that cannot be read (it is replaced whole, by rename).
 RSEC_SSFS_RC scanDataFile(MERO_RSecSSFsGetRecordAPI* api, const char* dataFile, bool* openFailed) {
-  FILE* file = rsecssfs_openProfileStream(dataFile, "rb");
+  FILE* file = rsecssfs_openRegularStream(dataFile, "rb");
   if (file == nullptr && errno == ENOENT) {
     RSECSSFS_TRACE(RSECSSFS_TRC2_RETURNED, "Data file \"%s\" cannot be opened for read", dataFile);
     return RSEC_SSFS_RC_RECORD_NOT_FOUND;

@@ -10,7 +10,7 @@
 #include "securestore/diagnostics.h"
 #include "securestore/environment_info.h"
 #include "securestore/file_writes.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 #include "securestore/store_files.h"
 
 namespace {
@@ -21,7 +21,7 @@ namespace {
 // stored under, or a conversion would move every secret to, the public key.
 RSEC_SSFS_RC readKey(const char* path, unsigned char key[kEncryptionKeySize], rsecssfsKeySource* source) {
   *source = RSECSSFS_KEYSOURCE_DEFAULT;
-  const int fd = rsecssfs_openProfileFile(path, O_RDONLY);
+  const int fd = rsecssfs_openRegularFile(path, O_RDONLY);
   if (fd < 0 && errno == ENOENT) {
     std::memcpy(key, rsecssfsDefaultGlobalKey, kEncryptionKeySize);
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Key file \"%s\" not found, using default key", path);

@@ -14,7 +14,7 @@
 #include "securestore/diagnostics.h"
 #include "securestore/get_record.h"
 #include "securestore/key_file.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 #include "securestore/record_scanner.h"
 #include "securestore/store_files.h"
 
@@ -114,7 +114,7 @@ RSEC_SSFS_RC listRecords(RSecSSFsListRecordsAPI* api) {
     api->out_keySource = rsecssfsKeySource{};
   } else if (api->out_pDatafile == nullptr || api->out_pKeyfile == nullptr) {
     rc = RSEC_SSFS_RC_LOW_MEMORY;
-  } else if ((file = rsecssfs_openProfileStream(config->pDataFile, "rb")) == nullptr && errno == ENOENT) {
+  } else if ((file = rsecssfs_openRegularStream(config->pDataFile, "rb")) == nullptr && errno == ENOENT) {
     RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" not existing; returning empty list", config->pDataFile);
   } else if (file == nullptr) {  // an empty list would claim an empty store
     RSECSSFS_TRACE(RSECSSFS_TRCERR, "Data file \"%s\" cannot be opened for read: %s", config->pDataFile,

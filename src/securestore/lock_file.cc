@@ -15,7 +15,7 @@
 #include "securestore/environment_info.h"
 #include "securestore/file_owner.h"
 #include "securestore/file_writes.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 #include "securestore/store_files.h"
 #include "securestore/utf8_conversion.h"
 
@@ -127,7 +127,7 @@ Linked linkNamed(const char* path, bool* written) {
     errno = ENAMETOOLONG;
     return Linked::failed;
   }
-  const int fd = rsecssfs_openProfileFile(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  const int fd = rsecssfs_openRegularFile(temporary, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (fd < 0) return Linked::failed;
   *written = prepareLockFile(fd, path);
   const bool closed = close(fd) == 0;
@@ -152,7 +152,7 @@ RSEC_SSFS_RC takeLock(const char* path) {
       error = errno;
       break;
     }
-    FILE* existing = rsecssfs_openProfileStream(path, "rb");
+    FILE* existing = rsecssfs_openRegularStream(path, "rb");
     if (existing != nullptr) return reportExistingLock(path, existing);
     if (errno != ENOENT) {  // a link, a directory, a FIFO: nobody's lock
       RSECSSFS_TRACE(RSECSSFS_TRCERR, "Unable to open lockfile \"%s\" for write: %s", path,

@@ -17,7 +17,7 @@
 #include "securestore/file_writes.h"
 #include "securestore/key_file.h"
 #include "securestore/lock_file.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 #include "securestore/record_checksum.h"
 #include "securestore/record_key.h"
 #include "securestore/signal_block.h"
@@ -190,11 +190,11 @@ RSEC_SSFS_RC finishAtEnd(FILE* file, rsecssfsLooperCallbackComm* comm) {
 // Nothing is written, truncated or created through a link, and a FIFO
 // never blocks: anything but a regular data file fails the update.
 FILE* openForUpdate(const char* dataFile, bool create) {
-  FILE* file = rsecssfs_openProfileStream(dataFile, "r+b");
+  FILE* file = rsecssfs_openRegularStream(dataFile, "r+b");
   if (file != nullptr || errno != ENOENT || !create) return file;
   RSECSSFS_TRACE(RSECSSFS_TRC2, "Data file \"%s\" does not exist; creating new", dataFile);
   // Never truncates: the file may have appeared meanwhile.
-  const int fd = rsecssfs_openProfileFile(dataFile, O_RDWR | O_CREAT, 0666);
+  const int fd = rsecssfs_openRegularFile(dataFile, O_RDWR | O_CREAT, 0666);
   if (fd < 0) return nullptr;
   file = rsecssfs_giveToDirectoryOwner(fd, dataFile) ? fdopen(fd, "r+b") : nullptr;
   if (file == nullptr) {

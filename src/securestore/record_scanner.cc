@@ -9,7 +9,7 @@
 
 #include "securestore/byte_fields.h"
 #include "securestore/diagnostics.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "securestore/checked_allocator.h"
 #include "securestore/diagnostics.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ namespace {
 // something that is no regular file, or that the user cannot read, stands
 // under its name: a person has to look at that too.
 bool canOpenForReading(const char* path) {
-  const int fd = rsecssfs_openProfileFile(path, O_RDONLY);
+  const int fd = rsecssfs_openRegularFile(path, O_RDONLY);
   if (fd < 0)
     return errno == ELOOP || errno == EISDIR || errno == RSECSSFS_ENOTREGULAR || errno == EACCES;
   close(fd);

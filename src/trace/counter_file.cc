@@ -13,7 +13,7 @@
 #include <unordered_set>
 
 #include "securestore/file_writes.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 namespace NEBRIX {
 
@@ -97,7 +97,7 @@ bool readAtMost(int fd, size_t limit, std::string& bytes) {
 // Writes `text` into the new file `temporary` and renames it over `path`;
 // the errno of the step that failed, or 0.
 int replaceFile(const std::string& temporary, const std::string& path, const std::string& text) {
-  const int fd = rsecssfs_openProfileFile(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+  const int fd = rsecssfs_openRegularFile(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
   if (fd < 0) return errno;
   errno = 0;
   int error = rsecssfs_writeAll(fd, text.data(), text.size()) ? 0 : (errno != 0 ? errno : EIO);
@@ -179,7 +179,7 @@ bool writeCounterFile(const std::string& path, const ProcessCounters& data, int&
 }
 
 bool readCounterFile(const std::string& path, ProcessCounters& data, std::string& problem) {
-  const int fd = rsecssfs_openProfileFile(path.c_str(), O_RDONLY);
+  const int fd = rsecssfs_openRegularFile(path.c_str(), O_RDONLY);
   if (fd < 0) {
     problem = rsecssfs_fileErrorText(errno);
     return false;

@@ -8,7 +8,7 @@
 
 #include "base/error_code_table.h"
 #include "base/exception.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 namespace System {
 namespace {
@@ -22,7 +22,7 @@ namespace {
 
 MemoryMapping::MemoryMapping(const std::string& path, std::size_t length)
     : m_address(nullptr), m_length(length), m_descriptor(-1) {
-  m_descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDWR);
+  m_descriptor = rsecssfs_openRegularFile(path.c_str(), O_RDWR);
   if (m_descriptor < 0) throwOpenError(path, errno);
   try {
     map(path, PROT_READ | PROT_WRITE);

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 namespace System {
 
@@ -89,7 +89,7 @@ bool identifyDescriptor(int descriptor, FileIdentity& identity, int& error) {
 }
 
 bool identifyFile(const std::string& path, FileIdentity& identity, int& error) {
-  const int descriptor = rsecssfs_openProfileFile(path.c_str(), O_RDONLY);
+  const int descriptor = rsecssfs_openRegularFile(path.c_str(), O_RDONLY);
   if (descriptor < 0) {
     error = errno;
     return false;

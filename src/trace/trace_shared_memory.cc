@@ -17,7 +17,7 @@
 #include "base/exception.h"
 #include "profile/file_lock.h"
 #include "profile/user_profile.h"
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 namespace NEBRIX {
 namespace {
@@ -52,9 +52,9 @@ struct OpenFile {
 class FileGuard {
  public:
   explicit FileGuard(const std::string& path)
-      : m_file(rsecssfs_openProfileFile(path.c_str(), O_RDONLY | O_CREAT, 0600)) {
+      : m_file(rsecssfs_openRegularFile(path.c_str(), O_RDONLY | O_CREAT, 0600)) {
     if (m_file.descriptor < 0 && errno == EACCES) {
-      m_file.descriptor = rsecssfs_openProfileFile(path.c_str(), O_WRONLY);
+      m_file.descriptor = rsecssfs_openRegularFile(path.c_str(), O_WRONLY);
     }
     if (m_file.descriptor >= 0) lockFile(m_file.descriptor, LOCK_EX);
   }
@@ -105,7 +105,7 @@ void TraceSharedMemory::locate(const char* component, const char* hostname) {
 // initialised, nor a file of the wrong size that a change would replace.
 void TraceSharedMemory::attachForReading(const char* component, const char* hostname) {
   locate(component, hostname);
-  OpenFile file(rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_RDONLY));
+  OpenFile file(rsecssfs_openRegularFile(m_sharedmemorypath.c_str(), O_RDONLY));
   if (file.descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
   struct stat status;
   if (::fstat(file.descriptor, &status) != 0) throwCannotOpen(m_sharedmemorypath, errno, "stat");
@@ -180,7 +180,7 @@ void TraceSharedMemory::detach() {
 // per question so that it can tell the cases apart: what is not a regular
 // file is reported, what cannot be read or has the wrong size is replaced.
 void TraceSharedMemory::attachToCurrentPath() {
-  OpenFile file(rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_RDWR | O_CREAT, 0600));
+  OpenFile file(rsecssfs_openRegularFile(m_sharedmemorypath.c_str(), O_RDWR | O_CREAT, 0600));
   if (file.descriptor < 0) {
     FileGuard guard(m_sharedmemorypath);
     checkAndMapUnderLock();
@@ -218,7 +218,7 @@ void TraceSharedMemory::checkAndMapUnderLock() {
 // file that cannot be read (mode 0200, say) is thus made afresh.
 bool TraceSharedMemory::isSharedMemoryFileValid(int& problem) const {
   problem = 0;
-  const int descriptor = rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_RDONLY);
+  const int descriptor = rsecssfs_openRegularFile(m_sharedmemorypath.c_str(), O_RDONLY);
   if (descriptor < 0) {
     problem = errno;
     return false;
@@ -236,7 +236,7 @@ bool TraceSharedMemory::isSharedMemoryFileValid(int& problem) const {
 // to its size; truncating it to nothing first would make ext4 write the file
 // out on close, for no gain.
 void TraceSharedMemory::createShmFile() {
-  OpenFile file(rsecssfs_openProfileFile(m_sharedmemorypath.c_str(), O_WRONLY | O_CREAT, 0600));
+  OpenFile file(rsecssfs_openRegularFile(m_sharedmemorypath.c_str(), O_WRONLY | O_CREAT, 0600));
   if (file.descriptor < 0) throwCannotOpen(m_sharedmemorypath, errno, nullptr);
   const std::vector<char> zeros(TOTAL_SIZE, 0);
   std::size_t written = 0;

@@ -1,8 +1,10 @@
-// Opening the files of the profile directory (data, key, lock, backups,
-// history, shared memory and their temporary files). Such a file is ours only
-// when it is a regular file reached without a symbolic link: a link could
-// make a write or a chmod land elsewhere, and a FIFO would make the command
-// hang. Every open of such a file goes through here.
+// Opening the files the programs keep for the user: those of the profile
+// directory (data, key, lock, backups, history, shared memory, client
+// status and their temporary files) and the trace and profile files a client
+// process writes. Such a file is ours only when it is a regular file reached
+// without a symbolic link: a link could make a write or a chmod land
+// elsewhere, and a FIFO would make the command hang. Every open of such a
+// file goes through here.
 #pragma once
 
 #include <sys/types.h>
@@ -20,11 +22,11 @@ constexpr int RSECSSFS_ENOTREGULAR = 4000;
 // Returns the descriptor, or -1 with errno set: ELOOP for a symbolic link,
 // EISDIR for a directory, RSECSSFS_ENOTREGULAR for anything else that is not
 // a regular file, or open's own error.
-int rsecssfs_openProfileFile(const char* path, int flags, mode_t mode = 0600);
+int rsecssfs_openRegularFile(const char* path, int flags, mode_t mode = 0600);
 
 // The same as a stream, for reading ("rb") or update ("r+b") of an existing
 // file. Returns nullptr with errno set as above.
-FILE* rsecssfs_openProfileStream(const char* path, const char* mode);
+FILE* rsecssfs_openRegularStream(const char* path, const char* mode);
 
 // Gives `path` mode 0600 when it is a regular file of the calling user's,
 // reached without a symbolic link, whose mode is another: the repair of a

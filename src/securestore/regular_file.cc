@@ -1,4 +1,4 @@
-#include "securestore/profile_file.h"
+#include "securestore/regular_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-int rsecssfs_openProfileFile(const char* path, int flags, mode_t mode) {
+int rsecssfs_openRegularFile(const char* path, int flags, mode_t mode) {
   int fd;
   do {
     fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
@@ -29,9 +29,9 @@ int rsecssfs_openProfileFile(const char* path, int flags, mode_t mode) {
   return -1;
 }
 
-FILE* rsecssfs_openProfileStream(const char* path, const char* mode) {
+FILE* rsecssfs_openRegularStream(const char* path, const char* mode) {
   const bool update = std::strchr(mode, '+') != nullptr;
-  const int fd = rsecssfs_openProfileFile(path, update ? O_RDWR : O_RDONLY);
+  const int fd = rsecssfs_openRegularFile(path, update ? O_RDWR : O_RDONLY);
   if (fd < 0) return nullptr;
   FILE* file = fdopen(fd, mode);
   if (file == nullptr) {
