@@ -136,9 +136,8 @@ inline std::int32_t countsAhead(std::int32_t count, std::int32_t base) {
 // `current` one: a count beyond what has been counted (one left from before
 // the counter was reset) proves nothing.
 inline bool countReached(std::int32_t count, std::int32_t target, std::int32_t current) {
-  const std::int32_t made = countsAhead(current, target);
-  const std::int32_t ahead = countsAhead(count, target);
-  return made >= 0 && ahead >= 0 && ahead <= made;
+  return static_cast<std::uint32_t>(countsAhead(count, target)) <=
+         static_cast<std::uint32_t>(countsAhead(current, target));
 }
 
 }  // namespace NEBRIX
