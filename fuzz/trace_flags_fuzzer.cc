@@ -20,7 +20,7 @@ using NEBRIX::TraceFlags;
 constexpr size_t kFieldSize = 256;
 
 auto settings(const TraceFlags& f) {
-  return std::make_tuple(f.m_categories, f.m_profile,
+  return std::make_tuple(f.m_categories, f.m_counterAction,
                          f.m_packetsize, f.m_filesize, f.m_timestamp, f.m_stop_on_error, f.m_errorcode,
                          f.m_errorcount, f.m_compressed);
 }

@@ -39,11 +39,11 @@ class Counters {
 
   bool follow(const Settings& settings) {
     std::lock_guard<std::mutex> guard(m_mutex);
-    if (settings.flags.m_profile == PROFILE_RESET) {
+    if (settings.flags.m_counterAction == COUNTERS_RESET) {
       for (NamedCounter& counter : m_data.counters) counter.value = 0;
       m_changed = true;
     }
-    const bool collecting = settings.flags.m_profile == PROFILE_COLLECT;
+    const bool collecting = settings.flags.m_counterAction == COUNTERS_COLLECT;
     if (collecting && !m_collecting && !m_data.counters.empty()) m_changed = true;  // counted before it began
     m_collecting = collecting;
     if (m_file != settings.profileFile) m_changed = true;  // a new file gets the counters at once

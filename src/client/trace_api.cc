@@ -206,7 +206,7 @@ NBX_EXPORT int nbx_trace_settings(struct nbx_trace_settings* settings) {
     settings->error_code = flags.m_errorcode;
     settings->error_count = flags.m_errorcount;
     settings->compressed = flags.m_compressed;
-    settings->profile_action = flags.m_profile;
+    settings->profile_action = flags.m_counterAction;
     settings->own_settings = current.own;
     copyText(settings->flags, sizeof settings->flags, current.text);
     copyText(settings->trace_file, sizeof settings->trace_file, current.traceFile);

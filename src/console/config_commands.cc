@@ -15,9 +15,9 @@ TraceSetting Console::settingOf(Command command) const {
     case Action::COMPRESS: return onOffSetting("COMPRESS", &TraceFlags::m_compressed, m_on);
     case Action::FILE_SIZE: return fileSizeSetting(m_size);
     case Action::STOP_ON_ERROR: return stopOnErrorSetting(m_stop_on_error, m_errorcode, m_errorcount);
-    case Action::PROFILE_RESET: return profileSetting(PROFILE_RESET);
-    case Action::PROFILE_COLLECT_ON: return profileSetting(PROFILE_COLLECT);
-    default: return profileSetting(PROFILE_NOTSET);  // PROFILE COLLECT OFF
+    case Action::PROFILE_RESET: return counterSetting(COUNTERS_RESET);
+    case Action::PROFILE_COLLECT_ON: return counterSetting(COUNTERS_COLLECT);
+    default: return counterSetting(COUNTERS_NOTSET);  // PROFILE COLLECT OFF
   }
 }
 

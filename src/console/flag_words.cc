@@ -36,8 +36,8 @@ std::vector<FlagWords> describeTraceFlags(const TraceFlags& f) {
       {kStopOnErrorRank, {"Stop on error", stopOnErrorWords(f), false}},
       {kProfileRank,
        {"Profile",
-        f.m_profile == PROFILE_RESET     ? "reset"
-        : f.m_profile == PROFILE_COLLECT ? "collect"
+        f.m_counterAction == COUNTERS_RESET     ? "reset"
+        : f.m_counterAction == COUNTERS_COLLECT ? "collect"
                                          : "not set",
         false}},
   };

@@ -59,10 +59,10 @@ std::string base64(const std::string& bytes) {
   return out;
 }
 
-const char* profileActionName(ProfileAction action) {
+const char* counterActionName(CounterAction action) {
   switch (action) {
-    case PROFILE_RESET: return "reset";
-    case PROFILE_COLLECT: return "collect";
+    case COUNTERS_RESET: return "reset";
+    case COUNTERS_COLLECT: return "collect";
     default: return "none";
   }
 }
@@ -142,7 +142,7 @@ nlohmann::json settingsJson(const TraceFlags& f) {
       {"packet_size", nullptr},
       {"trace_file_size", nullptr},
       {"stop_on_error", nullptr},
-      {"profile_action", profileActionName(f.m_profile)},
+      {"profile_action", counterActionName(f.m_counterAction)},
   };
   for (const TraceCategoryInfo& row : kTraceCategories) settings[row.json] = f.traced(row.category);
   if (f.traced(TraceCategory::PACKET)) settings["packet_size"] = f.m_packetsize;

@@ -48,11 +48,11 @@ TraceSetting stopOnErrorSetting(bool stop, int32_t code, int32_t count) {
       text);
 }
 
-TraceSetting profileSetting(ProfileAction action) {
-  const char* text = action == PROFILE_RESET     ? "PROFILE RESET"
-                     : action == PROFILE_COLLECT ? "PROFILE COLLECT ON"
+TraceSetting counterSetting(CounterAction action) {
+  const char* text = action == COUNTERS_RESET     ? "PROFILE RESET"
+                     : action == COUNTERS_COLLECT ? "PROFILE COLLECT ON"
                                                  : "PROFILE COLLECT OFF";
-  return {[action](TraceFlags& f) { f.m_profile = action; }, text, text};
+  return {[action](TraceFlags& f) { f.m_counterAction = action; }, text, text};
 }
 
 }  // namespace NEBRIX

@@ -28,6 +28,6 @@ TraceSetting fileSizeSetting(int32_t size);
 // The count appears in the text only when it is greater than 1.
 TraceSetting stopOnErrorSetting(bool stop, int32_t code, int32_t count);
 // PROFILE RESET, COLLECT ON, COLLECT OFF: the same text in both routes.
-TraceSetting profileSetting(ProfileAction action);
+TraceSetting counterSetting(CounterAction action);
 
 }  // namespace NEBRIX

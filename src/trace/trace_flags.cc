@@ -51,8 +51,8 @@ TraceFlags::TraceFlags(const char* flags) {
       case 'G':
         if (hasValue) {
           const int32_t action = strtosize(value.c_str(), value.size());
-          m_profile = action == PROFILE_RESET || action == PROFILE_COLLECT ? static_cast<ProfileAction>(action)
-                                                                           : PROFILE_NOTSET;
+          m_counterAction = action == COUNTERS_RESET || action == COUNTERS_COLLECT ? static_cast<CounterAction>(action)
+                                                                           : COUNTERS_NOTSET;
         }
         break;
       case 's':
@@ -81,7 +81,7 @@ std::string TraceFlags::toString() const {
     if (row.category != TraceCategory::PACKET && traced(row.category)) token(std::string(1, row.letter));
   }
   if (m_compressed) token("z");
-  if (m_profile != PROFILE_NOTSET) token("G" + std::to_string(m_profile));
+  if (m_counterAction != COUNTERS_NOTSET) token("G" + std::to_string(m_counterAction));
   if (m_timestamp) token("T");
   if (traced(TraceCategory::PACKET)) token("p" + std::to_string(m_packetsize));
   if (m_filesize > 0) token("s" + std::to_string(m_filesize));

@@ -6,7 +6,7 @@
 //                          that category on; "p<size>" also limits traced
 //                          packets to <size> bytes (1000)
 //   z  compressed output   T  time stamp prefix
-//   G<n>  profile action (1 reset, 2 collect)
+//   G<n>  counter action (1 reset, 2 collect)
 //   s<size>    trace file limited to <size> bytes (at least 8192)
 //   e<code>[/<count>]  stop tracing after error <code> happened <count> times
 // Letters are case-sensitive; unknown tokens are ignored; later tokens win.
@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <string>
 
-#include "trace/profile_action.h"
+#include "trace/counter_action.h"
 #include "trace/trace_categories.h"
 
 namespace NEBRIX {
@@ -37,7 +37,7 @@ struct TraceFlags {
   }
 
   uint32_t m_categories = 0;  // categoryBit of each category traced
-  ProfileAction m_profile = PROFILE_NOTSET;
+  CounterAction m_counterAction = COUNTERS_NOTSET;
   int32_t m_packetsize = DEFAULT_PACKET_SIZE;
   int32_t m_filesize = -1;  // -1: unlimited
   bool m_timestamp = false;

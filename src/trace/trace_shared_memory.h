@@ -34,7 +34,6 @@
 #include <string>
 
 #include "trace/memory_mapping.h"
-#include "trace/profile_action.h"
 #include "trace/spin_lock.h"
 #include "trace/trace_shared_memory_format.h"
 
@@ -43,10 +42,6 @@ namespace NEBRIX {
 // The layout's names (Part, NUM_PARTS, ...) are the object's too.
 class TraceSharedMemory : public TraceSharedMemoryFormat {
  public:
-  using ProfileAction = NEBRIX::ProfileAction;
-  static constexpr ProfileAction PROFILE_NOTSET = NEBRIX::PROFILE_NOTSET;
-  static constexpr ProfileAction PROFILE_RESET = NEBRIX::PROFILE_RESET;
-  static constexpr ProfileAction PROFILE_COLLECT = NEBRIX::PROFILE_COLLECT;
 
   // Holds the object's spin lock and, while attached, an exclusive advisory
   // lock on the file, for one read-modify-write of flags or claim of a part.
@@ -165,7 +160,5 @@ class TraceSharedMemory : public TraceSharedMemoryFormat {
   bool m_readonly;
   System::MemoryMappingHandle m_mappedmemory;  // its descriptor carries the file lock
 };
-
-static_assert(sizeof(TraceSharedMemory::ProfileAction) == 4, "profile action size");
 
 }  // namespace NEBRIX
