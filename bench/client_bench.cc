@@ -41,7 +41,7 @@
 
 namespace {
 
-struct nbx_trace_settings g_settings;
+struct nbx_trace_settings g_settings = NBX_TRACE_SETTINGS_INIT;
 bool g_recording = false;  // SQL trace and time stamps on, a trace file named
 
 // The floor's shared word stands for the mapped update counter; the cached
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   nbx_trace_set_diagnostic(printDiagnostic, nullptr);
-  if (nbx_trace_open(nullptr) != NBX_OK || nbx_trace_settings(&g_settings) != NBX_OK) {
+  if (nbx_trace_open(nullptr) != NBX_OK || nbx_trace_get_settings(&g_settings) != NBX_OK) {
     std::fprintf(stderr, "client_bench: the trace library cannot attach\n");
     return 1;
   }

@@ -29,8 +29,8 @@ volatile std::sig_atomic_t g_stop = 0;
 void requestStop(int) { g_stop = 1; }
 
 void report(void*) {
-  struct nbx_trace_settings settings;
-  if (nbx_trace_settings(&settings) != NBX_OK) return;
+  struct nbx_trace_settings settings = NBX_TRACE_SETTINGS_INIT;
+  if (nbx_trace_get_settings(&settings) != NBX_OK) return;
   std::cout << "update " << nbx_trace_update_count() << ": flags \"" << settings.flags << "\" ("
             << (settings.own_settings ? "own settings" : "configuration") << ")" << std::endl;
 }

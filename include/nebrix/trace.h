@@ -11,11 +11,14 @@
  *
  * This header is the library's contract: what each call does, when it may
  * be called and what it returns, and the rules below. Every name starts with
- * nbx_; the shared and the static library export no other symbol.
+ * nbx_; the shared and the static library export no other symbol, each of
+ * the shared library's in the version node NEBRIX_TRACE_1.0. Within SONAME 1
+ * the interface only grows: calls, result codes, categories and fields at
+ * the end of a struct are added, never changed or taken away.
  *
  * Results: every int function returns NBX_OK (0) or one of the negative
- * nbx_result codes; nbx_trace_enabled returns 1 or 0, nbx_trace_update_count
- * a count. Each may return NBX_ERROR_MEMORY and NBX_ERROR_INTERNAL (which the
+ * nbx_result codes, which nbx_strerror names; nbx_trace_enabled returns 1 or
+ * 0, nbx_trace_update_count a count, nbx_version_number a version. Each may return NBX_ERROR_MEMORY and NBX_ERROR_INTERNAL (which the
  * diagnostic callback explains); the others are named at each call. A
  * category that is off is no error.
  *
@@ -126,20 +129,30 @@
 extern "C" {
 #endif
 
+/* The version of this header. nbx_version_number() is the library's: a
+   program built against 1.x runs with every library 1.y where y >= x, and
+   may compare the two at run time. */
+#define NBX_VERSION_MAJOR 1
+#define NBX_VERSION_MINOR 0
+#define NBX_VERSION_PATCH 0
+#define NBX_VERSION_NUMBER (NBX_VERSION_MAJOR * 1000000 + NBX_VERSION_MINOR * 1000 + NBX_VERSION_PATCH)
+
 #if defined(__GNUC__)
 #define NBX_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
 #else
 #define NBX_PRINTF_FORMAT(f, a)
 #endif
 
-/* Results of the int functions. */
+/* Results of the int functions; nbx_strerror names each. A later one is
+   only ever added below the last. */
 enum nbx_result {
   NBX_OK = 0,
   NBX_ERROR_ARGUMENT = -1,    /* a null pointer or a value out of range */
   NBX_ERROR_UNAVAILABLE = -2, /* settings cannot be read: tracing is off */
   NBX_ERROR_WRITE = -3,       /* the trace file could not be opened or written */
   NBX_ERROR_MEMORY = -4,      /* out of memory */
-  NBX_ERROR_INTERNAL = -5     /* anything else; the diagnostic callback says what */
+  NBX_ERROR_INTERNAL = -5,    /* anything else; the diagnostic callback says what */
+  NBX_ERROR_TOO_LONG = -6     /* a text does not fit its field, which is left empty */
 };
 
 /* The trace categories. A later one is only ever added after the last. */
@@ -160,8 +173,13 @@ enum nbx_profile_action {
   NBX_PROFILE_COLLECT = 2
 };
 
-/* The settings the process follows now (see nbx_trace_settings). */
+/* The settings the process follows now (see nbx_trace_get_settings). The
+   caller sets `size`, best with NBX_TRACE_SETTINGS_INIT below; the library fills
+   as much of the struct as that many bytes hold, so a program built against
+   an older header gets every field it knows. Frozen for SONAME 1: a later
+   field is only ever added at the end. */
 struct nbx_trace_settings {
+  size_t size;              /* set by the caller: sizeof(struct nbx_trace_settings) */
   unsigned int categories;  /* bit (1u << c) set: category c (an nbx_category) on */
   long packet_size_limit;   /* packets are cut at this many bytes */
   long long file_size_limit; /* bytes; -1: unlimited */
@@ -176,6 +194,18 @@ struct nbx_trace_settings {
   char trace_file[1024];    /* the trace file, absolute, %p replaced */
   char profile_file[1024];  /* the profile file, absolute, %p replaced */
 };
+/* struct nbx_trace_settings s = NBX_TRACE_SETTINGS_INIT; zeroed, with its
+   size set (a function, so that -Wextra finds no missing initializer). */
+static inline struct nbx_trace_settings nbx_trace_settings_init_(void) {
+#ifdef __cplusplus
+  struct nbx_trace_settings settings = {};
+#else
+  struct nbx_trace_settings settings = {0};
+#endif
+  settings.size = sizeof settings;
+  return settings;
+}
+#define NBX_TRACE_SETTINGS_INIT nbx_trace_settings_init_()
 
 /* Attaches the process to the trace settings of `component` (NULL: "NEBRIX").
    Optional: every other call attaches on its first use with the default
@@ -202,10 +232,15 @@ void nbx_trace_close(void);
 int nbx_trace_enabled(int category);
 
 /* Not an interface of its own: the two words the check above reads, so that
-   with GCC and Clang it is done inline in the caller while nothing changed
-   (the address of the mapped update counter, and the count the settings in
-   force were read for, a valid bit and the category bits). Define
-   NBX_NO_INLINE_CHECK to always call the library. */
+   with GCC and Clang it is done inline in the caller while nothing changed.
+   `counter` is the address of the mapped update counter; `word` holds, in
+   its high half, the count the settings in force were read for, then a
+   valid bit and, from bit 0 up, the bit of each category that is on. Like
+   the struct's layout and the bits below, they are compiled into programs:
+   frozen for SONAME 1. Define NBX_NO_INLINE_CHECK to always call the
+   library. */
+#define NBX_FAST_STATE_VALID_ 0x80000000ull
+#define NBX_FAST_STATE_COUNT_SHIFT_ 32
 struct nbx_trace_fast_state_ {
   const int* counter;
   unsigned long long word;
@@ -216,7 +251,8 @@ extern struct nbx_trace_fast_state_ nbx_trace_fast_state_;
 static inline int nbx_trace_enabled_inline_(int category) {
   const int* counter = __atomic_load_n(&nbx_trace_fast_state_.counter, __ATOMIC_ACQUIRE);
   const unsigned long long word = __atomic_load_n(&nbx_trace_fast_state_.word, __ATOMIC_ACQUIRE);
-  if ((word & 0x80000000ull) != 0 && (unsigned)(word >> 32) == (unsigned)__atomic_load_n(counter, __ATOMIC_ACQUIRE) &&
+  if ((word & NBX_FAST_STATE_VALID_) != 0 &&
+      (unsigned)(word >> NBX_FAST_STATE_COUNT_SHIFT_) == (unsigned)__atomic_load_n(counter, __ATOMIC_ACQUIRE) &&
       (unsigned)category <= (unsigned)NBX_TRACE_LAST_CATEGORY) {
     return (int)((word >> category) & 1u);
   }
@@ -225,10 +261,13 @@ static inline int nbx_trace_enabled_inline_(int category) {
 #define nbx_trace_enabled(category) nbx_trace_enabled_inline_(category)
 #endif
 
-/* Copies the settings in force into `settings` (the fields say what each
-   holds; with no settings to follow, every category is off).
-   NBX_ERROR_ARGUMENT for NULL. */
-int nbx_trace_settings(struct nbx_trace_settings* settings);
+/* Copies the settings in force into `settings`, as far as settings->size
+   reaches (the fields say what each holds; with no settings to follow,
+   every category is off). A size beyond the library's struct gets its end
+   zeroed. NBX_ERROR_ARGUMENT for NULL or a size that does not hold the
+   `size` field; NBX_ERROR_TOO_LONG when flags, trace_file or profile_file
+   does not fit its field: that field is left empty, the others are filled. */
+int nbx_trace_get_settings(struct nbx_trace_settings* settings);
 
 /* The update count of the shared-memory file the settings in force were read
    for (the count the process acknowledged to the console); 0 before any,
@@ -290,6 +329,14 @@ void nbx_trace_set_diagnostic(void (*callback)(const char* text, void* context),
 
 /* The library's version, "major.minor.patch". */
 const char* nbx_version(void);
+
+/* The library's version as NBX_VERSION_NUMBER counts it (1.2.3: 1002003). */
+int nbx_version_number(void);
+
+/* The text of an nbx_result code, e.g. "the trace file could not be opened
+   or written" for NBX_ERROR_WRITE; "unknown result" for other numbers.
+   Never NULL; the text is static. */
+const char* nbx_strerror(int code);
 
 #ifdef __cplusplus
 }

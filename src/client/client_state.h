@@ -74,7 +74,7 @@ class ClientState {
   bool answers(int category, bool& on) const {
     const std::int32_t count = __atomic_load_n(loadCounter(), __ATOMIC_ACQUIRE);
     const std::uint64_t word = loadWord();
-    if ((word & kValid) == 0 || static_cast<std::uint32_t>(word >> 32) != static_cast<std::uint32_t>(count)) {
+    if ((word & kValid) == 0 || static_cast<std::uint32_t>(word >> kCountShift) != static_cast<std::uint32_t>(count)) {
       return false;
     }
     on = ((word >> category) & 1u) != 0;
@@ -109,7 +109,8 @@ class ClientState {
   // behind before it.
   ClientState* leftBefore = nullptr;
 
-  static constexpr std::uint64_t kValid = 1u << 31;
+  static constexpr std::uint64_t kValid = NBX_FAST_STATE_VALID_;
+  static constexpr int kCountShift = NBX_FAST_STATE_COUNT_SHIFT_;
   // Back to the state before any attach: every check takes the slow path.
   static void forget();
 

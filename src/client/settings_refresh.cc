@@ -86,7 +86,7 @@ void ClientState::refreshLocked(Outcome& outcome) {
     slot->settings = std::make_unique<Settings>();
     m_current.store(slot, std::memory_order_seq_cst);
     storeCounter(neverMoves());
-    storeWord(kValid | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*neverMoves())) << 32));
+    storeWord(kValid | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*neverMoves())) << kCountShift));
     return;
   }
   const Settings* old = m_current.load(std::memory_order_acquire)->settings.get();
@@ -143,7 +143,7 @@ void ClientState::tell(const Outcome& outcome) {
 
 void ClientState::publish(std::unique_ptr<Settings> settings, std::uint32_t bits) {
   const std::uint64_t word =
-      kValid | bits | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(settings->count)) << 32);
+      kValid | bits | (static_cast<std::uint64_t>(static_cast<std::uint32_t>(settings->count)) << kCountShift);
   // New settings write to the file now under the name: one moved or removed
   // in the meantime is not written to any longer. Records of threads still
   // holding the old settings go there too, so that the file's form follows

@@ -2,6 +2,7 @@
 // layers below throw, so that nothing crosses into the caller's program.
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -136,8 +137,12 @@ int failure(const char* call) {
   return NBX_ERROR_INTERNAL;
 }
 
-void copyText(char* target, std::size_t size, const std::string& text) {
-  std::snprintf(target, size, "%s", text.c_str());
+// A text that does not fit leaves its field empty: a path cut short would
+// name another file.
+bool copyWhole(char* target, std::size_t size, const std::string& text) {
+  if (text.size() >= size) return false;
+  std::memcpy(target, text.c_str(), text.size() + 1);
+  return true;
 }
 
 }  // namespace
@@ -191,31 +196,39 @@ NBX_EXPORT int(nbx_trace_enabled)(int category) {  // the name in parentheses: n
   }
 }
 
-NBX_EXPORT int nbx_trace_settings(struct nbx_trace_settings* settings) {
-  if (settings == nullptr) return NBX_ERROR_ARGUMENT;
+NBX_EXPORT int nbx_trace_get_settings(struct nbx_trace_settings* settings) {
+  // The caller's size says how much of the struct it has: an older program
+  // knows fewer fields, a newer one more, of which this library fills none.
+  if (settings == nullptr || settings->size < sizeof settings->size) return NBX_ERROR_ARGUMENT;
+  const std::size_t callerSize = settings->size;
   try {
     const NEBRIX::Client::PinnedSettings pinned = enteredState()->current();
     const NEBRIX::Client::Settings& current = *pinned;
     const NEBRIX::TraceFlags& flags = current.flags;
-    std::memset(settings, 0, sizeof *settings);
-    settings->categories = flags.m_categories;
-    settings->packet_size_limit = flags.m_packetsize;
-    settings->file_size_limit = flags.m_filesize;
-    settings->time_stamp = flags.m_timestamp;
-    settings->stop_on_error = flags.m_stop_on_error;
-    settings->error_code = flags.m_errorcode;
-    settings->error_count = flags.m_errorcount;
-    settings->compressed = flags.m_compressed;
-    settings->profile_action = flags.m_counterAction;
-    settings->own_settings = current.own;
-    copyText(settings->flags, sizeof settings->flags, current.text);
-    copyText(settings->trace_file, sizeof settings->trace_file, current.traceFile);
-    copyText(settings->profile_file, sizeof settings->profile_file, current.profileFile);
-    return NBX_OK;
+    struct nbx_trace_settings filled;
+    std::memset(&filled, 0, sizeof filled);
+    filled.categories = flags.m_categories;
+    filled.packet_size_limit = flags.m_packetsize;
+    filled.file_size_limit = flags.m_filesize;
+    filled.time_stamp = flags.m_timestamp;
+    filled.stop_on_error = flags.m_stop_on_error;
+    filled.error_code = flags.m_errorcode;
+    filled.error_count = flags.m_errorcount;
+    filled.compressed = flags.m_compressed;
+    filled.profile_action = flags.m_counterAction;
+    filled.own_settings = current.own;
+    bool fits = copyWhole(filled.flags, sizeof filled.flags, current.text);
+    fits = copyWhole(filled.trace_file, sizeof filled.trace_file, current.traceFile) && fits;
+    fits = copyWhole(filled.profile_file, sizeof filled.profile_file, current.profileFile) && fits;
+    filled.size = callerSize;
+    const std::size_t known = std::min(callerSize, sizeof filled);
+    std::memcpy(settings, &filled, known);
+    std::memset(reinterpret_cast<char*>(settings) + known, 0, callerSize - known);
+    return fits ? NBX_OK : NBX_ERROR_TOO_LONG;
   } catch (const std::bad_alloc&) {
     return NBX_ERROR_MEMORY;
   } catch (...) {
-    return failure("nbx_trace_settings");
+    return failure("nbx_trace_get_settings");
   }
 }
 
@@ -332,3 +345,20 @@ NBX_EXPORT void nbx_trace_set_diagnostic(void (*callback)(const char* text, void
 }
 
 NBX_EXPORT const char* nbx_version(void) { return NEBRIX_PROJECT_VERSION; }
+
+static_assert(NBX_VERSION_NUMBER == NEBRIX_VERSION_NUMBER, "the header's version is not the project's");
+
+NBX_EXPORT int nbx_version_number(void) { return NEBRIX_VERSION_NUMBER; }
+
+NBX_EXPORT const char* nbx_strerror(int code) {
+  switch (code) {
+    case NBX_OK: return "success";
+    case NBX_ERROR_ARGUMENT: return "a null pointer or a value out of range";
+    case NBX_ERROR_UNAVAILABLE: return "the trace settings cannot be read: tracing is off";
+    case NBX_ERROR_WRITE: return "the trace file could not be opened or written";
+    case NBX_ERROR_MEMORY: return "out of memory";
+    case NBX_ERROR_INTERNAL: return "an internal error of the trace library";
+    case NBX_ERROR_TOO_LONG: return "a text does not fit its field";
+    default: return "unknown result";
+  }
+}

@@ -131,8 +131,8 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SHORT), step.short_) << line;
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_API), step.api) << line;
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL), step.sql) << line;
-    struct nbx_trace_settings settings;
-    ASSERT_EQ(nbx_trace_settings(&settings), NBX_OK);
+    struct nbx_trace_settings settings = NBX_TRACE_SETTINGS_INIT;
+    ASSERT_EQ(nbx_trace_get_settings(&settings), NBX_OK);
     EXPECT_EQ(settings.own_settings, step.own) << line;
     EXPECT_EQ(settings.trace_file, traceFile);
     EXPECT_EQ(nbx_trace_update_count(), shmWord(0)) << line;
@@ -141,6 +141,23 @@ TEST_F(TraceLibrary, EnabledFollowsTheConsole) {
   }
   EXPECT_EQ(nbx_trace_enabled(-1) + nbx_trace_enabled(6), 0);
   EXPECT_EQ(diagnostics, 0);
+
+  // The settings fill what the caller's size holds: an older struct keeps what lies beyond, a newer one gets
+  // its end zeroed; a path that does not fit is left empty and said.
+  struct { size_t size; unsigned categories; long beyond; } older = {offsetof(nbx_trace_settings, packet_size_limit), ~0u, 42};
+  EXPECT_TRUE(nbx_trace_get_settings(reinterpret_cast<nbx_trace_settings*>(&older)) == NBX_OK && older.categories == 0 &&
+              older.beyond == 42 && older.size == offsetof(nbx_trace_settings, packet_size_limit));
+  struct { nbx_trace_settings known; char more[8]; } newer;
+  std::memset(&newer, 'x', sizeof newer), newer.known.size = sizeof newer;
+  EXPECT_TRUE(nbx_trace_get_settings(&newer.known) == NBX_OK && std::string(newer.more, 8) == std::string(8, '\0'));
+  newer.known.size = sizeof newer.known.size - 1;
+  EXPECT_TRUE(nbx_trace_get_settings(&newer.known) == NBX_ERROR_ARGUMENT && nbx_trace_get_settings(nullptr) == NBX_ERROR_ARGUMENT);
+  consoles({{"CONFIG", "TRACE", "FILENAME", std::string(1020, 'x')}, {"TRACE", "REFRESH"}});
+  nbx_trace_settings settings{NBX_TRACE_SETTINGS_INIT};
+  EXPECT_TRUE(nbx_trace_get_settings(&settings) == NBX_ERROR_TOO_LONG && settings.trace_file[0] == '\0' && settings.size == sizeof settings);
+  std::set<std::string> texts;
+  for (int code = NBX_ERROR_TOO_LONG - 1; code <= NBX_OK + 1; ++code) texts.insert(nbx_strerror(code));
+  EXPECT_TRUE(texts.size() == 8 && std::string(nbx_strerror(1)) == "unknown result" && nbx_version_number() == NBX_VERSION_NUMBER);
 
   // A component is a name, never a path: refused before anything is made or replaced.
   nbx_trace_close();
@@ -250,7 +267,10 @@ TEST_F(TraceLibrary, AForkedChildDoesNotAcknowledgeForItsParent) {
   static void (*const calls[])() = {
       [] { nbx_trace_set_diagnostic(countDiagnostic, &sink); }, [] { nbx_trace_on_change(countChange, &sink); },
       [] { nbx_trace_printf(NBX_TRACE_SQL, "record"); },        [] { nbx_profile_add("calls", 1); },
-      [] { nbx_trace_settings(std::make_unique<struct nbx_trace_settings>().get()); },
+      [] {
+        struct nbx_trace_settings settings = NBX_TRACE_SETTINGS_INIT;
+        nbx_trace_get_settings(&settings);
+      },
       [] { nbx_trace_open(nullptr); },                          [] { nbx_trace_error(1); },
   };
   // ThreadSanitizer's own allocator lock may be held by another thread at a fork.
@@ -348,8 +368,10 @@ TEST_F(TraceLibrary, AHostileSharedMemoryFileTurnsTracingOffAtWorst) {
     g_lastDiagnostic.clear();
     EXPECT_EQ(nbx_trace_enabled(NBX_TRACE_SQL) + nbx_trace_enabled(NBX_TRACE_SQL), 2 * c.sqlEnabled) << c.name;
     EXPECT_EQ(nbx_profile_add("calls", 1), NBX_OK) << c.name;
-    struct nbx_trace_settings settings = {};
-    EXPECT_TRUE(nbx_trace_settings(&settings) == NBX_OK && static_cast<int>((settings.categories >> NBX_TRACE_SQL) & 1) == c.sqlEnabled) << c.name;
+    struct nbx_trace_settings settings = NBX_TRACE_SETTINGS_INIT;
+    EXPECT_TRUE(nbx_trace_get_settings(&settings) == NBX_OK &&
+                static_cast<int>((settings.categories >> NBX_TRACE_SQL) & 1) == c.sqlEnabled)
+        << c.name;
     EXPECT_EQ(diagnostics, c.diagnostic[0] != '\0' ? 1 : 0) << c.name;
     EXPECT_NE(g_lastDiagnostic.find(c.diagnostic), std::string::npos) << c.name << ": " << g_lastDiagnostic;
     nbx_trace_close();
@@ -376,9 +398,9 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
     for (int t = 0; t < kThreads; ++t) {
       writers.emplace_back([t, &stop, &torn, &written] {
         const std::string payload(600, 'a' + t);  // past the first formatting buffer
-        struct nbx_trace_settings settings;
+        struct nbx_trace_settings settings = NBX_TRACE_SETTINGS_INIT;
         for (int i = 0; !stop; ++i, ++written) {
-          if (nbx_trace_settings(&settings) != NBX_OK || !(settings.categories & (1u << NBX_TRACE_SQL)) || !nbx_trace_enabled(NBX_TRACE_SQL)) ++torn;
+          if (nbx_trace_get_settings(&settings) != NBX_OK || !(settings.categories & (1u << NBX_TRACE_SQL)) || !nbx_trace_enabled(NBX_TRACE_SQL)) ++torn;
           nbx_trace_printf(NBX_TRACE_SQL, "%d %d %s", t, i, payload.c_str());
           std::this_thread::sleep_for(std::chrono::microseconds(500));  // leaves the consoles a core
         }
