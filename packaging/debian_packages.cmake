@@ -2,7 +2,8 @@
 # component (scripts/package.sh makes them):
 #
 #   package              component    what it holds
-#   nebrix-cons          console      the programs, their manual pages, the completions
+#   nebrix-cons          console      the programs, their manual pages, the completions,
+#                                     README and the documents the pages name
 #   libnebrix-trace1     library      libnebrix_trace.so.1 and the file it names
 #   libnebrix-trace-dev  development  header, .so link, static library, pkg-config
 #                                     file, CMake package, nebrix_trace(3)

@@ -6,9 +6,10 @@
 #   scripts/package.sh           build the packages
 #   scripts/package.sh --check   then check them on this machine (root, as CI
 #                                does): lintian without errors, dpkg -i, the
-#                                programs, manual pages and the example built
-#                                against the installed files and following
-#                                the installed console, dpkg -r and
+#                                programs, manual pages, the documents they
+#                                name and the example built against the
+#                                installed files and following the installed
+#                                console, dpkg -r and
 #                                --purge, and nothing of them left behind
 #
 # Needs dpkg-dev and file (and lintian and man-db for --check) besides what
@@ -68,6 +69,10 @@ for program in nebrix_cons vaultadm nebrix_trace_client; do
 done
 man -w nebrix_cons vaultadm nebrix_trace_client >/dev/null || fail "man -w does not find the programs' pages"
 man -w 3 nebrix_trace >/dev/null || fail "man -w does not find nebrix_trace(3)"
+# The documents the pages name are installed where they say.
+for path in $(zcat "$(man -w nebrix_cons)" | grep -o '/usr/share/doc/[^ ]*\.md' | sed 's/\\-/-/g'); do
+  [ -f "$path" ] || fail "nebrix_cons(1) names $path, which is not installed"
+done
 ldconfig -p | grep libnebrix_trace.so.1 >/dev/null || fail "the dynamic loader's cache lacks libnebrix_trace.so.1"
 
 # The example, against the installed header and library: with pkg-config,
