@@ -9,11 +9,13 @@
 #                                     file, CMake package, nebrix_trace(3)
 #
 # Their dependencies on other packages are what dpkg-shlibdeps finds in the
-# binaries; only the development package's on the library package of the
-# same version is declared. The build must be configured with
-# -DCMAKE_INSTALL_PREFIX=/usr, which also puts the library into the
-# multiarch directory. debian_staging.cmake finishes each package's tree the
-# way Debian wants it (compressed manual pages, copyright, changelog).
+# binaries; only the development package's are declared: the library package
+# of the same version, and zlib's development files, which a program linking
+# the static library needs (-lz; nebrix-trace.pc requires zlib). The build
+# must be configured with -DCMAKE_INSTALL_PREFIX=/usr, which also puts the
+# library into the multiarch directory. debian_staging.cmake finishes each
+# package's tree the way Debian wants it (compressed manual pages, copyright,
+# changelog).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nebrix-cons)
 set(CPACK_PACKAGE_VENDOR "NEBRIX")
@@ -57,6 +59,7 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libnebrix-trace-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS zlib1g-dev)
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "NEBRIX trace library (development files)
 Lets a program follow the trace settings that nebrix_cons switches: a cheap
 check whether a trace category is on, and records written to the configured
