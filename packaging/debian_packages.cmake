@@ -4,7 +4,8 @@
 #   package              component    what it holds
 #   nebrix-cons          console      the programs, their manual pages, the completions,
 #                                     README and the documents the pages name
-#   libnebrix-trace1     library      libnebrix_trace.so.1 and the file it names
+#   libnebrix-trace1     library      libnebrix_trace.so.1 and the file it names,
+#                                     symbols file
 #   libnebrix-trace-dev  development  header, .so link, static library, pkg-config
 #                                     file, CMake package, nebrix_trace(3)
 #
@@ -49,7 +50,12 @@ the trace settings it follows.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libnebrix-trace1)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers)
+# The symbols file names each exported function with its version node and
+# the release that added it, so that dpkg-shlibdeps asks a program for the
+# release of the newest function it calls. scripts/package.sh fails when it
+# differs from what the built library exports: a function added to the
+# library is added to it, with the new release (and node).
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers ${CMAKE_CURRENT_LIST_DIR}/symbols)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "NEBRIX trace library
 Lets a program follow the trace settings that nebrix_cons switches: a cheap
 check whether a trace category is on, and records written to the configured

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian packages nebrix-cons, libnebrix-trace1 and
 # libnebrix-trace-dev with CPack from a Release build for /usr, in BUILD_DIR
-# (default build-deb), and prints their paths.
+# (default build-deb), and prints their paths. Fails when packaging/symbols
+# does not list exactly the library's exports.
 #
 #   scripts/package.sh           build the packages
 #   scripts/package.sh --check   then check them on this machine (root, as CI
@@ -46,6 +47,14 @@ rm -rf debian ./*.deb
 cpack -D NEBRIX_DEB_COMPONENTS=library >/dev/null
 mkdir debian
 dpkg-deb -R libnebrix-trace1_*.deb debian/libnebrix-trace1
+# The symbols file must name exactly what the library exports, each under its
+# version node: an export added or removed without it fails here, with the
+# difference. (The package's version, with its revision: dpkg-gensymbols
+# drops without a word an export missing from the release it is given.)
+version=$(dpkg-deb -f libnebrix-trace1_*.deb Version)
+dpkg-gensymbols -plibnebrix-trace1 -Pdebian/libnebrix-trace1 -v"$version" -c4 \
+  -I"$root/packaging/symbols" -O"$build/debian/symbols" >&2 ||
+  { echo "packaging/symbols differs from the exports of libnebrix_trace.so.1 (above)" >&2; exit 1; }
 cpack >/dev/null
 debs=("$build"/*.deb)
 printf '%s\n' "${debs[@]}"
