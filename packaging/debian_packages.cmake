@@ -2,17 +2,21 @@
 # component (scripts/package.sh makes them):
 #
 #   package              component    what it holds
-#   nebrix-cons          console      the programs, their manual pages, the completions
-#   libnebrix-trace1     library      libnebrix_trace.so.1 and the file it names
+#   nebrix-cons          console      the programs, their manual pages, the completions,
+#                                     README and the documents the pages name
+#   libnebrix-trace1     library      libnebrix_trace.so.1 and the file it names,
+#                                     symbols file
 #   libnebrix-trace-dev  development  header, .so link, static library, pkg-config
 #                                     file, CMake package, nebrix_trace(3)
 #
 # Their dependencies on other packages are what dpkg-shlibdeps finds in the
-# binaries; only the development package's on the library package of the
-# same version is declared. The build must be configured with
-# -DCMAKE_INSTALL_PREFIX=/usr, which also puts the library into the
-# multiarch directory. debian_staging.cmake finishes each package's tree the
-# way Debian wants it (compressed manual pages, copyright, changelog).
+# binaries; only the development package's are declared: the library package
+# of the same version, and zlib's development files, which a program linking
+# the static library needs (-lz; nebrix-trace.pc requires zlib). The build
+# must be configured with -DCMAKE_INSTALL_PREFIX=/usr, which also puts the
+# library into the multiarch directory. debian_staging.cmake finishes each
+# package's tree the way Debian wants it (compressed manual pages, copyright,
+# changelog).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME nebrix-cons)
 set(CPACK_PACKAGE_VENDOR "NEBRIX")
@@ -46,7 +50,12 @@ the trace settings it follows.")
 
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_NAME libnebrix-trace1)
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers)
+# The symbols file names each exported function with its version node and
+# the release that added it, so that dpkg-shlibdeps asks a program for the
+# release of the newest function it calls. scripts/package.sh fails when it
+# differs from what the built library exports: a function added to the
+# library is added to it, with the new release (and node).
+set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/triggers ${CMAKE_CURRENT_LIST_DIR}/symbols)
 set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "NEBRIX trace library
 Lets a program follow the trace settings that nebrix_cons switches: a cheap
 check whether a trace category is on, and records written to the configured
@@ -56,6 +65,7 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libnebrix-trace-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS library)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS zlib1g-dev)
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "NEBRIX trace library (development files)
 Lets a program follow the trace settings that nebrix_cons switches: a cheap
 check whether a trace category is on, and records written to the configured

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Builds the Debian packages nebrix-cons, libnebrix-trace1 and
 # libnebrix-trace-dev with CPack from a Release build for /usr, in BUILD_DIR
-# (default build-deb), and prints their paths.
+# (default build-deb), and prints their paths. Fails when packaging/symbols
+# does not list exactly the library's exports.
 #
 #   scripts/package.sh           build the packages
 #   scripts/package.sh --check   then check them on this machine (root, as CI
 #                                does): lintian without errors, dpkg -i, the
-#                                programs, manual pages and the example built
-#                                against the installed files and following
-#                                the installed console, dpkg -r and
+#                                programs, manual pages, the documents they
+#                                name and the example built against the
+#                                installed files and following the installed
+#                                console, dpkg -r and
 #                                --purge, and nothing of them left behind
 #
 # Needs dpkg-dev and file (and lintian and man-db for --check) besides what
@@ -45,6 +47,14 @@ rm -rf debian ./*.deb
 cpack -D NEBRIX_DEB_COMPONENTS=library >/dev/null
 mkdir debian
 dpkg-deb -R libnebrix-trace1_*.deb debian/libnebrix-trace1
+# The symbols file must name exactly what the library exports, each under its
+# version node: an export added or removed without it fails here, with the
+# difference. (The package's version, with its revision: dpkg-gensymbols
+# drops without a word an export missing from the release it is given.)
+version=$(dpkg-deb -f libnebrix-trace1_*.deb Version)
+dpkg-gensymbols -plibnebrix-trace1 -Pdebian/libnebrix-trace1 -v"$version" -c4 \
+  -I"$root/packaging/symbols" -O"$build/debian/symbols" >&2 ||
+  { echo "packaging/symbols differs from the exports of libnebrix_trace.so.1 (above)" >&2; exit 1; }
 cpack >/dev/null
 debs=("$build"/*.deb)
 printf '%s\n' "${debs[@]}"
@@ -68,6 +78,10 @@ for program in nebrix_cons vaultadm nebrix_trace_client; do
 done
 man -w nebrix_cons vaultadm nebrix_trace_client >/dev/null || fail "man -w does not find the programs' pages"
 man -w 3 nebrix_trace >/dev/null || fail "man -w does not find nebrix_trace(3)"
+# The documents the pages name are installed where they say.
+for path in $(zcat "$(man -w nebrix_cons)" | grep -o '/usr/share/doc/[^ ]*\.md' | sed 's/\\-/-/g'); do
+  [ -f "$path" ] || fail "nebrix_cons(1) names $path, which is not installed"
+done
 ldconfig -p | grep libnebrix_trace.so.1 >/dev/null || fail "the dynamic loader's cache lacks libnebrix_trace.so.1"
 
 # The example, against the installed header and library: with pkg-config,

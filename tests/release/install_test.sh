@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what lands there:
-# exactly the three programs, the client library and its header, the two
-# manual pages and the completion, and programs that run from the prefix.
+# exactly the three programs, the client library and its header, the manual
+# pages, the documents they name, the completions, and programs that run from
+# the prefix.
 #
 #   install_test.sh CMAKE BUILD_DIR CONFIG VERSION SOURCE_DIR NSS_WRAPPER_LIBRARY [EXAMPLE_CFLAGS]
 set -euo pipefail
@@ -22,7 +23,7 @@ expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm in
   "$libdir/pkgconfig/nebrix-trace.pc" "${package}Config.cmake" "${package}ConfigVersion.cmake" \
   "${package}Targets.cmake" "${package}Targets-CONFIG.cmake" \
   share/bash-completion/completions/{nebrix_cons,vaultadm,nebrix_trace_client} share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1 \
-  share/man/man1/nebrix_trace_client.1 share/man/man3/nebrix_trace.3 |
+  share/man/man1/nebrix_trace_client.1 share/man/man3/nebrix_trace.3 share/doc/nebrix-cons/{README,json-output,profile-data}.md |
   LC_ALL=C sort)
 installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||; s|Targets-[a-z]*\.cmake$|Targets-CONFIG.cmake|' |
   LC_ALL=C sort)
@@ -35,6 +36,10 @@ done
 for page in man1/nebrix_cons.1 man1/vaultadm.1 man1/nebrix_trace_client.1 man3/nebrix_trace.3; do
   grep -q "^\.TH .*\"nebrix_cons $version\"" "$prefix/share/man/$page" || fail "$page does not name $version"
   ! grep -q '@[A-Z_]*@' "$prefix/share/man/$page" || fail "$page has an unfilled placeholder"
+done
+# The documents nebrix_cons(1) names are installed (under the configured prefix, not this one).
+for doc in $(grep -o 'share/doc/[^ ]*\.md' "$prefix/share/man/man1/nebrix_cons.1" | sed 's/\\-/-/g'); do
+  [ -f "$prefix/$doc" ] || fail "nebrix_cons.1 names $doc, which is not installed"
 done
 
 # The programs run from the prefix as a user whose home is a fresh, empty
