@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "profile/file_lock.h"
 #include "securestore/regular_file.h"
@@ -102,17 +103,34 @@ void TraceWriter::noteFile() {
                                       status.st_ino != m_headerInode);
 }
 
-std::string TraceWriter::compose(std::string_view prefix, const std::string& record, bool marker, bool header) const {
-  std::string text;
-  text.reserve(composedSize(prefix, record, marker, header));
-  if (header) {
-    text.append(prefix).append(m_target.header).append(1, '\n');
-    if (marker) return text;
+// The line as it goes out, in `small` when it fits (no memory taken for the
+// common record), else in `large`.
+std::string_view TraceWriter::compose(std::string_view prefix, std::string_view record, bool marker, bool header,
+                                      char* small, std::size_t smallSize, std::string& large) const {
+  const std::size_t size = composedSize(prefix, record, marker, header);
+  char* out = small;
+  if (size > smallSize) {
+    large.resize(size);
+    out = &large[0];
   }
-  return text.append(prefix).append(record);
+  char* next = out;
+  const auto append = [&next](std::string_view part) {
+    if (!part.empty()) std::memcpy(next, part.data(), part.size());
+    next += part.size();
+  };
+  if (header) {
+    append(prefix);
+    append(m_target.header);
+    append("\n");
+  }
+  if (!header || !marker) {
+    append(prefix);
+    append(record);
+  }
+  return {out, size};
 }
 
-std::size_t TraceWriter::composedSize(std::string_view prefix, const std::string& record, bool marker,
+std::size_t TraceWriter::composedSize(std::string_view prefix, std::string_view record, bool marker,
                                       bool header) const {
   const std::size_t line = prefix.size() + record.size();
   if (!header) return line;
@@ -213,15 +231,15 @@ void TraceWriter::cutBack(std::size_t written, bool locked) {
   errno = error;
 }
 
-bool TraceWriter::encode(const std::string& record, std::size_t size, std::string& bytes) {
+bool TraceWriter::encode(std::string_view line, std::string& bytes) {
   if (m_target.encoding == Encoding::kGzipMembers) {
-    return m_gzip.append(record.data(), size, bytes) && m_gzip.finish(bytes);
+    return m_gzip.append(line.data(), line.size(), bytes) && m_gzip.finish(bytes);
   }
   bytes.swap(m_unwritten);
-  return m_gzip.append(record.data(), size, bytes);
+  return m_gzip.append(line.data(), line.size(), bytes);
 }
 
-bool TraceWriter::write(std::string_view prefix, const std::string& record, bool marker) {
+bool TraceWriter::write(std::string_view prefix, std::string_view record, bool marker) {
   std::lock_guard<std::mutex> guard(m_mutex);
   if (m_descriptor < 0 && !openFile()) return false;
   const std::int64_t limit = m_target.limit;
@@ -237,11 +255,13 @@ bool TraceWriter::write(std::string_view prefix, const std::string& record, bool
     }
     if (!takeTurn(needed)) return false;
   }
-  const std::string line = compose(prefix, record, marker, m_headerDue);
+  char small[1024];
+  std::string large;
+  const std::string_view line = compose(prefix, record, marker, m_headerDue, small, sizeof small, large);
   const std::size_t size = fitted(line.size(), text);
 
   std::string bytes;
-  bool ok = text || encode(line, size, bytes);
+  bool ok = text || encode(line.substr(0, size), bytes);
   if (ok) {
     const char* data = text ? line.data() : bytes.data();
     const std::size_t length = text ? size : bytes.size();

@@ -66,7 +66,7 @@ class TraceWriter {
   // the target, after the header line with the same prefix when one is due.
   // A `marker` record is written only when no header is due, which says the
   // same. False with errno set when the file cannot be opened or written.
-  bool write(std::string_view prefix, const std::string& record, bool marker = false);
+  bool write(std::string_view prefix, std::string_view record, bool marker = false);
   // Ends the member and closes the file; the next record opens it again.
   void close();
   // Ends the member without waiting: for the end of the process, when
@@ -83,12 +83,13 @@ class TraceWriter {
   bool wrongForm();
   bool rotate();
   void cutBack(std::size_t written, bool locked);
-  bool encode(const std::string& record, std::size_t size, std::string& bytes);
+  bool encode(std::string_view line, std::string& bytes);
   void endMember();
   void noteFile();
   std::size_t fitted(std::size_t size, bool text) const;
-  std::string compose(std::string_view prefix, const std::string& record, bool marker, bool header) const;
-  std::size_t composedSize(std::string_view prefix, const std::string& record, bool marker, bool header) const;
+  std::string_view compose(std::string_view prefix, std::string_view record, bool marker, bool header, char* small,
+                           std::size_t smallSize, std::string& large) const;
+  std::size_t composedSize(std::string_view prefix, std::string_view record, bool marker, bool header) const;
 
   std::mutex m_mutex;
   TraceTarget m_target;
