@@ -52,18 +52,18 @@ int openAppending(const std::string& path) {
 TraceWriter::~TraceWriter() { close(); }
 
 void TraceWriter::reset(TraceTarget target) {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  std::lock_guard<AdaptiveMutex> guard(m_mutex);
   closeLocked();
   m_target = std::move(target);
 }
 
 void TraceWriter::close() {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  std::lock_guard<AdaptiveMutex> guard(m_mutex);
   closeLocked();
 }
 
 void TraceWriter::finishIfIdle() {
-  std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+  std::unique_lock<AdaptiveMutex> lock(m_mutex, std::try_to_lock);
   if (lock.owns_lock()) endMember();
 }
 
@@ -240,7 +240,7 @@ bool TraceWriter::encode(std::string_view line, std::string& bytes) {
 }
 
 bool TraceWriter::write(std::string_view prefix, std::string_view record, bool marker) {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  std::lock_guard<AdaptiveMutex> guard(m_mutex);
   if (m_descriptor < 0 && !openFile()) return false;
   const std::int64_t limit = m_target.limit;
   const bool text = m_target.encoding == Encoding::kText;

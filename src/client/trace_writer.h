@@ -33,6 +33,7 @@
 // its header into before gets none again when it is opened anew.
 #pragma once
 
+#include <pthread.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -51,6 +52,25 @@ struct TraceTarget {
   std::int64_t limit = -1;  // bytes on disk; -1: unlimited
   Encoding encoding = Encoding::kText;
   std::string header;  // the header line's text, without prefix and newline
+};
+
+// The writer's lock is held across the write(2) of a record. Threads that
+// trace at once wait for each other there all the time: an adaptive mutex
+// spins a little while the holder runs, as the kernel does for the file's
+// own lock, before it sleeps, and spares the waiter and the holder a futex
+// call each for the common short wait.
+class AdaptiveMutex {
+ public:
+  AdaptiveMutex() = default;
+  AdaptiveMutex(const AdaptiveMutex&) = delete;
+  AdaptiveMutex& operator=(const AdaptiveMutex&) = delete;
+  ~AdaptiveMutex() { pthread_mutex_destroy(&m_mutex); }
+  void lock() { pthread_mutex_lock(&m_mutex); }
+  bool try_lock() { return pthread_mutex_trylock(&m_mutex) == 0; }
+  void unlock() { pthread_mutex_unlock(&m_mutex); }
+
+ private:
+  pthread_mutex_t m_mutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
 };
 
 class TraceWriter {
@@ -91,7 +111,7 @@ class TraceWriter {
                            std::size_t smallSize, std::string& large) const;
   std::size_t composedSize(std::string_view prefix, std::string_view record, bool marker, bool header) const;
 
-  std::mutex m_mutex;
+  AdaptiveMutex m_mutex;
   TraceTarget m_target;
   int m_descriptor = -1;
   bool m_formChecked = false;
