@@ -1,6 +1,7 @@
 #include "client/trace_writer.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -68,6 +69,7 @@ void TraceWriter::finishIfIdle() {
 }
 
 void TraceWriter::closeLocked() {
+  stopUnlockedWrites();
   endMember();
   m_gzip.reset();
   if (m_descriptor >= 0) ::close(m_descriptor);
@@ -239,8 +241,58 @@ bool TraceWriter::encode(std::string_view line, std::string& bytes) {
   return m_gzip.append(line.data(), line.size(), bytes);
 }
 
+// Under the mutex, before anything the unlocked writes rely on changes:
+// the descriptor they used, or -1.
+int TraceWriter::stopUnlockedWrites() {
+  const int stopped = m_unlockedDescriptor.exchange(-1, std::memory_order_seq_cst);
+  while (m_unlockedWriters.load(std::memory_order_seq_cst) != 0) ::sched_yield();
+  return stopped;
+}
+
+TraceWriter::Unlocked TraceWriter::writeUnlocked(std::string_view prefix, std::string_view record,
+                                                 UnlockedFailure& failure) {
+  // Counted in for as long as the descriptor is used, even should making
+  // the line throw.
+  struct Writing {
+    std::atomic<int>& writers;
+    explicit Writing(std::atomic<int>& counted) : writers(counted) { writers.fetch_add(1, std::memory_order_seq_cst); }
+    ~Writing() { writers.fetch_sub(1, std::memory_order_seq_cst); }
+  } writing(m_unlockedWriters);
+  const int descriptor = m_unlockedDescriptor.load(std::memory_order_seq_cst);
+  if (descriptor < 0) return Unlocked::kNotTried;
+  char small[1024];
+  std::string large;
+  const std::string_view line = compose(prefix, record, false, false, small, sizeof small, large);
+  const unsigned before = m_writesEnded.load(std::memory_order_seq_cst);
+  const std::size_t written = writeAll(descriptor, line.data(), line.size());
+  if (written > 0) m_writesEnded.fetch_add(1, std::memory_order_seq_cst);
+  if (written == line.size()) return Unlocked::kWritten;
+  failure = {descriptor, written, before, errno};
+  return Unlocked::kFailed;
+}
+
+// Under the mutex, after the unlocked writes stopped: a record the disk took
+// only part of is cut off, when no other write ended since it began (the
+// descriptor's offset is then the end of its bytes) and the file is still
+// the one written to.
+void TraceWriter::afterUnlockedFailure(const UnlockedFailure& failure, int stopped) {
+  if (failure.written > 0 && stopped == failure.descriptor && stopped == m_descriptor &&
+      m_writesEnded.load(std::memory_order_seq_cst) == failure.writesBefore + 1) {
+    cutBack(failure.written, false);
+  }
+  errno = failure.error;
+}
+
 bool TraceWriter::write(std::string_view prefix, std::string_view record, bool marker) {
+  UnlockedFailure failure;
+  const Unlocked unlocked = writeUnlocked(prefix, record, failure);
+  if (unlocked == Unlocked::kWritten) return true;
   std::lock_guard<AdaptiveMutex> guard(m_mutex);
+  const int stopped = stopUnlockedWrites();
+  if (unlocked == Unlocked::kFailed) {
+    afterUnlockedFailure(failure, stopped);
+    return false;
+  }
   if (m_descriptor < 0 && !openFile()) return false;
   const std::int64_t limit = m_target.limit;
   const bool text = m_target.encoding == Encoding::kText;
@@ -266,6 +318,7 @@ bool TraceWriter::write(std::string_view prefix, std::string_view record, bool m
     const char* data = text ? line.data() : bytes.data();
     const std::size_t length = text ? size : bytes.size();
     const std::size_t written = writeAll(m_descriptor, data, length);
+    if (written > 0) m_writesEnded.fetch_add(1, std::memory_order_seq_cst);
     ok = written == length;
     if (!ok && m_target.encoding == Encoding::kGzipStream) {
       if (length - written > kMaxUnwritten) {
@@ -287,6 +340,7 @@ bool TraceWriter::write(std::string_view prefix, std::string_view record, bool m
   }
   const int error = errno;
   if (locked) lockFile(m_descriptor, LOCK_UN);
+  if (ok && text && limit < 0 && m_formChecked) m_unlockedDescriptor.store(m_descriptor, std::memory_order_seq_cst);
   errno = error;
   return ok;
 }

@@ -36,6 +36,7 @@
 #include <pthread.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -94,6 +95,17 @@ class TraceWriter {
   void finishIfIdle();
 
  private:
+  // How a write without the mutex went.
+  enum class Unlocked { kNotTried, kWritten, kFailed };
+  struct UnlockedFailure {
+    int descriptor = -1;
+    std::size_t written = 0;
+    unsigned writesBefore = 0;
+    int error = 0;
+  };
+  Unlocked writeUnlocked(std::string_view prefix, std::string_view record, UnlockedFailure& failure);
+  int stopUnlockedWrites();
+  void afterUnlockedFailure(const UnlockedFailure& failure, int stopped);
   bool openFile();
   void closeLocked();
   bool followCurrentFile();
@@ -124,6 +136,17 @@ class TraceWriter {
   // Bytes of the open member that a failed write left out: the member can
   // only go on with them, so they go first in the next write.
   std::string m_unwritten;
+  // While the file is text without a size limit, its form checked and its
+  // header written, a record needs nothing but its write(2): threads write
+  // it without the mutex, to this descriptor (-1: take the mutex). Whoever
+  // takes the mutex first takes the descriptor away and waits until no
+  // thread is writing to it any longer; so a descriptor is never closed or
+  // replaced under a write.
+  std::atomic<int> m_unlockedDescriptor{-1};
+  std::atomic<int> m_unlockedWriters{0};
+  // Writes that ended (whole or not) with bytes in the file: a record cut
+  // short is taken out again only when no other write ended meanwhile.
+  std::atomic<unsigned> m_writesEnded{0};
 };
 
 }  // namespace NEBRIX::Client
