@@ -55,11 +55,12 @@ struct TraceTarget {
   std::string header;  // the header line's text, without prefix and newline
 };
 
-// The writer's lock is held across the write(2) of a record. Threads that
-// trace at once wait for each other there all the time: an adaptive mutex
-// spins a little while the holder runs, as the kernel does for the file's
-// own lock, before it sleeps, and spares the waiter and the holder a futex
-// call each for the common short wait.
+// The writer's lock is held across the write(2) of a record whenever the
+// file needs more than the write (a size limit, compression, a header or its
+// form to check). Threads that trace at once then wait for each other there
+// all the time: an adaptive mutex spins a little while the holder runs, as
+// the kernel does for the file's own lock, before it sleeps, and spares the
+// waiter and the holder a futex call each for the common short wait.
 class AdaptiveMutex {
  public:
   AdaptiveMutex() = default;
@@ -95,7 +96,8 @@ class TraceWriter {
   void finishIfIdle();
 
  private:
-  // How a write without the mutex went.
+  // How a write without the mutex went, and what a failed one leaves for
+  // the mutex's holder to clear up.
   enum class Unlocked { kNotTried, kWritten, kFailed };
   struct UnlockedFailure {
     int descriptor = -1;
