@@ -93,8 +93,9 @@ class ClientState {
   // Counts a report of error `code`; at the count the settings ask for,
   // writes a last record and turns tracing off until the next change.
   void reportError(int code);
-  // Writes `record` (a time stamp is put before it when asked for).
-  bool write(const Settings& settings, std::string record);
+  // Writes `record` (a time stamp is put before it when asked for, and a
+  // newline after it when it has none).
+  bool write(const Settings& settings, std::string_view record);
   // A write of the counter file: `error` 0 when it succeeded.
   void counterFileWritten(int error) { m_status.counterFileWritten(error); }
   // At the end of the process: ends the compressed trace file's member and

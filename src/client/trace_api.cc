@@ -257,21 +257,23 @@ NBX_EXPORT int nbx_trace_vprintf(int category, const char* format, va_list argum
     if (!current->enabled(category)) return NBX_OK;
     const NEBRIX::Client::PinnedSettings pinned = current->current();
     const NEBRIX::Client::Settings& settings = *pinned;
+    // A record that fits goes out from the stack, with room kept for the
+    // newline it may lack; only a longer one takes memory.
     char small[512];
     va_list copy;
     va_copy(copy, arguments);
-    const int length = std::vsnprintf(small, sizeof small, format, copy);
+    const int length = std::vsnprintf(small, sizeof small - 1, format, copy);
     va_end(copy);
     if (length < 0) return NBX_ERROR_ARGUMENT;
-    std::string record;
-    if (static_cast<std::size_t>(length) < sizeof small) {
-      record.assign(small, static_cast<std::size_t>(length));
-    } else {
-      record.resize(static_cast<std::size_t>(length) + 1);
-      std::vsnprintf(&record[0], record.size(), format, arguments);
-      record.resize(static_cast<std::size_t>(length));
+    std::size_t size = static_cast<std::size_t>(length);
+    if (size < sizeof small - 1) {
+      if (size == 0 || small[size - 1] != '\n') small[size++] = '\n';
+      return current->write(settings, std::string_view(small, size)) ? NBX_OK : NBX_ERROR_WRITE;
     }
-    return current->write(settings, std::move(record)) ? NBX_OK : NBX_ERROR_WRITE;
+    std::string record(size + 1, '\0');
+    std::vsnprintf(&record[0], record.size(), format, arguments);
+    record.resize(size);
+    return current->write(settings, record) ? NBX_OK : NBX_ERROR_WRITE;
   } catch (const std::bad_alloc&) {
     return NBX_ERROR_MEMORY;
   } catch (...) {

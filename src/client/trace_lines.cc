@@ -4,6 +4,7 @@
 #include "client/client_state.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -51,22 +52,29 @@ int ClientState::writeChangeLine(const Settings* old, const Settings& settings) 
 // processes may write too.
 LinePrefix ClientState::linePrefix(const Settings& settings) const {
   LinePrefix prefix;
+  char* out = prefix.text;
   if (settings.flags.m_timestamp) {
-    currentTimeStamp(prefix.text);
-    prefix.text[kTimeStampLength] = ' ';
-    prefix.length = kTimeStampLength + 1;
+    currentTimeStamp(out);
+    out[kTimeStampLength] = ' ';
+    out += kTimeStampLength + 1;
   }
-  const int ids = settings.ownFile
-                      ? std::snprintf(prefix.text + prefix.length, sizeof prefix.text - prefix.length, "[%ld] ",
-                                      ownThreadID())
-                      : std::snprintf(prefix.text + prefix.length, sizeof prefix.text - prefix.length, "[%ld:%ld] ",
-                                      m_pid, ownThreadID());
-  if (ids > 0) prefix.length += static_cast<std::size_t>(ids);
+  // Put together by hand, as it goes before every record; two longs fit
+  // with room to spare.
+  char* const end = prefix.text + sizeof prefix.text;
+  *out++ = '[';
+  if (!settings.ownFile) {
+    out = std::to_chars(out, end, m_pid).ptr;
+    *out++ = ':';
+  }
+  out = std::to_chars(out, end, ownThreadID()).ptr;
+  *out++ = ']';
+  *out++ = ' ';
+  prefix.length = static_cast<std::size_t>(out - prefix.text);
   return prefix;
 }
 
-bool ClientState::write(const Settings& settings, std::string record) {
-  if (record.empty() || record.back() != '\n') record += '\n';
+bool ClientState::write(const Settings& settings, std::string_view record) {
+  if (record.empty() || record.back() != '\n') return write(settings, std::string(record) + '\n');
   const LinePrefix prefix = linePrefix(settings);
   if (m_writer.write(prefix.view(), record)) {
     m_status.traceWritten();

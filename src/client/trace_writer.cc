@@ -1,6 +1,7 @@
 #include "client/trace_writer.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "profile/file_lock.h"
 #include "securestore/regular_file.h"
@@ -51,22 +53,23 @@ int openAppending(const std::string& path) {
 TraceWriter::~TraceWriter() { close(); }
 
 void TraceWriter::reset(TraceTarget target) {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  std::lock_guard<AdaptiveMutex> guard(m_mutex);
   closeLocked();
   m_target = std::move(target);
 }
 
 void TraceWriter::close() {
-  std::lock_guard<std::mutex> guard(m_mutex);
+  std::lock_guard<AdaptiveMutex> guard(m_mutex);
   closeLocked();
 }
 
 void TraceWriter::finishIfIdle() {
-  std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+  std::unique_lock<AdaptiveMutex> lock(m_mutex, std::try_to_lock);
   if (lock.owns_lock()) endMember();
 }
 
 void TraceWriter::closeLocked() {
+  stopUnlockedWrites();
   endMember();
   m_gzip.reset();
   if (m_descriptor >= 0) ::close(m_descriptor);
@@ -102,17 +105,34 @@ void TraceWriter::noteFile() {
                                       status.st_ino != m_headerInode);
 }
 
-std::string TraceWriter::compose(std::string_view prefix, const std::string& record, bool marker, bool header) const {
-  std::string text;
-  text.reserve(composedSize(prefix, record, marker, header));
-  if (header) {
-    text.append(prefix).append(m_target.header).append(1, '\n');
-    if (marker) return text;
+// The line as it goes out, in `small` when it fits (no memory taken for the
+// common record), else in `large`.
+std::string_view TraceWriter::compose(std::string_view prefix, std::string_view record, bool marker, bool header,
+                                      char* small, std::size_t smallSize, std::string& large) const {
+  const std::size_t size = composedSize(prefix, record, marker, header);
+  char* out = small;
+  if (size > smallSize) {
+    large.resize(size);
+    out = &large[0];
   }
-  return text.append(prefix).append(record);
+  char* next = out;
+  const auto append = [&next](std::string_view part) {
+    if (!part.empty()) std::memcpy(next, part.data(), part.size());
+    next += part.size();
+  };
+  if (header) {
+    append(prefix);
+    append(m_target.header);
+    append("\n");
+  }
+  if (!header || !marker) {
+    append(prefix);
+    append(record);
+  }
+  return {out, size};
 }
 
-std::size_t TraceWriter::composedSize(std::string_view prefix, const std::string& record, bool marker,
+std::size_t TraceWriter::composedSize(std::string_view prefix, std::string_view record, bool marker,
                                       bool header) const {
   const std::size_t line = prefix.size() + record.size();
   if (!header) return line;
@@ -213,16 +233,66 @@ void TraceWriter::cutBack(std::size_t written, bool locked) {
   errno = error;
 }
 
-bool TraceWriter::encode(const std::string& record, std::size_t size, std::string& bytes) {
+bool TraceWriter::encode(std::string_view line, std::string& bytes) {
   if (m_target.encoding == Encoding::kGzipMembers) {
-    return m_gzip.append(record.data(), size, bytes) && m_gzip.finish(bytes);
+    return m_gzip.append(line.data(), line.size(), bytes) && m_gzip.finish(bytes);
   }
   bytes.swap(m_unwritten);
-  return m_gzip.append(record.data(), size, bytes);
+  return m_gzip.append(line.data(), line.size(), bytes);
 }
 
-bool TraceWriter::write(std::string_view prefix, const std::string& record, bool marker) {
-  std::lock_guard<std::mutex> guard(m_mutex);
+// Under the mutex, before anything the unlocked writes rely on changes:
+// the descriptor they used, or -1.
+int TraceWriter::stopUnlockedWrites() {
+  const int stopped = m_unlockedDescriptor.exchange(-1, std::memory_order_seq_cst);
+  while (m_unlockedWriters.load(std::memory_order_seq_cst) != 0) ::sched_yield();
+  return stopped;
+}
+
+TraceWriter::Unlocked TraceWriter::writeUnlocked(std::string_view prefix, std::string_view record,
+                                                 UnlockedFailure& failure) {
+  // Counted in for as long as the descriptor is used, even should making
+  // the line throw.
+  struct Writing {
+    std::atomic<int>& writers;
+    explicit Writing(std::atomic<int>& counted) : writers(counted) { writers.fetch_add(1, std::memory_order_seq_cst); }
+    ~Writing() { writers.fetch_sub(1, std::memory_order_seq_cst); }
+  } writing(m_unlockedWriters);
+  const int descriptor = m_unlockedDescriptor.load(std::memory_order_seq_cst);
+  if (descriptor < 0) return Unlocked::kNotTried;
+  char small[1024];
+  std::string large;
+  const std::string_view line = compose(prefix, record, false, false, small, sizeof small, large);
+  const unsigned before = m_writesEnded.load(std::memory_order_seq_cst);
+  const std::size_t written = writeAll(descriptor, line.data(), line.size());
+  if (written > 0) m_writesEnded.fetch_add(1, std::memory_order_seq_cst);
+  if (written == line.size()) return Unlocked::kWritten;
+  failure = {descriptor, written, before, errno};
+  return Unlocked::kFailed;
+}
+
+// Under the mutex, after the unlocked writes stopped: a record the disk took
+// only part of is cut off, when no other write ended since it began (the
+// descriptor's offset is then the end of its bytes) and the file is still
+// the one written to.
+void TraceWriter::afterUnlockedFailure(const UnlockedFailure& failure, int stopped) {
+  if (failure.written > 0 && stopped == failure.descriptor && stopped == m_descriptor &&
+      m_writesEnded.load(std::memory_order_seq_cst) == failure.writesBefore + 1) {
+    cutBack(failure.written, false);
+  }
+  errno = failure.error;
+}
+
+bool TraceWriter::write(std::string_view prefix, std::string_view record, bool marker) {
+  UnlockedFailure failure;
+  const Unlocked unlocked = writeUnlocked(prefix, record, failure);
+  if (unlocked == Unlocked::kWritten) return true;
+  std::lock_guard<AdaptiveMutex> guard(m_mutex);
+  const int stopped = stopUnlockedWrites();
+  if (unlocked == Unlocked::kFailed) {
+    afterUnlockedFailure(failure, stopped);
+    return false;
+  }
   if (m_descriptor < 0 && !openFile()) return false;
   const std::int64_t limit = m_target.limit;
   const bool text = m_target.encoding == Encoding::kText;
@@ -237,15 +307,18 @@ bool TraceWriter::write(std::string_view prefix, const std::string& record, bool
     }
     if (!takeTurn(needed)) return false;
   }
-  const std::string line = compose(prefix, record, marker, m_headerDue);
+  char small[1024];
+  std::string large;
+  const std::string_view line = compose(prefix, record, marker, m_headerDue, small, sizeof small, large);
   const std::size_t size = fitted(line.size(), text);
 
   std::string bytes;
-  bool ok = text || encode(line, size, bytes);
+  bool ok = text || encode(line.substr(0, size), bytes);
   if (ok) {
     const char* data = text ? line.data() : bytes.data();
     const std::size_t length = text ? size : bytes.size();
     const std::size_t written = writeAll(m_descriptor, data, length);
+    if (written > 0) m_writesEnded.fetch_add(1, std::memory_order_seq_cst);
     ok = written == length;
     if (!ok && m_target.encoding == Encoding::kGzipStream) {
       if (length - written > kMaxUnwritten) {
@@ -267,6 +340,7 @@ bool TraceWriter::write(std::string_view prefix, const std::string& record, bool
   }
   const int error = errno;
   if (locked) lockFile(m_descriptor, LOCK_UN);
+  if (ok && text && limit < 0 && m_formChecked) m_unlockedDescriptor.store(m_descriptor, std::memory_order_seq_cst);
   errno = error;
   return ok;
 }

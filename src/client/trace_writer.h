@@ -33,8 +33,10 @@
 // its header into before gets none again when it is opened anew.
 #pragma once
 
+#include <pthread.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -53,6 +55,26 @@ struct TraceTarget {
   std::string header;  // the header line's text, without prefix and newline
 };
 
+// The writer's lock is held across the write(2) of a record whenever the
+// file needs more than the write (a size limit, compression, a header or its
+// form to check). Threads that trace at once then wait for each other there
+// all the time: an adaptive mutex spins a little while the holder runs, as
+// the kernel does for the file's own lock, before it sleeps, and spares the
+// waiter and the holder a futex call each for the common short wait.
+class AdaptiveMutex {
+ public:
+  AdaptiveMutex() = default;
+  AdaptiveMutex(const AdaptiveMutex&) = delete;
+  AdaptiveMutex& operator=(const AdaptiveMutex&) = delete;
+  ~AdaptiveMutex() { pthread_mutex_destroy(&m_mutex); }
+  void lock() { pthread_mutex_lock(&m_mutex); }
+  bool try_lock() { return pthread_mutex_trylock(&m_mutex) == 0; }
+  void unlock() { pthread_mutex_unlock(&m_mutex); }
+
+ private:
+  pthread_mutex_t m_mutex = PTHREAD_ADAPTIVE_MUTEX_INITIALIZER_NP;
+};
+
 class TraceWriter {
  public:
   TraceWriter() = default;
@@ -66,7 +88,7 @@ class TraceWriter {
   // the target, after the header line with the same prefix when one is due.
   // A `marker` record is written only when no header is due, which says the
   // same. False with errno set when the file cannot be opened or written.
-  bool write(std::string_view prefix, const std::string& record, bool marker = false);
+  bool write(std::string_view prefix, std::string_view record, bool marker = false);
   // Ends the member and closes the file; the next record opens it again.
   void close();
   // Ends the member without waiting: for the end of the process, when
@@ -74,6 +96,18 @@ class TraceWriter {
   void finishIfIdle();
 
  private:
+  // How a write without the mutex went, and what a failed one leaves for
+  // the mutex's holder to clear up.
+  enum class Unlocked { kNotTried, kWritten, kFailed };
+  struct UnlockedFailure {
+    int descriptor = -1;
+    std::size_t written = 0;
+    unsigned writesBefore = 0;
+    int error = 0;
+  };
+  Unlocked writeUnlocked(std::string_view prefix, std::string_view record, UnlockedFailure& failure);
+  int stopUnlockedWrites();
+  void afterUnlockedFailure(const UnlockedFailure& failure, int stopped);
   bool openFile();
   void closeLocked();
   bool followCurrentFile();
@@ -83,14 +117,15 @@ class TraceWriter {
   bool wrongForm();
   bool rotate();
   void cutBack(std::size_t written, bool locked);
-  bool encode(const std::string& record, std::size_t size, std::string& bytes);
+  bool encode(std::string_view line, std::string& bytes);
   void endMember();
   void noteFile();
   std::size_t fitted(std::size_t size, bool text) const;
-  std::string compose(std::string_view prefix, const std::string& record, bool marker, bool header) const;
-  std::size_t composedSize(std::string_view prefix, const std::string& record, bool marker, bool header) const;
+  std::string_view compose(std::string_view prefix, std::string_view record, bool marker, bool header, char* small,
+                           std::size_t smallSize, std::string& large) const;
+  std::size_t composedSize(std::string_view prefix, std::string_view record, bool marker, bool header) const;
 
-  std::mutex m_mutex;
+  AdaptiveMutex m_mutex;
   TraceTarget m_target;
   int m_descriptor = -1;
   bool m_formChecked = false;
@@ -103,6 +138,17 @@ class TraceWriter {
   // Bytes of the open member that a failed write left out: the member can
   // only go on with them, so they go first in the next write.
   std::string m_unwritten;
+  // While the file is text without a size limit, its form checked and its
+  // header written, a record needs nothing but its write(2): threads write
+  // it without the mutex, to this descriptor (-1: take the mutex). Whoever
+  // takes the mutex first takes the descriptor away and waits until no
+  // thread is writing to it any longer; so a descriptor is never closed or
+  // replaced under a write.
+  std::atomic<int> m_unlockedDescriptor{-1};
+  std::atomic<int> m_unlockedWriters{0};
+  // Writes that ended (whole or not) with bytes in the file: a record cut
+  // short is taken out again only when no other write ended meanwhile.
+  std::atomic<unsigned> m_writesEnded{0};
 };
 
 }  // namespace NEBRIX::Client

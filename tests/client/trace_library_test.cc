@@ -397,7 +397,7 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
       writers.emplace_back([t, &stop, &torn, &written] {
-        const std::string payload(600, 'a' + t);  // past the first formatting buffer
+        const std::string payload(1100, 'a' + t);  // past the buffers a common record is made in
         struct nbx_trace_settings settings = NBX_TRACE_SETTINGS_INIT;
         for (int i = 0; !stop; ++i, ++written) {
           if (nbx_trace_get_settings(&settings) != NBX_OK || !(settings.categories & (1u << NBX_TRACE_SQL)) || !nbx_trace_enabled(NBX_TRACE_SQL)) ++torn;
@@ -416,7 +416,7 @@ TEST_F(TraceLibrary, RecordsStayWholeWhileSettingsChange) {
     for (const std::string& line : found) {
       std::smatch match;
       ASSERT_TRUE(std::regex_search(line, match, record, std::regex_constants::match_continuous)) << line;
-      ASSERT_EQ(match.suffix(), std::string(600, 'a' + std::stoi(match[2]))) << line;
+      ASSERT_EQ(match.suffix(), std::string(1100, 'a' + std::stoi(match[2]))) << line;
     }
   }
 }
