@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
   int (*open_trace)(const char*) = (int (*)(const char*))dlsym(library, "nbx_trace_open");
   int (*enabled)(int) = (int (*)(int))dlsym(library, "nbx_trace_enabled");
   int (*settings)(struct nbx_trace_settings*) =
-      (int (*)(struct nbx_trace_settings*))dlsym(library, "nbx_trace_settings");
+      (int (*)(struct nbx_trace_settings*))dlsym(library, "nbx_trace_get_settings");
   if (open_trace == NULL || enabled == NULL || settings == NULL) {
     fprintf(stderr, "client_memory: %s is not the trace library\n", argv[argc - 1]);
     return 1;
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "client_memory: the trace library cannot attach\n");
     return 1;
   }
-  struct nbx_trace_settings current;
+  struct nbx_trace_settings current = NBX_TRACE_SETTINGS_INIT;
   int on = 0;
   for (int category = NBX_TRACE_SHORT; category <= NBX_TRACE_LAST_CATEGORY; ++category) on += enabled(category);
   settings(&current);
