@@ -104,8 +104,8 @@
  *     Processes sharing the file take turns (flock(2) on it).
  *   - A record reported written is whole. When the disk takes only part of
  *     one, the call returns NBX_ERROR_WRITE and the part is cut off the file
- *     again, unless, in a shared file without a size limit, a record of
- *     another process already follows it.
+ *     again, unless, in a text file without a size limit, a record of
+ *     another process or thread already follows it.
  *   - Compressed (gzip) files read back with zcat or gzread as the text they
  *     would have been. A file is either text or gzip: one found in the other
  *     form is moved to <name>.1 first. With %p the file ends on a whole
@@ -251,9 +251,12 @@ extern struct nbx_trace_fast_state_ nbx_trace_fast_state_;
 static inline int nbx_trace_enabled_inline_(int category) {
   const int* counter = __atomic_load_n(&nbx_trace_fast_state_.counter, __ATOMIC_ACQUIRE);
   const unsigned long long word = __atomic_load_n(&nbx_trace_fast_state_.word, __ATOMIC_ACQUIRE);
-  if ((word & NBX_FAST_STATE_VALID_) != 0 &&
-      (unsigned)(word >> NBX_FAST_STATE_COUNT_SHIFT_) == (unsigned)__atomic_load_n(counter, __ATOMIC_ACQUIRE) &&
-      (unsigned)category <= (unsigned)NBX_TRACE_LAST_CATEGORY) {
+  /* The expected case first, so that the call stays out of the way. */
+  if (__builtin_expect((word & NBX_FAST_STATE_VALID_) != 0 &&
+                           (unsigned)(word >> NBX_FAST_STATE_COUNT_SHIFT_) ==
+                               (unsigned)__atomic_load_n(counter, __ATOMIC_ACQUIRE) &&
+                           (unsigned)category <= (unsigned)NBX_TRACE_LAST_CATEGORY,
+                       1)) {
     return (int)((word >> category) & 1u);
   }
   return (nbx_trace_enabled)(category);
