@@ -8,6 +8,8 @@ program=${1:?usage: older_program_test.sh OLDER_PROGRAM NEBRIX_CONS} cons=${2:?}
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/bench/private_user.sh"
 trap 'rm -rf "$work"' EXIT
+# In a sanitizer build nss_wrapper is preloaded ahead of the sanitizer's runtime.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 "$cons" CONFIG TRACE FILENAME "$work/older-%p.prt" >/dev/null
 "$cons" TRACE SQL ON >/dev/null
 "$program"
