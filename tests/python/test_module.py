@@ -46,7 +46,7 @@ def trace_file(pid):
 
 
 def test_a_program_follows_the_console():
-    program = subprocess.Popen([os.environ["PYTHON"], "-c", PROGRAM], stdin=subprocess.PIPE,
+    program = subprocess.Popen([os.environ["NEBRIX_PYTHON"], "-c", PROGRAM], stdin=subprocess.PIPE,
                                stdout=subprocess.PIPE, text=True)
     pid = str(program.pid)
     assert program.stdout.readline() == "ready\n"
