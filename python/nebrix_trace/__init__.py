@@ -11,6 +11,7 @@ or, through logging:
 The user switches the categories of the running program with nebrix_cons.
 """
 import logging
+import operator
 
 from ._nebrix_trace import (API, DEBUG, DISTRIBUTION, PACKET, SHORT, SQL, Error, __version__, close,
                             enabled, error, on_change, open, packet, profile_add, settings, trace)
@@ -24,7 +25,12 @@ class Handler(logging.Handler):
     trace record of `category` while that category is on."""
 
     def __init__(self, category, level=logging.NOTSET):
-        enabled(category)  # a category out of range fails here, not at the first record
+        # Checked here rather than at the first record, and without calling
+        # the library, which would attach the process to the default
+        # component before the program could open() its own.
+        category = operator.index(category)
+        if not SHORT <= category <= PACKET:
+            raise ValueError(f"no trace category {category}")
         super().__init__(level)
         self.category = category
 

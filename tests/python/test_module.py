@@ -98,7 +98,7 @@ def test_calls_and_errors():
     assert t.settings()["flags"].startswith("p") and t.settings()["categories"] == 1 << t.PACKET
     for call, exception in [(lambda: t.enabled(6), ValueError), (lambda: t.trace(-1, "x"), ValueError),
                             (lambda: t.trace(t.SQL, "a\0b"), ValueError),
-                            (lambda: t.packet("text"), TypeError)]:
+                            (lambda: t.packet("text"), TypeError), (lambda: t.Handler(6), ValueError)]:
         with pytest.raises(exception):
             call()
     with pytest.raises(t.Error) as raised:
