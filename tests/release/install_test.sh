@@ -5,6 +5,9 @@
 # the prefix.
 #
 #   install_test.sh CMAKE BUILD_DIR CONFIG VERSION SOURCE_DIR NSS_WRAPPER_LIBRARY [EXAMPLE_CFLAGS]
+# With NEBRIX_PYTHON (the interpreter the Python package was built for) the
+# package is expected too, and must trace from the prefix; NEBRIX_PRELOAD
+# goes before nss_wrapper (the sanitizers' runtime for that interpreter).
 set -euo pipefail
 cmake=$1 build=$2 config=$3 version=$4 source=$5 nss_wrapper=$6 cflags=${7:-}
 
@@ -18,12 +21,15 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 libdir=$(cd "$prefix" && find . -name libnebrix_trace.so.1 | sed 's|^\./||; s|/[^/]*$||')
 package=$libdir/cmake/NebrixTrace/NebrixTrace
+python_dir=$(cd "$prefix" && find . -path '*/nebrix_trace/__init__.py' | sed 's|^\./||; s|/nebrix_trace/__init__.py$||')
+python_files=()
+[ -z "${NEBRIX_PYTHON:-}" ] || python_files=("$python_dir"/nebrix_trace/{__init__.py,_nebrix_trace.abi3.so})
 expected=$(printf '%s\n' bin/nebrix_cons bin/nebrix_trace_client bin/vaultadm include/nebrix/trace.h \
   "$libdir/libnebrix_trace.a" "$libdir/libnebrix_trace.so" "$libdir/libnebrix_trace.so.1" "$libdir/libnebrix_trace.so.$version" \
   "$libdir/pkgconfig/nebrix-trace.pc" "${package}Config.cmake" "${package}ConfigVersion.cmake" \
   "${package}Targets.cmake" "${package}Targets-CONFIG.cmake" \
   share/bash-completion/completions/{nebrix_cons,vaultadm,nebrix_trace_client} share/man/man1/nebrix_cons.1 share/man/man1/vaultadm.1 \
-  share/man/man1/nebrix_trace_client.1 share/man/man3/nebrix_trace.3 share/doc/nebrix-cons/{README,json-output,profile-data}.md |
+  share/man/man1/nebrix_trace_client.1 share/man/man3/nebrix_trace.3 share/doc/nebrix-cons/{README,json-output,profile-data}.md "${python_files[@]}" |
   LC_ALL=C sort)
 installed=$(cd "$prefix" && find . \( -type f -o -type l \) | sed 's|^\./||; s|Targets-[a-z]*\.cmake$|Targets-CONFIG.cmake|' |
   LC_ALL=C sort)
@@ -51,7 +57,7 @@ echo "me:x:$(id -g):" >"$work/group"
 # compares its exit status, and its standard output and error with the files
 # OUT (empty: not compared) and ERR.
 in_private_home() {
-  env -i PATH=/usr/bin:/bin LANG=C LD_PRELOAD="$nss_wrapper" \
+  env -i PATH=/usr/bin:/bin LANG=C LD_PRELOAD="${NEBRIX_PRELOAD:+$NEBRIX_PRELOAD:}$nss_wrapper" \
     NSS_WRAPPER_PASSWD="$work/passwd" NSS_WRAPPER_GROUP="$work/group" \
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
     ${UBSAN_OPTIONS:+UBSAN_OPTIONS="$UBSAN_OPTIONS"} "$@"
@@ -119,6 +125,11 @@ done
 # One real command from the prefix, in the private home.
 check 0 "" /dev/null nebrix_cons CONFIG TRACE SQL ON
 [ -s "$work/home/.orq/$(uname -n)/SSFS_ORQ.DAT" ] || fail "CONFIG TRACE SQL ON stored nothing"
+if [ -n "${NEBRIX_PYTHON:-}" ]; then
+  in_private_home PYTHONPATH="$prefix/$python_dir" ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0 "$NEBRIX_PYTHON" -c \
+    'import nebrix_trace as t; t.trace(t.SQL, "from Python")' || fail "the Python package does not run from the prefix"
+  grep -q "from Python" "$work"/trace-*.prt || fail "the Python package wrote no record"
+fi
 
 [ "$failures" -eq 0 ] || exit 1
 echo "installed tree OK"
