@@ -8,6 +8,7 @@
 #                                     symbols file
 #   libnebrix-trace-dev  development  header, .so link, static library, pkg-config
 #                                     file, CMake package, nebrix_trace(3)
+#   python3-nebrix-trace python       the Python package nebrix_trace
 #
 # Their dependencies on other packages are what dpkg-shlibdeps finds in the
 # binaries; only the development package's are declared: the library package
@@ -26,6 +27,10 @@ endif()
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL console library development)
+# The Python package, where the build has the module (python3-dev).
+if(TARGET python_nebrix_trace)
+  list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
@@ -60,6 +65,18 @@ set(CPACK_COMPONENT_LIBRARY_DESCRIPTION "NEBRIX trace library
 Lets a program follow the trace settings that nebrix_cons switches: a cheap
 check whether a trace category is on, and records written to the configured
 trace file. This package holds the shared library.")
+
+# The module's dependency on libnebrix-trace1 comes from the library's
+# symbols file, as the console's does; the interpreter's is declared: the
+# module uses the stable ABI of Python 3.11 and later.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-nebrix-trace)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.11)")
+set(CPACK_COMPONENT_PYTHON_DESCRIPTION "NEBRIX trace library for Python
+Lets a Python program follow the trace settings that nebrix_cons switches:
+nebrix_trace.enabled(nebrix_trace.SQL) is the cheap check whether a trace
+category is on, nebrix_trace.trace() writes a record to the configured trace
+file, and nebrix_trace.Handler(category) makes a logging handler of it.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libnebrix-trace-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

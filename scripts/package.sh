@@ -64,7 +64,7 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-packages=(nebrix-cons libnebrix-trace-dev libnebrix-trace1)
+packages=(nebrix-cons libnebrix-trace-dev python3-nebrix-trace libnebrix-trace1)
 
 lintian --fail-on error "${debs[@]}" || fail "lintian reports errors"
 dpkg -i "${debs[@]}"
@@ -123,6 +123,16 @@ as_user nebrix_cons -w 10 TRACE REFRESH 2>"$work/err" || status=$?
   fail "-w did not name the example's trace file that cannot be written (exit $status)"
 kill "$pid" 2>/dev/null || true
 wait 2>/dev/null || true
+
+# The Python package, with Debian's interpreter: it imports from the
+# installed folder, follows the console and writes its record.
+as_user nebrix_cons CONFIG TRACE FILENAME "$work/run/py-%p.prt" >/dev/null
+as_user nebrix_cons TRACE SQL ON >/dev/null
+(cd "$work/run" && as_user /usr/bin/python3 -c "import nebrix_trace as t
+assert t.__file__.startswith('/usr/lib/python3/dist-packages/'), t.__file__
+assert t.__version__ == '$version' and t.enabled(t.SQL) == 1
+t.trace(t.SQL, 'from python')") || fail "the Python package does not work from python3-nebrix-trace"
+grep -qs "from python" "$work"/run/py-*.prt || fail "the Python package's record is not in its trace file"
 
 dpkg -r "${packages[@]}"
 dpkg --purge "${packages[@]}"
